@@ -1,0 +1,71 @@
+// The engine's imaging component: loads pictures (PNG, JPEG, GIF, BMP), draws one
+// picture onto another with an optional transparent colour, and encodes the
+// current picture as GIF, JPEG, BMP or PNG. One instance serves one engine
+// operation; no picture lives in it between operations.
+//
+// Failures raise zembra::Error: a missing file 53 and an unreadable one 70 (the
+// description names the file); a truncated, corrupt or unknown-format picture, or one
+// above the pixel limit, raises number -2147220504 with source "Pixam.CMap" and a
+// description naming the file or format and what is wrong.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zembra::imaging {
+
+// Pictures above this many pixels are refused before memory is allocated for them.
+inline constexpr uint64_t kMaxPixels = 100'000'000;
+
+// A decoded picture, 8-bit RGBA, rows top to bottom.
+struct Picture {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> rgba;
+};
+
+enum class Format { Png, Jpeg, Gif, Bmp };
+
+// Codec layer (one source file per format).
+Picture decode(std::span<const uint8_t> bytes, std::string_view nameForErrors);
+std::vector<uint8_t> encode(const Picture& picture, Format format);
+// The engine's internal storage format: PNG with fast settings.
+std::vector<uint8_t> encodeFastPng(const Picture& picture);
+
+class Imaging {
+public:
+    Imaging();
+    ~Imaging();
+    Imaging(const Imaging&) = delete;
+    Imaging& operator=(const Imaging&) = delete;
+
+    void loadFromFile(const std::string& path);
+    int32_t pictureWidth() const;
+    int32_t pictureHeight() const;
+    void transparentColor(std::string_view rrggbb);  // six hex digits
+    void useTransparency(bool use);
+    void loadFromBytes(std::string_view format, std::span<const uint8_t> bytes);
+    // Draws the decoded bytes with the top-left corner at (x, y); any position is
+    // safe, the parts outside the current picture are clipped. The last decoded
+    // source is kept, so drawing the same bytes again does not decode them again.
+    void drawFromBytes(std::span<const uint8_t> bytes, std::string_view format, int32_t x,
+                       int32_t y);
+    std::vector<uint8_t> gifBytes() const;
+    std::vector<uint8_t> jpegBytes() const;
+    std::vector<uint8_t> bmpBytes() const;
+    std::vector<uint8_t> pngBytes() const;  // fast internal settings
+
+    const Picture& picture() const { return picture_; }
+
+private:
+    Picture picture_;
+    bool useTransparency_ = false;
+    uint32_t transparent_ = 0xffffff;
+    std::vector<uint8_t> lastSourceBytes_;
+    Picture lastSource_;
+};
+
+}  // namespace zembra::imaging

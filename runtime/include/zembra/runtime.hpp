@@ -1,0 +1,203 @@
+// Zembra component runtime: values, errors, late-bound objects and object creation.
+//
+// Everything that crosses between a caller and a component goes through this header:
+// a caller creates an object by its programmatic identifier with createObject() and
+// reaches its members by name with Object::get/put/call. Failures are raised as
+// zembra::Error values carrying a number, a source and a description.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#define ZEMBRA_RUNTIME_API __attribute__((visibility("default")))
+
+namespace zembra {
+
+// Classic run-time error numbers used throughout the system.
+namespace err {
+inline constexpr int32_t kInvalidArgument = 5;     // Invalid procedure call or argument
+inline constexpr int32_t kOverflow = 6;            // Overflow
+inline constexpr int32_t kSubscript = 9;           // Subscript out of range
+inline constexpr int32_t kDivisionByZero = 11;     // Division by zero
+inline constexpr int32_t kTypeMismatch = 13;       // Type mismatch
+inline constexpr int32_t kFileNotFound = 53;       // File not found
+inline constexpr int32_t kPermissionDenied = 70;   // Permission denied
+inline constexpr int32_t kPathNotFound = 76;       // Path not found
+inline constexpr int32_t kInvalidUseOfNull = 94;   // Invalid use of Null
+inline constexpr int32_t kInvalidPropertyValue = 380;
+inline constexpr int32_t kCantCreateObject = 429;
+inline constexpr int32_t kNoSuchMember = 438;      // Object doesn't support this property or method
+inline constexpr int32_t kWrongArguments = 450;    // Wrong number of arguments or invalid property assignment
+inline constexpr int32_t kDatabase = -2147467259;  // 0x80004005, driver's own text
+inline constexpr int32_t kEngine = -2147220504;    // 0x800403E8, engine's own errors
+}  // namespace err
+
+// A raised failure: number, source and description.
+class ZEMBRA_RUNTIME_API Error : public std::exception {
+public:
+    Error(int32_t number, std::string source, std::string description);
+    ~Error() override;
+
+    int32_t number() const noexcept { return number_; }
+    const std::string& source() const noexcept { return source_; }
+    const std::string& description() const noexcept { return description_; }
+    const char* what() const noexcept override;
+
+    // The classic description of a run-time error number ("Overflow" for 6, ...);
+    // empty for numbers without one.
+    static std::string standardDescription(int32_t number);
+
+    // An error with the classic description of `number`, optionally followed by
+    // ": " and `detail` (a file name, a value) so the operator sees what failed.
+    static Error standard(int32_t number, std::string source = "Zembra",
+                          std::string_view detail = {});
+
+private:
+    int32_t number_;
+    std::string source_;
+    std::string description_;
+    std::string what_;
+};
+
+// A tagged value: Empty, Null, Boolean, 16/32-bit integer, double, text (UTF-8),
+// byte array, or a one-dimensional array of Variants with a lower bound.
+//
+// Conversions follow the late-bound platform's rules: numeric text converts to a
+// number (anything else raises 13), doubles convert to integers rounding half to
+// even and raise 6 outside the range, Null where a value is needed raises 94,
+// Empty reads as 0, "" or false.
+class ZEMBRA_RUNTIME_API Variant {
+public:
+    enum class Type { Empty, Null, Boolean, Int16, Int32, Double, String, Bytes, Array };
+
+    Variant() = default;  // Empty
+    Variant(bool value);
+    Variant(int32_t value);
+    Variant(double value);
+    Variant(std::string value);
+    Variant(const char* value);
+    Variant(std::vector<uint8_t> bytes);
+    Variant(std::vector<Variant> elements);  // array with lower bound 0
+
+    static Variant null();
+    static Variant int16(int16_t value);
+    static Variant array(std::vector<Variant> elements, int32_t lowerBound = 0);
+
+    Type type() const noexcept;
+    bool isEmpty() const noexcept { return type() == Type::Empty; }
+    bool isNull() const noexcept { return type() == Type::Null; }
+    bool isArray() const noexcept { return type() == Type::Array; }
+    bool isBytes() const noexcept { return type() == Type::Bytes; }
+    bool isString() const noexcept { return type() == Type::String; }
+    bool isNumeric() const noexcept;  // Boolean, Int16, Int32 or Double
+
+    // Conversions; each raises Error (13, 94, 6) as described above.
+    double toDouble() const;
+    int32_t toInt32() const;
+    int16_t toInt16() const;
+    bool toBool() const;
+    std::string toString() const;
+    std::vector<uint8_t> toBytes() const;  // Bytes as they are; Empty gives none
+
+    // Array access; raise 13 when the value is not an array and 9 for an index
+    // outside lowerBound()..upperBound(). An empty array has upperBound() == lowerBound() - 1.
+    int32_t lowerBound() const;
+    int32_t upperBound() const;
+    const Variant& at(int32_t index) const;
+    Variant& at(int32_t index);
+    const std::vector<Variant>& elements() const;
+
+    // Exact equality of type and value (arrays element-wise, bounds included).
+    friend bool operator==(const Variant& a, const Variant& b);
+
+private:
+    struct NullTag {
+        friend bool operator==(NullTag, NullTag) { return true; }
+    };
+    struct Int16Box {
+        int16_t value;
+        friend bool operator==(Int16Box a, Int16Box b) { return a.value == b.value; }
+    };
+    struct ArrayBox {
+        std::vector<Variant> elements;
+        int32_t lowerBound = 0;
+        friend bool operator==(const ArrayBox&, const ArrayBox&);
+    };
+    using Storage = std::variant<std::monostate, NullTag, bool, Int16Box, int32_t, double,
+                                 std::string, std::vector<uint8_t>, std::shared_ptr<ArrayBox>>;
+    Storage value_;
+};
+
+// Formats a double as the platform writes numbers: shortest form with up to 15
+// significant digits, "." as decimal separator ("40.7", "-74", "1E+16").
+ZEMBRA_RUNTIME_API std::string formatNumber(double value);
+
+// Parses text as the platform reads numbers: optional blanks, sign, digits, decimal
+// point, exponent. Raises 13 for anything else.
+ZEMBRA_RUNTIME_API double parseNumber(std::string_view text);
+
+// True when parseNumber would accept the text.
+ZEMBRA_RUNTIME_API bool isNumericText(std::string_view text) noexcept;
+
+// Rounds half to even (banker's rounding) and raises 6 outside the int32 range.
+ZEMBRA_RUNTIME_API int32_t roundToInt32(double value);
+
+// ---------------------------------------------------------------------------------
+// Late binding.
+
+enum class InvokeKind { Method, PropertyGet, PropertyPut };
+
+// The interface a component implements so that callers can reach it by name.
+// memberId() resolves a name (case-insensitively) to an id, or -1 when unknown;
+// invoke() runs the member. Arguments are passed by reference: a method may write
+// into them. For PropertyPut the new value is the last argument.
+class ZEMBRA_RUNTIME_API Dispatch {
+public:
+    virtual ~Dispatch();
+    virtual int32_t memberId(std::string_view name) const = 0;
+    virtual Variant invoke(int32_t id, InvokeKind kind, std::span<Variant> args) = 0;
+};
+
+class Library;  // a loaded component library (RAII dlopen handle)
+
+// A late-bound handle on a component object. Copies share the object. The object's
+// library stays loaded while any handle on one of its objects lives.
+class ZEMBRA_RUNTIME_API Object {
+public:
+    Object() = default;
+    Object(std::shared_ptr<Dispatch> object, std::shared_ptr<Library> library = {});
+
+    explicit operator bool() const noexcept { return static_cast<bool>(object_); }
+
+    // Reads a property (or calls a method without arguments). 438 for an unknown member.
+    Variant get(std::string_view member);
+    // Assigns a property. 438 for an unknown member, 450 for a member that cannot be assigned.
+    void put(std::string_view member, const Variant& value);
+    // Calls a method. 438 for an unknown member, 450 for a wrong argument count.
+    Variant call(std::string_view member, std::span<Variant> args = {});
+
+    // Convenience for calls whose arguments need not be read back.
+    template <typename... Args>
+    Variant callWith(std::string_view member, Args&&... args) {
+        std::vector<Variant> list{Variant(std::forward<Args>(args))...};
+        return call(member, list);
+    }
+
+private:
+    int32_t resolve(std::string_view member) const;
+    std::shared_ptr<Library> library_;  // declared first: destroyed after the object
+    std::shared_ptr<Dispatch> object_;
+};
+
+// Creates an object of the component registered for `progId` (for example "Zembra.CMap"),
+// loading its library with dlopen. Raises 429, naming the identifier, when nothing is
+// registered for it or its library cannot be loaded or does not create the object.
+ZEMBRA_RUNTIME_API Object createObject(std::string_view progId);
+
+}  // namespace zembra

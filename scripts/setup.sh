@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and run.
+# Idempotent: installs only what is missing and refreshes the package lists only then.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config binutils file
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # imaging
+  libspng-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libgif-dev
+  # databases and drivers
+  libsqlite3-dev sqlite3 unixodbc unixodbc-dev odbc-mdbtools tdsodbc libsqliteodbc libfreexl-dev
+  # desktop client, command line, help
+  qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev fp-utils
+  xvfb xauth fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# Register the ODBC drivers under the names the connection strings use.
+if [ -x "$here/register-odbc-drivers.sh" ]; then
+  "$here/register-odbc-drivers.sh"
+fi
