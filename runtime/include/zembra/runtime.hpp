@@ -85,6 +85,14 @@ public:
     Variant(std::vector<uint8_t> bytes);
     Variant(std::vector<Variant> elements);  // array with lower bound 0
 
+    // Copies are deep: an array copied and then changed leaves the original alone,
+    // as assigning an array does on the late-bound platform.
+    Variant(const Variant& other);
+    Variant& operator=(const Variant& other);
+    Variant(Variant&&) noexcept = default;
+    Variant& operator=(Variant&&) noexcept = default;
+    ~Variant() = default;
+
     static Variant null();
     static Variant int16(int16_t value);
     static Variant array(std::vector<Variant> elements, int32_t lowerBound = 0);
@@ -114,7 +122,7 @@ public:
     const std::vector<Variant>& elements() const;
 
     // Exact equality of type and value (arrays element-wise, bounds included).
-    friend bool operator==(const Variant& a, const Variant& b);
+    friend ZEMBRA_RUNTIME_API bool operator==(const Variant& a, const Variant& b);
 
 private:
     struct NullTag {
