@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zembra::imaging {
@@ -42,23 +43,35 @@ public:
     Imaging(const Imaging&) = delete;
     Imaging& operator=(const Imaging&) = delete;
 
+    // The current picture becomes the picture in the file (PNG, JPEG, GIF or BMP,
+    // recognised by content). Raises 53 for a missing file, 70 for one that cannot
+    // be read, the engine error for a bad picture; the current picture then stays.
     void loadFromFile(const std::string& path);
     int32_t pictureWidth() const;
     int32_t pictureHeight() const;
-    void transparentColor(std::string_view rrggbb);  // six hex digits
+    void transparentColor(std::string_view rrggbb);  // six hex digits, else raises 5
     void useTransparency(bool use);
+    // format: "png", "jpg", "jpeg", "gif" or "bmp" (any case; the bytes are recognised
+    // by content), else raises 5. Bad bytes raise the engine error.
     void loadFromBytes(std::string_view format, std::span<const uint8_t> bytes);
     // Draws the decoded bytes with the top-left corner at (x, y); any position is
     // safe, the parts outside the current picture are clipped. The last decoded
     // source is kept, so drawing the same bytes again does not decode them again.
     void drawFromBytes(std::span<const uint8_t> bytes, std::string_view format, int32_t x,
                        int32_t y);
+    // The current picture encoded; alpha is dropped (transparent pixels keep their
+    // colour). Raise the engine error when there is no picture.
     std::vector<uint8_t> gifBytes() const;
     std::vector<uint8_t> jpegBytes() const;
     std::vector<uint8_t> bmpBytes() const;
     std::vector<uint8_t> pngBytes() const;  // fast internal settings
 
     const Picture& picture() const { return picture_; }
+    // The current picture becomes `picture` as it is, without decoding; takePicture()
+    // hands the current picture back and leaves none. The engine keeps its map decoded
+    // between calls with these, which is exactly what a lossless PNG round trip gives.
+    void loadPicture(Picture picture) { picture_ = std::move(picture); }
+    Picture takePicture() { return std::exchange(picture_, Picture{}); }
 
 private:
     Picture picture_;
