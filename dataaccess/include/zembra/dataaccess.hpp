@@ -4,7 +4,8 @@
 // Connection strings:
 //   - a bare name (no "="): first an ODBC data source of that name (compared
 //     case-insensitively), otherwise the embedded zip-code database shipped with
-//     the program;
+//     the program (zipcodes.db in the data folder beside the library's folder, or the
+//     file named by ZEMBRA_ZIPCODES_DB), opened read-only;
 //   - a string with "Driver=" or "DSN=": handed to ODBC unchanged;
 //   - "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<file.xls>;Extended Properties=..."
 //     with "Excel 8.0": the workbook provider ("SELECT * FROM [Sheet$]", the first
@@ -30,6 +31,14 @@ class ConnectionImpl;
 
 // Number raised when a field name or position does not exist in a record set.
 inline constexpr int32_t kItemNotFound = 3265;
+// Number raised when a field is read or moveNext() is called with no current row.
+inline constexpr int32_t kNoCurrentRecord = 3021;
+// Number raised when a closed record set is used.
+inline constexpr int32_t kObjectClosed = 3704;
+// Number raised by open() on a connection that is already open.
+inline constexpr int32_t kObjectOpen = 3705;
+// Number raised by execute() on a connection that is not open.
+inline constexpr int32_t kConnectionClosed = 3709;
 
 // A forward-only set of rows. The first row (if any) is current after execute().
 class ZEMBRA_DATAACCESS_API Recordset {
@@ -41,14 +50,20 @@ public:
     ~Recordset();
 
     bool eof() const;  // true when there is no current row (also after close())
+    // The number of columns (also when there are no rows). Raises kObjectClosed after close().
     int32_t fieldCount() const;
+    // The name of the column at a zero-based position; kItemNotFound outside 0..count-1.
     std::string fieldName(int32_t index) const;
     // The current row's value: Null for SQL NULL, integers as Int32 (Double when
     // they do not fit), reals as Double, text as String. Names are matched
     // case-insensitively; an unknown name or position raises kItemNotFound.
+    // Raises kNoCurrentRecord at the end, kObjectClosed after close().
     Variant field(std::string_view name) const;
     Variant field(int32_t index) const;
+    // Moves to the next row (eof() once past the last). Raises kNoCurrentRecord when
+    // already at the end, err::kDatabase when the driver fails while fetching.
     void moveNext();
+    // Releases the rows; closing twice is harmless.
     void close();
 
 private:
@@ -62,11 +77,18 @@ public:
     Connection& operator=(Connection&&) noexcept;
     ~Connection();
 
+    // Opens the source the connection string names (see the top of this file); a user
+    // and password, when given, go to ODBC as UID= and PWD=. Raises err::kDatabase with
+    // the driver's text when it cannot open, kObjectOpen when already open.
     void open(std::string_view connectionString, std::string_view user = {},
               std::string_view password = {});
     bool isOpen() const;
     // Runs SQL text and returns its rows; statements without rows give an empty set.
+    // Raises err::kDatabase with the driver's text on failure, kConnectionClosed when
+    // the connection is not open. Record sets stay readable after the connection closes.
+    // When ZEMBRA_SQL_TRACE named a file at open(), each SQL text is appended to it.
     Recordset execute(std::string_view sql);
+    // Closes the connection; closing twice is harmless and it may be opened again.
     void close();
 
 private:

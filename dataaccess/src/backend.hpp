@@ -1,0 +1,91 @@
+// Private interface between the data-access core (connection.cpp) and its back ends
+// (sqlite/, odbc/, excel/). Each back end opens a ConnectionImpl; a ConnectionImpl runs SQL
+// text and hands back a CursorImpl that reads one row at a time into Variants.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+#include <zembra/dataaccess.hpp>
+#include <zembra/runtime.hpp>
+
+namespace zembra::db::detail {
+
+// Sources of the errors this layer raises, naming the layer and the back end.
+inline constexpr const char* kSourceCore = "Zembra.Data";
+inline constexpr const char* kSourceSqlite = "Zembra.Data.SQLite";
+inline constexpr const char* kSourceOdbc = "Zembra.Data.ODBC";
+inline constexpr const char* kSourceExcel = "Zembra.Data.Excel";
+
+// A database failure (number err::kDatabase) with the given text.
+[[noreturn]] void raiseDatabase(const char* source, std::string description);
+
+// ASCII case-insensitive comparison, as SQL identifiers and connection-string keys are
+// compared.
+bool iequals(std::string_view a, std::string_view b) noexcept;
+
+// The connection string with the values of PWD= and Password= replaced by "***", for
+// messages that quote it.
+std::string maskPasswords(std::string_view connectionString);
+
+// Appends each SQL text executed to the file named by ZEMBRA_SQL_TRACE (read when the
+// connection opens); does nothing when the variable is unset or empty.
+class SqlTrace {
+  public:
+    static SqlTrace fromEnvironment();
+    bool enabled() const noexcept { return !path_.empty(); }
+    void write(std::string_view sql) const;
+
+  private:
+    std::string path_;
+};
+
+// A forward-only cursor. The back end supplies the column names and fetchRow(); the first
+// row is fetched by start(), which the back end calls once the cursor is set up.
+class CursorImpl {
+  public:
+    virtual ~CursorImpl();
+
+    bool eof() const noexcept { return eof_; }
+    const std::vector<std::string>& names() const noexcept { return names_; }
+    const std::vector<Variant>& row() const noexcept { return row_; }
+    void moveNext();
+
+  protected:
+    // Reads the next row into `row` (one Variant per column). Returns false when there
+    // are no more rows. Raises Error on a driver failure.
+    virtual bool fetchRow(std::vector<Variant>& row) = 0;
+    void start();
+
+    std::vector<std::string> names_;
+
+  private:
+    std::vector<Variant> row_;
+    bool eof_ = true;
+};
+
+class ConnectionImpl {
+  public:
+    virtual ~ConnectionImpl();
+    // Runs SQL text; statements without rows give a cursor with no columns at its end.
+    virtual std::unique_ptr<CursorImpl> execute(std::string_view sql) = 0;
+};
+
+// A cursor with no rows, for statements that return none.
+std::unique_ptr<CursorImpl> emptyCursor(std::vector<std::string> names = {});
+
+// Back ends. Each raises err::kDatabase with its driver's own text when it cannot open.
+std::shared_ptr<ConnectionImpl> openSqlite(const std::string& path, SqlTrace trace);
+// The embedded zip-code database: ZEMBRA_ZIPCODES_DB when set, otherwise zipcodes.db in
+// the data folder found relative to this library.
+std::string embeddedDatabasePath();
+
+std::shared_ptr<ConnectionImpl> openOdbc(const std::string& connectionString, SqlTrace trace);
+// The configured ODBC data source (user or system) whose name equals `name` ignoring case,
+// with its own spelling; empty when there is none.
+std::string findOdbcDataSource(std::string_view name);
+
+std::shared_ptr<ConnectionImpl> openExcel(const std::string& workbookPath, SqlTrace trace);
+
+}  // namespace zembra::db::detail

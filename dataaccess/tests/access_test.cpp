@@ -1,0 +1,91 @@
+// Access files through mdbtools' ODBC driver, registered under the Windows driver name,
+// with the connection strings and queries the batch reader builds.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "test_env.hpp"
+
+namespace zembra::test {
+namespace {
+
+using db::Connection;
+using db::Recordset;
+
+std::string accessConnection(const std::filesystem::path& file) {
+    return "Driver={Microsoft Access Driver (*.mdb)}; DBQ=" + file.string();
+}
+
+std::vector<Variant> readColumn(Connection& connection, const std::string& sql,
+                                const std::string& field) {
+    std::vector<Variant> values;
+    for (Recordset rs = connection.execute(sql); !rs.eof(); rs.moveNext()) {
+        values.push_back(rs.field(field));
+    }
+    return values;
+}
+
+TEST(Access, TablesReadInStoredOrderWithNulls) {
+    Connection connection;
+    connection.open(accessConnection(fixture("zips.mdb")));
+    // mdbtools returns the zero-length text of row 5 as Null as well.
+    EXPECT_EQ(readColumn(connection, "SELECT [Zip] FROM [Customers]", "Zip"),
+              (std::vector<Variant>{"08873", "08232", " 10001 ", "08873", Variant::null(),
+                                    Variant::null(), "99501", "96813"}));
+    EXPECT_EQ(readColumn(connection, "SELECT [Zip Code] FROM [Zip Codes]", "zip code"),
+              (std::vector<Variant>{"08873", "10001", "99501"}));
+    EXPECT_EQ(
+        readColumn(connection, "SELECT * FROM [Customers]", "ZipNum"),
+        (std::vector<Variant>{int32_t{8873}, Variant::null(), int32_t{10001}, int32_t{8873},
+                              Variant::null(), Variant::null(), Variant::null(), Variant::null()}));
+    std::vector<Variant> names = readColumn(connection, "SELECT * FROM [Customers]", "name");
+    ASSERT_EQ(names.size(), 8u);
+    EXPECT_EQ(names[7], Variant("Jos\xc3\xa9 N\xc3\xba\xc3\xb1"
+                                "ez"));
+}
+
+TEST(Access, PathsWithBlanksWork) {
+    auto dir = testData().dir / "folder with blanks";
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy_file(fixture("zips.mdb"), dir / "my zips.mdb",
+                               std::filesystem::copy_options::overwrite_existing);
+    Connection connection;
+    connection.open(accessConnection(dir / "my zips.mdb"));
+    EXPECT_EQ(readColumn(connection, "SELECT [Zip Code] FROM [Zip Codes]", "Zip Code").size(), 3u);
+}
+
+TEST(Access, MissingFileGivesAClearError) {
+    auto missing = testData().dir / "nowhere" / "missing.mdb";
+    Connection connection;
+    try {
+        connection.open(accessConnection(missing) + ";PWD=hush");
+        FAIL() << "opened a missing file";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::kDatabase);
+        EXPECT_EQ(e.source(), "Zembra.Data.ODBC");
+        // The driver itself says nothing: the message names the operation and the file.
+        EXPECT_NE(e.description().find("SQLDriverConnect"), std::string::npos) << e.description();
+        EXPECT_NE(e.description().find(missing.string()), std::string::npos) << e.description();
+        EXPECT_EQ(e.description().find("hush"), std::string::npos) << e.description();
+    }
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(Access, UnknownNamesFailWithTheQueryInTheMessage) {
+    Connection connection;
+    connection.open(accessConnection(fixture("zips.mdb")));
+    for (const std::string sql : {"SELECT [Nope] FROM [Customers]", "SELECT [Zip] FROM [Nope]"}) {
+        try {
+            connection.execute(sql);
+            FAIL() << sql;
+        } catch (const Error& e) {
+            EXPECT_EQ(e.number(), err::kDatabase);
+            EXPECT_NE(e.description().find("Couldn't parse SQL"), std::string::npos)
+                << e.description();
+            EXPECT_NE(e.description().find(sql), std::string::npos) << e.description();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zembra::test

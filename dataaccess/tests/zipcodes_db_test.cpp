@@ -1,0 +1,81 @@
+// The zip-code database built from assets/zipcodes/zipcodes.csv, found next to the library
+// as an installed program finds it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "test_env.hpp"
+
+namespace zembra::test {
+namespace {
+
+using db::Connection;
+using db::Recordset;
+
+class ShippedDatabase : public ::testing::Test {
+  protected:
+    void SetUp() override { connection.open("zipcodes-shipped"); }
+
+    // No override: the library finds zipcodes.db in its data folder by itself.
+    ScopedEnv noOverride{"ZEMBRA_ZIPCODES_DB", std::nullopt};
+    Connection connection;
+};
+
+// The CSV line of one zip code, split at commas.
+std::vector<std::string> csvRow(const std::string& zip) {
+    std::ifstream in(ZEMBRA_ZIPCODES_CSV);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind(zip + ",", 0) == 0) {
+            std::vector<std::string> fields;
+            std::stringstream stream(line);
+            for (std::string field; std::getline(stream, field, ',');) fields.push_back(field);
+            return fields;
+        }
+    }
+    return {};
+}
+
+TEST_F(ShippedDatabase, HoldsEveryZipCodeOfTheSource) {
+    Recordset rs = connection.execute("select count(*) as n from zips");
+    EXPECT_EQ(rs.field("n"), Variant(int32_t{33791}));
+}
+
+TEST_F(ShippedDatabase, LooksUpAsTheEngineAsks) {
+    auto expected = csvRow("08873");
+    ASSERT_EQ(expected.size(), 5u);
+    Recordset rs =
+        connection.execute("select Longitude, latitude from zips where zipcode = '08873'");
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.field("latitude"), Variant(std::stod(expected[1])));
+    EXPECT_EQ(rs.field("Longitude"), Variant(std::stod(expected[2])));
+    rs.moveNext();
+    EXPECT_TRUE(rs.eof());
+
+    // The text comparison keeps leading zeros: 8873 is not 08873.
+    EXPECT_TRUE(connection.execute("select * from zips where zipcode = '8873'").eof());
+    Recordset pr = connection.execute("select * from zips where zipcode = '00601'");
+    ASSERT_FALSE(pr.eof());
+    EXPECT_EQ(pr.field("zipcode"), Variant("00601"));
+    EXPECT_EQ(pr.field("state"), Variant("PR"));
+}
+
+TEST_F(ShippedDatabase, BoxQueryUsesTheCoordinateIndex) {
+    Recordset rs = connection.execute(
+        "SELECT * FROM zips WHERE (latitude Between 40.45 And 40.55) And "
+        "(Longitude Between -74.6 And -74.45) ");
+    bool found = false;
+    for (; !rs.eof(); rs.moveNext()) found = found || rs.field("zipcode") == Variant("08873");
+    EXPECT_TRUE(found);
+
+    Recordset plan = connection.execute(
+        "EXPLAIN QUERY PLAN SELECT * FROM zips WHERE (latitude Between 40.45 And 40.55) And "
+        "(Longitude Between -74.6 And -74.45) ");
+    ASSERT_FALSE(plan.eof());
+    EXPECT_NE(plan.field("detail").toString().find("zips_latitude_longitude"), std::string::npos)
+        << plan.field("detail").toString();
+}
+
+}  // namespace
+}  // namespace zembra::test
