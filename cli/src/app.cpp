@@ -1,0 +1,174 @@
+#include "app.hpp"
+
+#include <CLI/CLI.hpp>
+#include <zembra/runtime.hpp>
+
+#include "core/usage_error.hpp"
+
+#ifndef ZEMBRA_VERSION
+#error "ZEMBRA_VERSION must give the program's version"
+#endif
+
+namespace zembra::cli {
+
+namespace {
+
+constexpr const char* kExitStatuses =
+    "Exit status: 0 on success (also when some zip codes are not found), 1 for a run-time\n"
+    "error (missing file, engine or database failure), 2 for a usage error.\n";
+
+void addMapOptions(CLI::App& command, MapOptions& options) {
+    command
+        .add_option("-m,--map", options.map,
+                    "Map picture: a path, or a name from Maps/ (usa, alaska, hawaii)")
+        ->type_name("MAP")
+        ->capture_default_str();
+    command
+        .add_option("--bounds", options.bounds,
+                    "Degrees; default: from the map's name (usa, alaska or hawaii in it)")
+        ->type_name("minLat,maxLat,minLon,maxLon");
+    command.add_option("--images", options.images, "Folder holding Maps/ and Overlays/")
+        ->type_name("DIR");
+    command
+        .add_option("--connection", options.connection,
+                    "Zip-code database: ODBC data source or connection string")
+        ->type_name("TEXT");
+}
+
+void addMarkerOption(CLI::App& command, std::string& marker) {
+    command
+        .add_option("--marker", marker,
+                    "Marker picture: a path, or a name from Overlays/ (default: the fifth)")
+        ->type_name("MARKER");
+}
+
+void addOutputOptions(CLI::App& command, std::string& output, size_t& chunkSize) {
+    command.add_option("-o,--output", output, "Picture to write: .jpg, .gif, .bmp or .png")
+        ->type_name("FILE")
+        ->required();
+    command.add_option("--chunk-size", chunkSize, "Items per engine call (progress between calls)")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+}
+
+void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
+    err << "zembra: " << message << "\n"
+        << "Run 'zembra" << (command.empty() ? "" : " " + command) << " --help' for usage.\n";
+}
+
+}  // namespace
+
+int run(int argc, const char* const* argv, Io& io) {
+    CLI::App app{"Puts US zip codes on a map picture.", "zembra"};
+    app.require_subcommand(0, 1);
+    app.footer(
+        std::string("\nRun 'zembra COMMAND --help' for a command's options and examples.\n") +
+        kExitStatuses);
+    bool showVersion = false;
+    app.add_flag("--version", showVersion, "Print the version and exit");
+
+    RenderOptions render;
+    auto* renderCmd = app.add_subcommand("render", "Plot zip codes on a map and write the picture");
+    renderCmd->add_option("zips", render.zips, "Zip codes to plot (five digits, e.g. 08873)")
+        ->type_name("ZIP");
+    renderCmd
+        ->add_option("-f,--file", render.file,
+                     "Zip codes one per line, or a CSV column with --column; - is stdin")
+        ->type_name("FILE");
+    renderCmd->add_option("--column", render.column, "CSV column (header name) with the codes")
+        ->type_name("NAME");
+    addMapOptions(*renderCmd, render.map);
+    addMarkerOption(*renderCmd, render.marker);
+    addOutputOptions(*renderCmd, render.output, render.chunkSize);
+    renderCmd->footer(
+        "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"
+        "from standard input when it is not a terminal. Repeated codes are plotted once.\n"
+        "Standard error gets \"placed N of M zip codes\" and the codes not found; standard\n"
+        "output the path of the picture written.\n\n"
+        "Examples:\n"
+        "  zembra render 08873 08232 -o nj.jpg\n"
+        "  zembra render -f customers.csv --column Zip --marker red_pin -o out.png\n"
+        "  grep '^99' zips.txt | zembra render --map alaska -o alaska.gif\n"
+        "  zembra render 96813 --map my-islands.jpg --bounds 18.5,22.5,-161,-154 -o hi.bmp\n\n" +
+        std::string(kExitStatuses));
+
+    PointsOptions points;
+    auto* pointsCmd = app.add_subcommand("points", "Plot latitude/longitude pairs on a map");
+    pointsCmd->add_option("points", points.points, "Points in degrees, e.g. 40.7,-74")
+        ->type_name("LAT,LON");
+    pointsCmd->add_option("-f,--file", points.file, "LAT,LON pairs one per line; - is stdin")
+        ->type_name("FILE");
+    addMapOptions(*pointsCmd, points.map);
+    addMarkerOption(*pointsCmd, points.marker);
+    addOutputOptions(*pointsCmd, points.output, points.chunkSize);
+    pointsCmd->footer(
+        "\nExamples:\n"
+        "  zembra points 40.7,-74 34.05,-118.25 -o cities.png\n"
+        "  zembra points -f track.csv --map hawaii -o track.jpg\n\n" +
+        std::string(kExitStatuses));
+
+    LookupOptions lookup;
+    auto* lookupCmd =
+        app.add_subcommand("lookup", "Tell the zip code and position under a pixel of a map");
+    lookupCmd->add_option("x", lookup.x, "Pixel column, from 0 at the left edge")
+        ->type_name("X")
+        ->required();
+    lookupCmd->add_option("y", lookup.y, "Pixel row, from 0 at the top edge")
+        ->type_name("Y")
+        ->required();
+    addMapOptions(*lookupCmd, lookup.map);
+    lookupCmd->footer(
+        "\nPrints one line: the nearest zip code within about ten miles of the pixel, or\n"
+        "\"none\" when there is none (still exit status 0), then the pixel's latitude and\n"
+        "longitude in degrees, rounded to six decimals:\n"
+        "  $ zembra lookup 1724 406\n"
+        "  08873 40.507194 -74.52128\n"
+        "Give the map and bounds the picture was rendered with.\n\n" +
+        std::string(kExitStatuses));
+
+    std::string listImages;
+    auto* listCmd = app.add_subcommand("list", "List the maps and markers installed");
+    listCmd->add_option("--images", listImages, "Folder holding Maps/ and Overlays/")
+        ->type_name("DIR");
+
+    std::string command;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        io.out << app.help();
+        return kExitOk;
+    } catch (const CLI::CallForAllHelp&) {
+        io.out << app.help("", CLI::AppFormatMode::All);
+        return kExitOk;
+    } catch (const CLI::ParseError& e) {
+        for (const auto* sub : app.get_subcommands()) command = sub->get_name();
+        reportUsage(io.err, e.what(), command);
+        return kExitUsage;
+    }
+
+    if (showVersion) {
+        io.out << "zembra " << ZEMBRA_VERSION << '\n';
+        return kExitOk;
+    }
+    try {
+        if (*renderCmd) return runRender(render, io);
+        if (*pointsCmd) return runPoints(points, io);
+        if (*lookupCmd) return runLookup(lookup, io);
+        if (*listCmd) return runList(listImages, io);
+    } catch (const UsageError& e) {
+        for (const auto* sub : app.get_subcommands()) command = sub->get_name();
+        reportUsage(io.err, e.what(), command);
+        return kExitUsage;
+    } catch (const Error& e) {
+        io.err << "zembra: error " << e.number() << ": " << e.description() << '\n';
+        return kExitFailure;
+    } catch (const std::exception& e) {
+        io.err << "zembra: " << e.what() << '\n';
+        return kExitFailure;
+    }
+    io.err << app.help();
+    return kExitUsage;
+}
+
+}  // namespace zembra::cli

@@ -1,0 +1,324 @@
+// End-to-end tests of the `zembra` program: the built binary, the real engine reached by
+// createObject, the shipped maps and markers, and the zip-code database built from
+// assets/zipcodes/zipcodes.csv.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <zembra/runtime.hpp>
+
+#include "support.hpp"
+
+namespace fs = std::filesystem;
+using namespace zembra::test;
+
+namespace {
+
+const fs::path kExe = ZEMBRA_CLI_EXE;
+const fs::path kMaps = fs::path(ZEMBRA_APP_DIR) / "Images" / "Maps";
+
+RunResult zembraRun(const std::vector<std::string>& args, const std::string& input = {}) {
+    return runProgram(kExe, args, input);
+}
+
+const ZipRow& zipRow(const std::string& code) {
+    static const auto rows = readZipCsv(ZEMBRA_ZIPCODES_CSV);
+    const auto it =
+        std::find_if(rows.begin(), rows.end(), [&](const ZipRow& r) { return r.code == code; });
+    if (it == rows.end()) throw std::runtime_error("zip code missing from the CSV: " + code);
+    return *it;
+}
+
+// The plain shipped map as the engine decodes it.
+const Picture& plainUsa() {
+    static const Picture picture = [] {
+        zembra::Object map = zembra::createObject("Zembra.CMap");
+        map.put("InputMapFile", zembra::Variant((kMaps / "usa.jpg").string()));
+        map.put("OutputImageType", zembra::Variant("bmp"));
+        return decodeBmp(map.get("OutputMap").toBytes());
+    }();
+    return picture;
+}
+
+Pixel usaPixel(const std::string& code) {
+    const auto& row = zipRow(code);
+    return project(row.lat, row.lon, 24.0, 50.0, -125.0, -66.44, plainUsa().width,
+                   plainUsa().height);
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class Cli : public ::testing::Test {
+  protected:
+    ScratchDir dir{::testing::UnitTest::GetInstance()->current_test_info()->name()};
+};
+
+}  // namespace
+
+TEST_F(Cli, HelpDescribesCommandsAndExamples) {
+    const auto top = zembraRun({"--help"});
+    EXPECT_EQ(top.status, 0);
+    for (const char* word : {"render", "lookup", "points", "list", "Exit status"}) {
+        EXPECT_TRUE(contains(top.out, word)) << word;
+    }
+    const auto render = zembraRun({"render", "--help"});
+    EXPECT_EQ(render.status, 0);
+    for (const char* word : {"--column", "--bounds", "--marker", "Examples:", "08873"}) {
+        EXPECT_TRUE(contains(render.out, word)) << word;
+    }
+    const auto lookup = zembraRun({"lookup", "--help"});
+    EXPECT_TRUE(contains(lookup.out, "\"none\""));
+
+    const auto none = zembraRun({});
+    EXPECT_EQ(none.status, 2);
+    const auto unknown = zembraRun({"render", "--frobnicate", "-o", dir / "x.png"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(contains(unknown.err, "zembra: ")) << unknown.err;
+    EXPECT_TRUE(contains(unknown.err, "zembra render --help")) << unknown.err;
+}
+
+TEST_F(Cli, RendersCodesFromArgumentsWhereTheyLie) {
+    const auto out = dir / "args.bmp";
+    const auto r = zembraRun({"render", "08873", "08232", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, out + "\n");
+    EXPECT_EQ(r.err, "placed 2 of 2 zip codes\n");
+
+    const auto picture = decodeBmp(readBytes(out));
+    const auto& plain = plainUsa();
+    ASSERT_EQ(picture.width, plain.width);
+    ASSERT_EQ(picture.height, plain.height);
+    // A marker covers each code's pixel; far from both, the map is untouched.
+    for (const char* code : {"08873", "08232"}) {
+        const auto p = usaPixel(code);
+        EXPECT_NE(picture.at(static_cast<int32_t>(p.x), static_cast<int32_t>(p.y)),
+                  plain.at(static_cast<int32_t>(p.x), static_cast<int32_t>(p.y)))
+            << code;
+    }
+    EXPECT_EQ(picture.at(100, 100), plain.at(100, 100));
+}
+
+TEST_F(Cli, EveryOutputFormatDecodesToTheMapsSize) {
+    const Size size{plainUsa().width, plainUsa().height};
+    for (const char* name : {"a.jpg", "b.JPEG", "c.gif", "d.png", "e.Bmp"}) {
+        const auto out = dir / name;
+        const auto r = zembraRun({"render", "08873", "-o", out});
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        const auto bytes = readBytes(out);
+        const auto ext = fs::path(name).extension().string();
+        const std::string lower = ext == ".JPEG" ? "jpg" : (ext == ".Bmp" ? "bmp" : ext.substr(1));
+        EXPECT_EQ(sniffFormat(bytes), lower) << name;
+        EXPECT_EQ(pictureSize(bytes), size) << name;
+    }
+}
+
+TEST_F(Cli, ReadsOneCodePerLineAndReportsUnknownCodes) {
+    writeText(dir / "codes.txt", "08873\r\n\n  08232 \n99999\n08873\n8873\n");
+    const auto r = zembraRun({"render", "-f", dir / "codes.txt", "-o", dir / "f.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "placed 2 of 4 zip codes\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "skipped 1 repeated zip codes\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "not found (2): 99999 8873\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, "leading zeros")) << r.err;
+    EXPECT_TRUE(fs::exists(dir / "f.png"));
+
+    const auto missing = zembraRun({"render", "-f", dir / "nope.txt", "-o", dir / "f.png"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "zembra: error 53: File not found: " + (dir / "nope.txt") + "\n");
+
+    // A table without --column is refused before any work.
+    writeText(dir / "table.csv", "Name,Zip\nAlice,08873\n");
+    const auto t = zembraRun({"render", "-f", dir / "table.csv", "-o", dir / "t.png"});
+    EXPECT_EQ(t.status, 2);
+    EXPECT_TRUE(contains(t.err, "--column")) << t.err;
+    EXPECT_FALSE(fs::exists(dir / "t.png"));
+}
+
+TEST_F(Cli, ReadsACsvColumnByItsHeader) {
+    writeText(dir / "people.csv",
+              "Name,Zip,ZipNum\n\"Adams, Alice\",08873,8873\nBob,\"08232\",\n"
+              "Eve,,\nGina,99501,\n");
+    const auto r =
+        zembraRun({"render", "-f", dir / "people.csv", "--column", "zip", "-o", dir / "c.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "placed 3 of 3 zip codes\n");
+
+    const auto bad = zembraRun(
+        {"render", "-f", dir / "people.csv", "--column", "Postcode", "-o", dir / "c.png"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(contains(bad.err, "Name, Zip, ZipNum")) << bad.err;
+}
+
+TEST_F(Cli, ReadsStandardInput) {
+    const std::string codes = "08873\n08232\n";
+    const auto piped = zembraRun({"render", "-o", dir / "in1.bmp"}, codes);
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.err, "placed 2 of 2 zip codes\n");
+    const auto dash = zembraRun({"render", "-f", "-", "-o", dir / "in2.bmp"}, codes);
+    ASSERT_EQ(dash.status, 0) << dash.err;
+    EXPECT_EQ(readBytes(dir / "in1.bmp"), readBytes(dir / "in2.bmp"));
+
+    const auto csv = zembraRun({"render", "-f", "-", "--column", "zipcode", "-o", dir / "in3.bmp"},
+                               "zipcode,state\n08873,NJ\n08232,NJ\n");
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(readBytes(dir / "in1.bmp"), readBytes(dir / "in3.bmp"));
+
+    const auto empty = zembraRun({"render", "-o", dir / "in4.bmp"}, "");
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_TRUE(contains(empty.err, "no zip codes in standard input")) << empty.err;
+}
+
+TEST_F(Cli, PiecesAccumulateToTheSamePicture) {
+    // Unknown codes in different pieces are all reported, in order, and the picture is the
+    // one a single call draws.
+    const std::vector<std::string> codes{"00000", "08873", "08232", "10001", "ZZZZZ", "99501"};
+    auto args = std::vector<std::string>{"render"};
+    args.insert(args.end(), codes.begin(), codes.end());
+    auto whole = args;
+    whole.insert(whole.end(), {"-o", dir / "whole.bmp"});
+    auto pieces = args;
+    pieces.insert(pieces.end(), {"--chunk-size", "2", "-o", dir / "pieces.bmp"});
+
+    const auto a = zembraRun(whole);
+    const auto b = zembraRun(pieces);
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+    EXPECT_EQ(b.err, "placed 4 of 6 zip codes\nnot found (2): 00000 ZZZZZ\n");
+    EXPECT_EQ(a.err, b.err);
+    EXPECT_EQ(readBytes(dir / "whole.bmp"), readBytes(dir / "pieces.bmp"));
+
+    EXPECT_EQ(zembraRun({"render", "08873", "--chunk-size", "0", "-o", dir / "z.bmp"}).status, 2);
+}
+
+TEST_F(Cli, BadOutputIsRefusedBeforeAnyWork) {
+    const auto tif = zembraRun({"render", "08873", "-o", dir / "out.tif"});
+    EXPECT_EQ(tif.status, 2);
+    EXPECT_TRUE(contains(tif.err, "'.tif'")) << tif.err;
+    EXPECT_TRUE(contains(tif.err, ".jpg, .gif, .bmp or .png")) << tif.err;
+    EXPECT_FALSE(fs::exists(dir / "out.tif"));
+
+    const auto folder = zembraRun({"render", "08873", "-o", dir / "missing/out.png"});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_EQ(folder.err, "zembra: error 76: Path not found: " + (dir / "missing") + "\n");
+
+    EXPECT_EQ(zembraRun({"render", "08873"}).status, 2);  // -o is required
+}
+
+TEST_F(Cli, MapsByPathOrNameAndTheirBounds) {
+    const auto missing =
+        zembraRun({"render", "08873", "--map", "/nonexistent/usa.jpg", "-o", dir / "m.png"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "zembra: error 53: File not found: /nonexistent/usa.jpg\n");
+
+    const auto unknownName = zembraRun({"render", "08873", "--map", "mars", "-o", dir / "m.png"});
+    EXPECT_EQ(unknownName.status, 1);
+    EXPECT_TRUE(contains(unknownName.err, "error 53: File not found: no map 'mars'"))
+        << unknownName.err;
+    EXPECT_TRUE(contains(unknownName.err, "usa.jpg")) << unknownName.err;
+
+    // A copy of the map under a name without a known region needs explicit bounds, and
+    // with the USA bounds it renders exactly what the named map does.
+    fs::copy_file(kMaps / "usa.jpg", dir / "world.jpg");
+    const auto noBounds =
+        zembraRun({"render", "08873", "--map", dir / "world.jpg", "-o", dir / "w.bmp"});
+    EXPECT_EQ(noBounds.status, 2);
+    EXPECT_TRUE(contains(noBounds.err, "--bounds")) << noBounds.err;
+    const auto withBounds = zembraRun({"render", "08873", "--map", dir / "world.jpg", "--bounds",
+                                       "24,50,-125,-66.44", "-o", dir / "w.bmp"});
+    ASSERT_EQ(withBounds.status, 0) << withBounds.err;
+    const auto named = zembraRun({"render", "08873", "--map", "USA", "-o", dir / "n.bmp"});
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(readBytes(dir / "w.bmp"), readBytes(dir / "n.bmp"));
+
+    const auto badBounds = zembraRun(
+        {"render", "08873", "--map", "usa", "--bounds", "50,24,-125,-66", "-o", dir / "b.png"});
+    EXPECT_EQ(badBounds.status, 2);
+}
+
+TEST_F(Cli, MarkersByNameAndTheDefault) {
+    const auto list = zembraRun({"list"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    EXPECT_TRUE(contains(list.out, "usa.jpg")) << list.out;
+    EXPECT_TRUE(contains(list.out, "bounds 24,50,-125,-66.44")) << list.out;
+    EXPECT_TRUE(contains(list.out, "(default)")) << list.out;
+
+    const auto missing =
+        zembraRun({"render", "08873", "--marker", "no-such-marker", "-o", dir / "k.png"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(contains(missing.err, "error 53: File not found: no marker 'no-such-marker'"))
+        << missing.err;
+}
+
+TEST_F(Cli, LookupTellsTheZipCodeUnderAPixel) {
+    const auto p = usaPixel("08873");
+    const auto r = zembraRun({"lookup", std::to_string(p.x), std::to_string(p.y)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream line(r.out);
+    std::string zip, rest;
+    double lat = 0, lon = 0;
+    line >> zip >> lat >> lon;
+    EXPECT_EQ(zip, "08873") << r.out;
+    EXPECT_FALSE(line >> rest) << "one line of three fields: " << r.out;
+    // The pixel's own position, by the inverse of the projection, to six decimals.
+    const double h = plainUsa().height, w = plainUsa().width;
+    EXPECT_NEAR(lat, (50.0 - 24.0) * (h - static_cast<double>(p.y)) / h + 24.0, 1e-6);
+    EXPECT_NEAR(lon, (-66.44 + 125.0) / w * static_cast<double>(p.x) - 125.0, 1e-6);
+    EXPECT_NEAR(lat, zipRow("08873").lat, 0.05);
+    EXPECT_NEAR(lon, zipRow("08873").lon, 0.05);
+
+    // Far out in the Pacific there is no zip code: "none", still status 0.
+    const auto sea = zembraRun({"lookup", "5", "5"});
+    ASSERT_EQ(sea.status, 0) << sea.err;
+    EXPECT_EQ(sea.out.substr(0, 5), "none ") << sea.out;
+    EXPECT_EQ(zembraRun({"lookup", "5"}).status, 2);
+    EXPECT_EQ(zembraRun({"lookup", "five", "5"}).status, 2);
+}
+
+TEST_F(Cli, PointsPlotsCoordinates) {
+    const auto r = zembraRun({"points", "40.499667,-74.531844", "60,-150", "-o", dir / "p.bmp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "placed 2 points; 1 lie outside the map's bounds 24,50,-125,-66.44\n");
+    // The same place as zip code 08873 gives the same picture.
+    ASSERT_EQ(zembraRun({"render", "08873", "-o", dir / "z.bmp"}).status, 0);
+    EXPECT_EQ(readBytes(dir / "p.bmp"), readBytes(dir / "z.bmp"));
+
+    const auto file = zembraRun({"points", "-f", "-", "-o", dir / "f.bmp"},
+                                "latitude,longitude\n40.499667,-74.531844\n60,-150\n");
+    ASSERT_EQ(file.status, 0) << file.err;
+    EXPECT_EQ(readBytes(dir / "p.bmp"), readBytes(dir / "f.bmp"));
+    EXPECT_EQ(zembraRun({"points", "40.7", "-o", dir / "x.bmp"}).status, 2);
+}
+
+TEST_F(Cli, ProgressShowsOnlyOnATerminal) {
+    writeText(dir / "codes.txt", "08873\n08232\n99999\n");
+    const std::vector<std::string> args{"render", "-f", dir / "codes.txt", "--chunk-size",
+                                        "1",      "-o", dir / "p.png"};
+    const auto plain = zembraRun(args);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.err, "placed 2 of 3 zip codes\nnot found (1): 99999\n");
+
+    // script(1) gives the program a terminal; the piece counts show there, then go away.
+    std::string command = kExe.string();
+    for (const auto& a : args) command += " '" + a + "'";
+    if (!fs::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1) to give a terminal";
+    const auto tty = runProgram("/usr/bin/script", {"-qec", command, "/dev/null"});
+    ASSERT_EQ(tty.status, 0) << tty.out;
+    for (const char* step :
+         {"placing zip codes: 1 of 3 (33%)", "placing zip codes: 3 of 3 (100%)"}) {
+        EXPECT_TRUE(contains(tty.out, step)) << tty.out;
+    }
+    const auto summary = tty.out.find("placed 2 of 3 zip codes");
+    ASSERT_NE(summary, std::string::npos) << tty.out;
+    EXPECT_EQ(tty.out.rfind('\r', summary - 1) + 1, summary) << "the line was not cleared";
+}
+
+TEST_F(Cli, DatabaseErrorsReachTheOperator) {
+    const auto r = zembraRun(
+        {"render", "08873", "--connection", "DSN=zembra_no_such_source", "-o", dir / "d.png"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "zembra: error -2147467259: ")) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "d.png"));
+}
