@@ -134,6 +134,41 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
+// Drivers differ in how they read blanks around keywords: the SQL Server form
+// "Driver={SQL Server}; Server=...; Database=..." has a blank before each keyword, which
+// some drivers (SQLite's) do not skip. Keywords go to the driver without outer blanks;
+// values, braced ones included, go unchanged.
+std::string tidyKeywords(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t keyStart = i;
+        while (i < text.size() && text[i] != '=' && text[i] != ';') ++i;
+        out += trimmed(text.substr(keyStart, i - keyStart));
+        if (i == text.size()) break;
+        out += text[i];
+        if (text[i++] == ';') continue;
+        const std::size_t valueStart = i;
+        while (i < text.size() && text[i] == ' ') ++i;
+        if (i < text.size() && text[i] == '{') {
+            // A braced value ends at its closing brace ("}}" stands for one brace).
+            for (++i; i < text.size(); ++i) {
+                if (text[i] != '}') continue;
+                if (i + 1 < text.size() && text[i + 1] == '}') {
+                    ++i;
+                    continue;
+                }
+                ++i;
+                break;
+            }
+        }
+        while (i < text.size() && text[i] != ';') ++i;
+        out += text.substr(valueStart, i - valueStart);
+    }
+    return out;
+}
+
 // Converts the character form of a value to the Variant its column type calls for;
 // text that does not parse as the type says stays text.
 Variant convert(std::string text, SQLSMALLINT type, SQLSMALLINT scale) {
@@ -301,7 +336,7 @@ std::shared_ptr<ConnectionImpl> openOdbc(const std::string& connectionString, Sq
     if (connectionString.size() > static_cast<size_t>(SHRT_MAX)) {
         raiseDatabase(kSourceOdbc, "Connection string too long");
     }
-    std::string text = connectionString;
+    std::string text = tidyKeywords(connectionString);
     std::array<SQLCHAR, 1024> completed{};
     SQLSMALLINT completedLength = 0;
     SQLRETURN rc = SQLDriverConnect(db->dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
