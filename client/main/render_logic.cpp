@@ -1,0 +1,60 @@
+#include "main/render_logic.hpp"
+
+#include <array>
+
+namespace zembra::client {
+
+namespace {
+struct MapKey {
+    std::string_view key;
+    Bounds bounds;
+};
+// Tried in this order, so a name holding several keys takes the first ("usa").
+constexpr std::array<MapKey, 3> kMapKeys{{
+    {"usa", {24.0, 50.0, -125.0, -66.44}},
+    {"alaska", {51.0, 77.0, -180.0, -125.0}},
+    {"hawaii", {18.5, 22.5, -161.0, -154.0}},
+}};
+}  // namespace
+
+std::string lowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+Bounds boundsForMapName(std::string_view mapName) {
+    const std::string lower = lowerAscii(mapName);
+    for (const MapKey& entry : kMapKeys) {
+        if (lower.find(entry.key) != std::string::npos) return entry.bounds;
+    }
+    return {};
+}
+
+std::string parentFolderName(std::string_view path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos) return {};
+    if (slash == 0) return "/";
+    return std::string(path.substr(0, slash));
+}
+
+std::string extensionName(std::string_view path) {
+    const auto slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos) return {};
+    return std::string(name.substr(dot + 1));
+}
+
+std::string buildPath(std::string_view folder, std::string_view name) {
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    if (folder.empty()) return std::string(name);
+    std::string joined(folder);
+    if (joined.back() != '/') joined += '/';
+    joined += name;
+    return joined;
+}
+
+}  // namespace zembra::client

@@ -1,0 +1,125 @@
+#include "main/ui_seam.hpp"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFont>
+#include <QStringList>
+#include <QWidget>
+
+namespace zembra::client {
+
+UiSeam::~UiSeam() = default;
+
+QMessageBox::StandardButton QtUiSeam::showMessage(QWidget* parent, const QString& text,
+                                                  const QString& title, MessageIcon icon) {
+    QMessageBox::Icon qtIcon = QMessageBox::NoIcon;
+    switch (icon) {
+        case MessageIcon::None:
+            qtIcon = QMessageBox::NoIcon;
+            break;
+        case MessageIcon::Information:
+            qtIcon = QMessageBox::Information;
+            break;
+        case MessageIcon::Exclamation:
+            qtIcon = QMessageBox::Warning;
+            break;
+        case MessageIcon::Critical:
+            qtIcon = QMessageBox::Critical;
+            break;
+        case MessageIcon::Question:
+            qtIcon = QMessageBox::Question;
+            break;
+    }
+    QMessageBox box(qtIcon, title, text, QMessageBox::Ok, parent);
+    box.exec();
+    return QMessageBox::Ok;
+}
+
+std::optional<QString> QtUiSeam::getOpenFileName(QWidget* parent, const QString& title,
+                                                 const QString& initialPath,
+                                                 const QString& qtFilter, bool mustExist) {
+    QFileDialog dialog(parent, title, initialPath, qtFilter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().front();
+}
+
+int QtUiSeam::runModal(QDialog& dialog) { return dialog.exec(); }
+
+bool QtUiSeam::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+QString qtFilterFromPipes(const QString& pipeFilter) {
+    const QStringList parts = pipeFilter.split(QLatin1Char('|'));
+    QStringList entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& description = parts[i];
+        const QString& patterns = parts[i + 1];
+        if (description.isEmpty() && patterns.isEmpty()) break;  // the closing "||"
+        QString spaced = patterns;
+        spaced.replace(QLatin1Char(';'), QLatin1Char(' '));
+        if (description.contains(QLatin1Char('(') + patterns + QLatin1Char(')'))) {
+            entries << description;
+        } else {
+            entries << description + QStringLiteral(" (") + spaced + QLatin1Char(')');
+        }
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+std::optional<QString> browseForFile(UiSeam& seam, QWidget* parent, const QString& initialPath,
+                                     const QString& pipeFilter, bool mustExist) {
+    try {
+        const QString start = initialPath.isEmpty() ? QStringLiteral("/") : initialPath;
+        return seam.getOpenFileName(parent, QStringLiteral("Select Database"), start,
+                                    qtFilterFromPipes(pipeFilter), mustExist);
+    } catch (const std::exception&) {
+        // Any failure of the dialog counts as "nothing chosen".
+        return std::nullopt;
+    }
+}
+
+QString errorResponseText(const Error& error) {
+    return QStringLiteral("[") + QString::number(error.number()) + QStringLiteral("]\r\n") +
+           QString::fromStdString(error.description());
+}
+
+void showErrorResponse(UiSeam& seam, QWidget* window, const Error& error, const QString& title) {
+    QString caption = title;
+    if (caption.isEmpty() && window != nullptr) caption = window->window()->windowTitle();
+    seam.showMessage(window, errorResponseText(error), caption, MessageIcon::Information);
+    if (window != nullptr) window->window()->setEnabled(true);
+    resetPointer();
+}
+
+void useDialogFont() {
+    QFont font = QApplication::font();
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+}
+
+void setHourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+
+void resetPointer() {
+    while (QApplication::overrideCursor() != nullptr) QApplication::restoreOverrideCursor();
+}
+
+QString trimSpaces(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == QLatin1Char(' ')) ++first;
+    while (last > first && text[last - 1] == QLatin1Char(' ')) --last;
+    return text.mid(first, last - first);
+}
+
+namespace detail {
+Error asError(const std::exception& failure) {
+    return Error(51, kProgramTitle, std::string("Internal error: ") + failure.what());
+}
+}  // namespace detail
+
+}  // namespace zembra::client

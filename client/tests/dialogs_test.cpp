@@ -1,0 +1,267 @@
+// The small windows: the zip-code dialog with the manual list's Add and Remove, the
+// About box, Help Contents, and the viewer's loading and sizing.
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "dialogs/frm_view_image.hpp"
+#include "dialogs/help.hpp"
+#include "input/manual_page.hpp"
+#include "main/frm_render.hpp"
+#include "tests/support.hpp"
+
+using namespace zembra::client;
+using zembra::client::test::ProgramFolder;
+using zembra::client::test::RecordingSeam;
+
+namespace {
+
+QStringList rows(const QTreeWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(0);
+    return texts;
+}
+
+// A modal handler that types `text` into the zip-code dialog and presses OK.
+std::function<void(QDialog&)> typeAndOk(const QString& text) {
+    return [text](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtZipCode"))->setText(text);
+        QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    };
+}
+
+}  // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void addingZipCodes();
+    void emptyZipCodeIsRefusedAndDialogStaysOpen();
+    void cancellingAddsNothing();
+    void removeTakesTheSelectedRowOnly();
+    void aboutBoxShowsTheSameContentEachTime();
+    void helpContentsOpensOrReportsMissingFile();
+    void helpPathHasSingleSeparators();
+    void sizeExtrasArithmetic();
+    void viewerSizesToItsPicture();
+    void viewerReportsMissingPicture();
+};
+
+void DialogsTest::addingZipCodes() {
+    RecordingSeam seam;
+    ManualPage page(seam);
+    page.SetListColumns();
+    seam.modalHandlers.push_back(typeAndOk(QStringLiteral("08873")));
+    seam.modalHandlers.push_back(typeAndOk(QStringLiteral("08873")));
+    seam.modalHandlers.push_back(typeAndOk(QStringLiteral("  ")));
+    seam.modalHandlers.push_back(typeAndOk(QStringLiteral("O8B73x")));
+    for (int i = 0; i < 4; ++i) QTest::mouseClick(page.cmdAdd(), Qt::LeftButton);
+
+    // Duplicates, blanks and misspellings are kept exactly as typed, in order.
+    QCOMPARE(rows(page.lstData()), (QStringList{"08873", "08873", "  ", "O8B73x"}));
+    QCOMPARE(page.zipCodes(), (std::vector<std::string>{"08873", "08873", "  ", "O8B73x"}));
+    QCOMPARE(seam.modalShown, (QStringList(4, QStringLiteral("frmZipCode"))));
+    QVERIFY(seam.messages.empty());
+}
+
+void DialogsTest::emptyZipCodeIsRefusedAndDialogStaysOpen() {
+    RecordingSeam seam;
+    ManualPage page(seam);
+    page.SetListColumns();
+    bool stayedOpen = false;
+    seam.modalHandlers.push_back([&](QDialog& dialog) {
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Enter Zip Code"));
+        auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"));
+        QVERIFY(ok->isDefault());
+        QTest::mouseClick(ok, Qt::LeftButton);
+        stayedOpen = dialog.isVisible();
+        // Enter presses the default button: now with a code typed.
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtZipCode"))->setText(QStringLiteral("1"));
+        QTest::keyClick(&dialog, Qt::Key_Return);
+    });
+    QTest::mouseClick(page.cmdAdd(), Qt::LeftButton);
+
+    QVERIFY(stayedOpen);
+    QCOMPARE(seam.messages.size(), size_t{1});
+    QCOMPARE(seam.messages[0].text, QStringLiteral("Please enter the zip code"));
+    QCOMPARE(seam.messages[0].title, QStringLiteral("ZembraClient"));
+    QCOMPARE(seam.messages[0].icon, MessageIcon::Exclamation);
+    QCOMPARE(rows(page.lstData()), QStringList{"1"});
+}
+
+void DialogsTest::cancellingAddsNothing() {
+    RecordingSeam seam;
+    ManualPage page(seam);
+    page.SetListColumns();
+    const auto typed = [](QDialog& dialog) {
+        dialog.findChild<QLineEdit*>(QStringLiteral("txtZipCode"))->setText(QStringLiteral("9"));
+    };
+    seam.modalHandlers.push_back([&](QDialog& dialog) {
+        typed(dialog);
+        QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("cmdCancel")),
+                          Qt::LeftButton);
+    });
+    seam.modalHandlers.push_back([&](QDialog& dialog) {
+        typed(dialog);
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    });
+    seam.modalHandlers.push_back(typed);  // left open: closed by its close box
+    for (int i = 0; i < 3; ++i) QTest::mouseClick(page.cmdAdd(), Qt::LeftButton);
+    QCOMPARE(page.lstData()->topLevelItemCount(), 0);
+    QVERIFY(seam.messages.empty());
+}
+
+void DialogsTest::removeTakesTheSelectedRowOnly() {
+    RecordingSeam seam;
+    ManualPage page(seam);
+    page.SetListColumns();
+    for (const char* code : {"a", "b", "c"}) page.addRow(QLatin1String(code));
+
+    page.lstData()->clearSelection();
+    QTest::mouseClick(page.cmdRemove(), Qt::LeftButton);
+    QCOMPARE(rows(page.lstData()), (QStringList{"a", "b", "c"}));
+
+    page.lstData()->topLevelItem(1)->setSelected(true);
+    QTest::mouseClick(page.cmdRemove(), Qt::LeftButton);
+    QCOMPARE(rows(page.lstData()), (QStringList{"a", "c"}));
+    QVERIFY(seam.messages.empty());
+
+    // SetListColumns empties the list and leaves exactly one column.
+    page.SetListColumns();
+    QCOMPARE(page.lstData()->topLevelItemCount(), 0);
+    QCOMPARE(page.lstData()->columnCount(), 1);
+}
+
+void DialogsTest::aboutBoxShowsTheSameContentEachTime() {
+    ProgramFolder folder;
+    RecordingSeam seam;
+    FrmRender window(seam, folder.path());
+    QStringList seen;
+    const auto inspect = [&](QDialog& about) {
+        const auto* product = about.findChild<QLabel*>(QStringLiteral("lblProduct"));
+        const auto* icon = about.findChild<QLabel*>(QStringLiteral("imgIcon"));
+        seen << about.windowTitle() << product->text()
+             << about.findChild<QLabel*>(QStringLiteral("lblVersion"))->text();
+        QVERIFY(product->font().bold());
+        QVERIFY(!icon->pixmap().isNull());
+        auto* close = about.findChild<QPushButton*>(QStringLiteral("cmdClose"));
+        QCOMPARE(close->text(), QStringLiteral("&Close"));
+        QTest::mouseClick(close, Qt::LeftButton);
+        QVERIFY(!about.isVisible());
+    };
+    seam.modalHandlers.push_back(inspect);
+    seam.modalHandlers.push_back(inspect);
+    auto* about = window.findChild<QAction*>(QStringLiteral("mnuHelpAbout"));
+    about->trigger();
+    about->trigger();
+    QCOMPARE(seam.modalShown, (QStringList{"frmAbout", "frmAbout"}));
+    QCOMPARE(seen, (QStringList{"About...", "Zembra", "Version 2.0", "About...", "Zembra",
+                                "Version 2.0"}));
+    QVERIFY(!window.windowIcon().isNull());
+}
+
+void DialogsTest::helpContentsOpensOrReportsMissingFile() {
+    ProgramFolder folder;
+    RecordingSeam seam;
+    FrmRender window(seam, folder.path());
+    auto* contents = window.findChild<QAction*>(QStringLiteral("mnuHelpContents"));
+
+    contents->trigger();
+    QVERIFY(seam.openedUrls.empty());
+    QCOMPARE(seam.messages.size(), size_t{1});
+    QCOMPARE(seam.messages[0].text,
+             QStringLiteral("Unable to open the help file. The help file is missing."));
+    QCOMPARE(seam.messages[0].icon, MessageIcon::Information);
+    QCOMPARE(seam.messages[0].title, QStringLiteral("Zembra, version 2.0"));
+
+    folder.writeFile(QStringLiteral("Help/Zembra.chm"), "ITSF");
+    contents->trigger();
+    QCOMPARE(seam.messages.size(), size_t{1});
+    QCOMPARE(seam.openedUrls.size(), size_t{1});
+    QCOMPARE(seam.openedUrls[0],
+             QUrl::fromLocalFile(folder.path() + QStringLiteral("/Help/Zembra.chm")));
+}
+
+void DialogsTest::helpPathHasSingleSeparators() {
+    QCOMPARE(helpFilePath(QStringLiteral("/")), QStringLiteral("/Help/Zembra.chm"));
+    QCOMPARE(helpFilePath(QStringLiteral("/opt/zembra/")),
+             QStringLiteral("/opt/zembra/Help/Zembra.chm"));
+    QCOMPARE(helpFilePath(QStringLiteral("/opt/zembra")),
+             QStringLiteral("/opt/zembra/Help/Zembra.chm"));
+}
+
+void DialogsTest::sizeExtrasArithmetic() {
+    FrameExtras extras = sizeExtrasTwips(15.0, 1, 18, false, 20);
+    QCOMPARE(extras.width, 100);
+    QCOMPARE(extras.height, 370);
+    // A menu bar adds one menu height; the border height serves both directions.
+    extras = sizeExtrasTwips(15.0, 1, 18, true, 20);
+    QCOMPARE(extras.width, 100);
+    QCOMPARE(extras.height, 670);
+    extras = sizeExtrasTwips(15.0, 3, 0, false, 0);
+    QCOMPARE(extras.width, 220);
+    QCOMPARE(extras.height, 220);
+    // The factor is rounded half to even: 14.5 -> 14, 15.5 -> 16.
+    QCOMPARE(sizeExtrasTwips(14.5, 1, 0, false, 0).width, 14 * 4 + 40);
+    QCOMPARE(sizeExtrasTwips(15.5, 1, 0, false, 0).width, 16 * 4 + 40);
+
+    for (const auto& [border, caption] : {std::pair{40'000'000, 0}, std::pair{1, 200'000'000}}) {
+        try {
+            sizeExtrasTwips(15.0, border, caption, false, 0);
+            QFAIL("no overflow raised");
+        } catch (const zembra::Error& error) {
+            QCOMPARE(error.number(), 6);
+        }
+    }
+}
+
+void DialogsTest::viewerSizesToItsPicture() {
+    ProgramFolder folder;
+    folder.addMap(QStringLiteral("small.png"), 200, 120);
+    folder.addMap(QStringLiteral("huge.png"), 2400, 1900);  // larger than the screen
+    for (const auto& [name, size] :
+         {std::pair{"small.png", QSize(200, 120)}, std::pair{"huge.png", QSize(2400, 1900)}}) {
+        RecordingSeam seam;
+        FrmViewImage viewer(seam);
+        QCOMPARE(viewer.windowTitle(), QStringLiteral("View Image"));
+        viewer.setImageFile(folder.images() + QStringLiteral("/Maps/") + QLatin1String(name));
+        QSize picture;
+        QRect box;
+        QSize client;
+        seam.modalHandlers.push_back([&](QDialog&) {
+            picture = viewer.pbImage()->pixmap().size();
+            box = viewer.pbImage()->geometry();
+            client = viewer.size();
+        });
+        seam.runModal(viewer);
+        QVERIFY(seam.messages.empty());
+        QCOMPARE(picture, size);
+        // The box sits at the client origin, its inside exactly the picture.
+        QCOMPARE(box.topLeft(), QPoint(0, 0));
+        QCOMPARE(box.size(), size + QSize(2, 2));
+        // Nothing clipped or scaled: the window holds the whole box.
+        QVERIFY(client.width() >= box.width() && client.height() >= box.height());
+        QVERIFY(client.width() <= box.width() + 40 && client.height() <= box.height() + 40);
+    }
+}
+
+void DialogsTest::viewerReportsMissingPicture() {
+    RecordingSeam seam;
+    FrmViewImage viewer(seam);
+    viewer.setImageFile(QStringLiteral("/nonexistent/picture.png"));
+    const QSize design = viewer.size();
+    seam.runModal(viewer);
+    QCOMPARE(seam.messages.size(), size_t{1});
+    QVERIFY(seam.messages[0].text.startsWith(QStringLiteral("[53]\r\nFile not found")));
+    QCOMPARE(seam.messages[0].title, QStringLiteral("View Image"));
+    QCOMPARE(seam.messages[0].icon, MessageIcon::Information);
+    QCOMPARE(viewer.size(), design);  // sizing skipped
+    QVERIFY(viewer.pbImage()->pixmap().isNull());
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+QTEST_MAIN(DialogsTest)
+#include "dialogs_test.moc"

@@ -1,0 +1,89 @@
+#include "tests/support.hpp"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QWidget>
+
+namespace zembra::client::test {
+
+QMessageBox::StandardButton RecordingSeam::showMessage(QWidget*, const QString& text,
+                                                       const QString& title, MessageIcon icon) {
+    messages.push_back({text, title, icon});
+    return QMessageBox::Ok;
+}
+
+std::optional<QString> RecordingSeam::getOpenFileName(QWidget*, const QString& title,
+                                                      const QString& initialPath,
+                                                      const QString& qtFilter, bool mustExist) {
+    fileRequests.push_back({title, initialPath, qtFilter, mustExist});
+    if (fileAnswers.empty()) return std::nullopt;
+    const QString answer = fileAnswers.front();
+    fileAnswers.pop_front();
+    if (answer.isEmpty()) return std::nullopt;
+    return answer;
+}
+
+int RecordingSeam::runModal(QDialog& dialog) {
+    modalShown << dialog.objectName();
+    dialog.show();
+    if (!modalHandlers.empty()) {
+        auto handler = std::move(modalHandlers.front());
+        modalHandlers.pop_front();
+        handler(dialog);
+    }
+    if (dialog.isVisible()) dialog.reject();
+    return dialog.result();
+}
+
+bool RecordingSeam::openUrl(const QUrl& url) {
+    openedUrls.push_back(url);
+    return true;
+}
+
+ProgramFolder::ProgramFolder() {
+    QDir root(dir_.path());
+    root.mkpath(QStringLiteral("Images/Maps"));
+    root.mkpath(QStringLiteral("Images/Overlays"));
+    root.mkpath(QStringLiteral("Images/Output"));
+}
+
+void ProgramFolder::addMap(const QString& name, int width, int height) {
+    QImage map(width, height, QImage::Format_RGB32);
+    map.fill(QColor(200, 225, 245));
+    QPainter painter(&map);
+    painter.fillRect(width / 8, height / 8, width * 3 / 4, height * 3 / 4, QColor(150, 200, 120));
+    painter.end();
+    const QString path = images() + QStringLiteral("/Maps/") + name;
+    QString format = QFileInfo(name).suffix().toLower();
+    if (format == QStringLiteral("jpg")) format = QStringLiteral("jpeg");
+    map.save(path, format.toLatin1().constData());
+}
+
+void ProgramFolder::addOverlay(const QString& name) {
+    QImage marker(7, 7, QImage::Format_RGB32);
+    marker.fill(Qt::white);
+    QPainter painter(&marker);
+    painter.fillRect(1, 1, 5, 5, Qt::red);
+    painter.end();
+    marker.save(images() + QStringLiteral("/Overlays/") + name, "PNG");
+}
+
+void ProgramFolder::writeFile(const QString& relative, const QByteArray& bytes) {
+    const QString path = dir_.path() + QLatin1Char('/') + relative;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly)) file.write(bytes);
+}
+
+void ProgramFolder::fillStandard(ProgramFolder& folder) {
+    for (const char* map : {"alaska.jpg", "hawaii.jpg", "usa.jpg"}) {
+        folder.addMap(QLatin1String(map));
+    }
+    for (const char* overlay : {"a_dot.png", "b_dot.png", "c_dot.png", "d_dot.png", "e_pin.png"}) {
+        folder.addOverlay(QLatin1String(overlay));
+    }
+}
+
+}  // namespace zembra::client::test
