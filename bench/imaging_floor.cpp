@@ -1,6 +1,7 @@
 // The imaging floor: what any render of a 2000 x 1000 JPEG map costs at least
 // (decode the map once, encode the output once), and the engine's internal PNG
 // round trip between calls. The engine's own benchmarks compare against these.
+#include "codec.hpp"
 #include "imaging.hpp"
 
 #include <benchmark/benchmark.h>
@@ -98,6 +99,25 @@ void BM_InternalPngDecode(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(zembra::imaging::decode(png, "internal").rgba.data());
 }
 BENCHMARK(BM_InternalPngDecode)->Unit(benchmark::kMillisecond);
+
+// The same internal format through libspng, for comparison with the adapter's own
+// writer and reader above.
+void BM_InternalPngEncodeLibspng(benchmark::State& state) {
+    const Picture& map = mapPicture();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(zembra::imaging::detail::encodePngWithLibrary(map, true).data());
+    }
+}
+BENCHMARK(BM_InternalPngEncodeLibspng)->Unit(benchmark::kMillisecond);
+
+void BM_InternalPngDecodeLibspng(benchmark::State& state) {
+    const auto png = zembra::imaging::encodeFastPng(mapPicture());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            zembra::imaging::detail::decodePngWithLibrary(png, "internal").rgba.data());
+    }
+}
+BENCHMARK(BM_InternalPngDecodeLibspng)->Unit(benchmark::kMillisecond);
 
 // Stamping N markers of 15 x 15 onto the loaded map, as a plotting call does.
 void BM_StampMarkers(benchmark::State& state) {

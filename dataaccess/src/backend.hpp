@@ -76,10 +76,15 @@ class ConnectionImpl {
 std::unique_ptr<CursorImpl> emptyCursor(std::vector<std::string> names = {});
 
 // Back ends. Each raises err::kDatabase with its driver's own text when it cannot open.
-std::shared_ptr<ConnectionImpl> openSqlite(const std::string& path, SqlTrace trace);
+// immutable: the file cannot change while it is open (the shipped database), so SQLite
+// may skip its locking and change checks.
+std::shared_ptr<ConnectionImpl> openSqlite(const std::string& path, SqlTrace trace,
+                                           bool immutable = false);
 // The embedded zip-code database: ZEMBRA_ZIPCODES_DB when set, otherwise zipcodes.db in
 // the data folder found relative to this library.
 std::string embeddedDatabasePath();
+// Opens embeddedDatabasePath(), as immutable when it is the shipped file.
+std::shared_ptr<ConnectionImpl> openEmbeddedDatabase(SqlTrace trace);
 
 std::shared_ptr<ConnectionImpl> openOdbc(const std::string& connectionString, SqlTrace trace);
 // The configured ODBC data source (user or system) whose name equals `name` ignoring case,

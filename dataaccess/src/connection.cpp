@@ -148,7 +148,7 @@ std::shared_ptr<ConnectionImpl> openByString(std::string_view text, std::string_
         if (!dsn.empty()) {
             return openOdbc(withCredentials("DSN=" + dsn + ";", user, password), trace);
         }
-        return openSqlite(embeddedDatabasePath(), trace);
+        return openEmbeddedDatabase(trace);
     }
 
     auto attrs = parseAttributes(text);

@@ -32,13 +32,24 @@ void checkEncodable(const Picture& picture, std::string_view format);
 // True when every pixel has alpha 255.
 bool isOpaque(const Picture& picture);
 
+// Reads the internal format (see encodePng) directly and anything else through
+// decodePngWithLibrary, which handles every PNG.
 Picture decodePng(std::span<const uint8_t> bytes, std::string_view name);
+Picture decodePngWithLibrary(std::span<const uint8_t> bytes, std::string_view name);
+// Reads the internal format directly: IHDR (8-bit RGB or RGBA, not interlaced), IDAT
+// chunks holding stored deflate blocks of unfiltered rows, IEND; every chunk's CRC and
+// the stream's Adler-32 are checked. Returns false, `picture` then unspecified, for
+// anything else, damage included, leaving it to libspng to read or report. Raises the
+// engine error for a header above the pixel limit.
+bool decodeStoredPng(std::span<const uint8_t> bytes, std::string_view name, Picture& picture);
 Picture decodeJpeg(std::span<const uint8_t> bytes, std::string_view name);
 Picture decodeGif(std::span<const uint8_t> bytes, std::string_view name);
 Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name);
 
-// fast: the engine's internal storage (no filtering, stored or level-1 deflate).
+// fast: the engine's internal storage, unfiltered rows in stored deflate blocks.
 std::vector<uint8_t> encodePng(const Picture& picture, bool fast);
+// The same through libspng; storedUnfiltered asks it for the internal format's settings.
+std::vector<uint8_t> encodePngWithLibrary(const Picture& picture, bool storedUnfiltered);
 std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality);
 std::vector<uint8_t> encodeGif(const Picture& picture);
 std::vector<uint8_t> encodeBmp(const Picture& picture);

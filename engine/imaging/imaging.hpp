@@ -65,20 +65,35 @@ public:
     std::vector<uint8_t> jpegBytes() const;
     std::vector<uint8_t> bmpBytes() const;
     std::vector<uint8_t> pngBytes() const;  // fast internal settings
+    // The current picture as a compressed PNG file, for pictures handed out or saved:
+    // the internal form above is uncompressed and would make files several times larger.
+    std::vector<uint8_t> pngFileBytes() const;
 
     const Picture& picture() const { return picture_; }
-    // The current picture becomes `picture` as it is, without decoding; takePicture()
-    // hands the current picture back and leaves none. The engine keeps its map decoded
-    // between calls with these, which is exactly what a lossless PNG round trip gives.
-    void loadPicture(Picture picture) { picture_ = std::move(picture); }
-    Picture takePicture() { return std::exchange(picture_, Picture{}); }
 
 private:
+    // The last drawn source, decoded once, as runs of pixels per row: runs to copy
+    // as they are and runs to blend; keyed and fully transparent pixels are in none.
+    struct Run {
+        int32_t begin;
+        int32_t end;
+        bool blend;
+    };
+    struct Source {
+        std::vector<uint8_t> bytes;  // as passed, to recognise them on the next draw
+        Picture picture;
+        // The settings the runs were built for.
+        bool keyed = false;
+        uint32_t key = 0;
+        std::vector<Run> runs;
+        std::vector<size_t> rowStart;  // runs of row r: [rowStart[r], rowStart[r + 1])
+    };
+    const Source& sourceFor(std::span<const uint8_t> bytes);
+
     Picture picture_;
     bool useTransparency_ = false;
     uint32_t transparent_ = 0xffffff;
-    std::vector<uint8_t> lastSourceBytes_;
-    Picture lastSource_;
+    Source source_;
 };
 
 }  // namespace zembra::imaging

@@ -18,17 +18,18 @@ bool CMap::clear() {
     if (inputMapFile_.empty()) throw engineError("No input map supplied");
     imaging::Imaging image;
     image.loadFromFile(inputMapFile_);
+    std::vector<uint8_t> png = image.pngBytes();
     const int32_t width = image.pictureWidth();
     const int32_t height = image.pictureHeight();
     // Commit only once everything is read, so a failed load leaves the old map.
-    mapImage_ = image.takePicture();
+    mapImage_ = std::move(png);
     mapWidth_ = width;
     mapHeight_ = height;
     return true;
 }
 
-const imaging::Picture& CMap::getMapImage() {
-    if (mapImage_.rgba.empty()) clear();
+const std::vector<uint8_t>& CMap::getMapImage() {
+    if (mapImage_.empty()) clear();
     return mapImage_;
 }
 
@@ -67,17 +68,15 @@ int32_t CMap::getOverlayHeight() {
 }
 
 std::vector<uint8_t> CMap::outputMap() {
-    getMapImage();
-    // The picture is lent to the imaging instance and always comes back, whatever the
-    // encoder does. It is loaded before the type is checked, so a missing map is
+    // The map is loaded and decoded before the type is checked, so a missing map is
     // reported first.
     imaging::Imaging image;
-    const PictureLoan loan(image, mapImage_);
+    image.loadFromBytes("png", getMapImage());
     const std::string& type = outputImageType_;
     if (type == "gif") return image.gifBytes();
     if (type == "jpg") return image.jpegBytes();
     if (type == "bmp") return image.bmpBytes();
-    if (type == "png") return image.pngBytes();
+    if (type == "png") return image.pngFileBytes();
     throw engineError("Invalid File Type: \"" + type + "\"");
 }
 

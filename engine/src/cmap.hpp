@@ -94,7 +94,8 @@ class CMap final : public Dispatch {
 
   private:
     // Canvas helpers.
-    const imaging::Picture& getMapImage();
+    // The stored PNG bytes, loading them first when empty (the map through clear()).
+    const std::vector<uint8_t>& getMapImage();
     const std::vector<uint8_t>& getOverlayImage();
     int32_t getMapWidth();
     int32_t getMapHeight();
@@ -108,8 +109,11 @@ class CMap final : public Dispatch {
     double yToLat(int32_t y);
 
     // Plotting helpers.
-    void composeMarkers(const std::vector<uint8_t>& marker, const std::vector<int32_t>& columns,
-                        const std::vector<int32_t>& rows);
+    // The map with the marker drawn, centred, at every point, as PNG bytes.
+    std::vector<uint8_t> composeMarkers(const std::vector<uint8_t>& map,
+                                        const std::vector<uint8_t>& marker,
+                                        const std::vector<int32_t>& columns,
+                                        const std::vector<int32_t>& rows);
     int32_t markerLeft(int32_t x);
     int32_t markerTop(int32_t y);
 
@@ -130,34 +134,15 @@ class CMap final : public Dispatch {
     double maxLat_ = 50.0;
     double maxLon_ = -66.4;
 
-    // The current picture: the map with every marker plotted since the last Clear; empty
-    // until the map is first loaded. It is kept decoded rather than as PNG bytes: the
-    // PNG round trip is lossless, so the pictures handed out are the same, and a plot
-    // or an output then costs no extra decode and encode of the whole map.
-    imaging::Picture mapImage_;
+    // The current picture as the imaging adapter's fast PNG: the map with every marker
+    // plotted since the last Clear; empty until the map is first loaded.
+    std::vector<uint8_t> mapImage_;
     std::vector<uint8_t> overlayImage_;  // PNG; emptied when InputOverlayFile is assigned
     int32_t mapWidth_ = 0;
     int32_t mapHeight_ = 0;
     int32_t overlayWidth_ = 0;
     int32_t overlayHeight_ = 0;
     std::vector<std::string> unmatchedZips_;
-};
-
-// Lends a picture to an imaging instance for one operation and takes it back when the
-// operation ends, on every path; the imaging calls never replace it.
-class PictureLoan {
-  public:
-    PictureLoan(imaging::Imaging& image, imaging::Picture& picture)
-        : image_(image), picture_(picture) {
-        image_.loadPicture(std::move(picture_));
-    }
-    ~PictureLoan() { picture_ = image_.takePicture(); }
-    PictureLoan(const PictureLoan&) = delete;
-    PictureLoan& operator=(const PictureLoan&) = delete;
-
-  private:
-    imaging::Imaging& image_;
-    imaging::Picture& picture_;
 };
 
 // Compares ASCII names as late binding does, ignoring case.

@@ -23,8 +23,9 @@ bool CMap::mapCoordinates(const Variant& lats, const Variant& lons) {
         rows[i] = latToY(lats.at(index).toDouble());
     }
 
-    getMapImage();
-    composeMarkers(getOverlayImage(), columns, rows);
+    const std::vector<uint8_t>& map = getMapImage();
+    std::vector<uint8_t> plotted = composeMarkers(map, getOverlayImage(), columns, rows);
+    mapImage_ = std::move(plotted);
     return true;
 }
 
@@ -33,24 +34,26 @@ bool CMap::mapCoordinate(double lat, double lon) {
                           Variant(std::vector<Variant>{Variant(lon)}));
 }
 
-void CMap::composeMarkers(const std::vector<uint8_t>& marker, const std::vector<int32_t>& columns,
-                          const std::vector<int32_t>& rows) {
-    // Every marker edge is computed before the first pixel changes, so an overflow
-    // leaves the picture as it was.
+std::vector<uint8_t> CMap::composeMarkers(const std::vector<uint8_t>& map,
+                                          const std::vector<uint8_t>& marker,
+                                          const std::vector<int32_t>& columns,
+                                          const std::vector<int32_t>& rows) {
+    // Every marker edge is computed before anything is decoded or drawn, so an overflow
+    // ends the call with nothing done.
     std::vector<int32_t> lefts(columns.size());
     std::vector<int32_t> tops(rows.size());
     for (size_t i = 0; i < columns.size(); ++i) {
         lefts[i] = markerLeft(columns[i]);
         tops[i] = markerTop(rows[i]);
     }
-    // The map is drawn on in place. The imaging instance decodes the marker at the first
-    // draw, before touching the map, and keeps it for the others; a failure there
-    // hands the map back unchanged.
+    // One decode of the map and one encode of the result, however many points; the
+    // imaging instance decodes the marker bytes at the first draw and reuses them.
     imaging::Imaging image;
-    const PictureLoan loan(image, mapImage_);
+    image.loadFromBytes("png", map);
     image.transparentColor("ffffff");
     image.useTransparency(true);
     for (size_t i = 0; i < lefts.size(); ++i) image.drawFromBytes(marker, "png", lefts[i], tops[i]);
+    return image.pngBytes();
 }
 
 int32_t CMap::markerLeft(int32_t x) {

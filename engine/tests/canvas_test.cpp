@@ -30,6 +30,18 @@ TEST(Canvas, EveryOutputFormatDecodesBackToTheMapSize) {
     }
 }
 
+TEST(Canvas, PngOutputIsCompressedUnlikeTheStoredPicture) {
+    TempDir dir;
+    Object map = newMap(dir, 400, 300);
+    map.put("OutputImageType", "png");
+    const Variant out = map.get("OutputMap");
+    // The stored picture is uncompressed (360,000 bytes of pixels); a saved file must not be.
+    EXPECT_LT(out.toBytes().size(), 400u * 300u * 3u / 4u);
+    const imaging::Picture p = decodeVariant(out);
+    EXPECT_EQ(p.width, 400);
+    EXPECT_EQ(p.height, 300);
+}
+
 TEST(Canvas, SaveMapWritesExactlyTheOutputBytes) {
     TempDir dir;
     Object map = newMap(dir, 40, 30);

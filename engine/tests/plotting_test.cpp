@@ -64,6 +64,54 @@ TEST(Plotting, MarkersAccumulateAndClipAtTheEdges) {
     EXPECT_EQ(p.height, 50);
 }
 
+TEST(Plotting, AFailedPlotKeepsThePictureAndLaterPlotsBuildOnIt) {
+    TempDir dir;
+    Object map = newMap(dir, 100, 50);
+    map.put("MinLat", 0.0);
+    map.put("MaxLat", 50.0);
+    map.put("MinLon", 0.0);
+    map.put("MaxLon", 100.0);
+    map.callWith("MapCoordinate", 25.0, 20.0);
+    map.put("OutputImageType", "png");
+    const std::vector<uint8_t> before = map.get("OutputMap").toBytes();
+
+    // A marker file that is no picture: the call fails and the stored picture stays.
+    writeBytes(dir.file("broken.png"), std::vector<uint8_t>(64, 0x89));
+    map.put("InputOverlayFile", dir.file("broken.png"));
+    EXPECT_EQ(errorNumber([&] { map.callWith("MapCoordinate", 25.0, 70.0); }), err::kEngine);
+    EXPECT_EQ(map.get("OutputMap").toBytes(), before);
+
+    map.put("InputOverlayFile",
+            writePicture(dir, "marker2.png", solid(15, 15, kMarkerColour), imaging::Format::Png));
+    map.callWith("MapCoordinate", 25.0, 70.0);
+    EXPECT_EQ(markerBox(currentPicture(map)).count, 2 * 15 * 15);
+}
+
+TEST(Plotting, TranslucentMapKeepsItsAlphaAcrossCalls) {
+    TempDir dir;
+    imaging::Picture translucent = solid(40, 20, kMapColour);
+    for (size_t i = 3; i < translucent.rgba.size(); i += 4) translucent.rgba[i] = 128;
+    Object map = newMap(dir, 40, 20, 3);
+    map.put("InputMapFile", writePicture(dir, "glass.png", translucent, imaging::Format::Png));
+    map.put("MinLat", 0.0);
+    map.put("MaxLat", 20.0);
+    map.put("MinLon", 0.0);
+    map.put("MaxLon", 40.0);
+    for (const double lon : {5.0, 20.0, 35.0}) map.callWith("MapCoordinate", 10.0, lon);
+
+    const imaging::Picture p = currentPicture(map);
+    EXPECT_EQ(markerBox(p).count, 3 * 3 * 3);
+    size_t kept = 0;
+    for (size_t i = 0; i < p.rgba.size(); i += 4) {
+        const bool marker = p.rgba[i] == kMarkerColour.r && p.rgba[i + 1] == kMarkerColour.g;
+        kept += !marker && p.rgba[i + 3] == 128 ? 1 : 0;
+        if (marker) {
+            EXPECT_EQ(p.rgba[i + 3], 255);
+        }
+    }
+    EXPECT_EQ(kept, 40u * 20u - 27u);
+}
+
 TEST(Plotting, ArgumentArraysUseIndexZeroAndConvertTheirElements) {
     TempDir dir;
     Object map = newMap(dir, 100, 50);

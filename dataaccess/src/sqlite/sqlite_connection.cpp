@@ -142,13 +142,37 @@ class SqliteConnection final : public ConnectionImpl {
     std::shared_ptr<Database> db_;
 };
 
+// A "file:" URI naming `path`, every byte outside the unreserved set percent-encoded.
+std::string fileUri(const std::string& path, std::string_view query) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file:";
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= '0' && byte <= '9') || c == '/' || c == '.' || c == '-' || c == '_' ||
+            c == '~') {
+            uri += c;
+        } else {
+            uri += '%';
+            uri += kHex[byte >> 4];
+            uri += kHex[byte & 0x0f];
+        }
+    }
+    uri += '?';
+    uri += query;
+    return uri;
+}
+
 }  // namespace
 
-std::shared_ptr<ConnectionImpl> openSqlite(const std::string& path, SqlTrace trace) {
+std::shared_ptr<ConnectionImpl> openSqlite(const std::string& path, SqlTrace trace,
+                                           bool immutable) {
     auto db = std::make_shared<Database>();
     db->trace = std::move(trace);
     sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    int rc = immutable ? sqlite3_open_v2(fileUri(path, "immutable=1").c_str(), &raw,
+                                         SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr)
+                       : sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
     db->handle.reset(raw);
     if (rc != SQLITE_OK) {
         std::string message = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
@@ -159,6 +183,14 @@ std::shared_ptr<ConnectionImpl> openSqlite(const std::string& path, SqlTrace tra
         sqlite3_trace_v2(raw, SQLITE_TRACE_STMT, traceStatement, &db->trace);
     }
     return std::make_shared<SqliteConnection>(std::move(db));
+}
+
+std::shared_ptr<ConnectionImpl> openEmbeddedDatabase(SqlTrace trace) {
+    // A file named by ZEMBRA_ZIPCODES_DB is the user's and may change while open; the
+    // shipped one never does.
+    const char* chosen = std::getenv("ZEMBRA_ZIPCODES_DB");
+    const bool shipped = !chosen || !*chosen;
+    return openSqlite(embeddedDatabasePath(), std::move(trace), shipped);
 }
 
 std::string embeddedDatabasePath() {

@@ -94,6 +94,63 @@ TEST(Draw, ClipsAtEveryEdgeAndFarOutside) {
     }
 }
 
+// Per-pixel drawing rules, as a reference for the run-based drawing.
+Picture drawnByRule(Picture canvas, const Picture& source, int32_t x, int32_t y, bool keyed,
+                    uint32_t key) {
+    for (int32_t sy = 0; sy < source.height; ++sy) {
+        for (int32_t sx = 0; sx < source.width; ++sx) {
+            const int64_t cx = int64_t(x) + sx, cy = int64_t(y) + sy;
+            if (cx < 0 || cy < 0 || cx >= canvas.width || cy >= canvas.height) continue;
+            const uint8_t* s = pixel(source, sx, sy);
+            uint8_t* d = const_cast<uint8_t*>(pixel(canvas, int32_t(cx), int32_t(cy)));
+            const uint32_t rgb = uint32_t(s[0]) << 16 | uint32_t(s[1]) << 8 | s[2];
+            if (s[3] == 0 || (keyed && rgb == key)) continue;
+            const unsigned a = s[3], inverse = 255 - a;
+            for (int k = 0; k < 3; ++k) d[k] = uint8_t((s[k] * a + d[k] * inverse + 127) / 255);
+            d[3] = uint8_t(a + (d[3] * inverse + 127) / 255);
+        }
+    }
+    return canvas;
+}
+
+TEST(Draw, MixedRowsMatchThePixelRulesForEveryKeyAndPosition) {
+    // Rows mixing every kind of pixel: keyed white, opaque, translucent, transparent,
+    // and a colour that is the key only in the second pass.
+    Picture source = solid(9, 3, 255, 255, 255);
+    const uint8_t kinds[][4] = {{255, 255, 255, 255}, {10, 20, 30, 255}, {200, 0, 0, 255},
+                                {0, 90, 0, 100},      {5, 5, 5, 0},      {200, 0, 0, 255},
+                                {10, 20, 30, 255},    {0, 0, 250, 30},   {255, 255, 255, 255}};
+    for (int32_t y = 0; y < source.height; ++y) {
+        for (int32_t x = 0; x < source.width; ++x) {
+            const uint8_t* k = kinds[(x + y * 2) % 9];
+            std::copy(k, k + 4, const_cast<uint8_t*>(pixel(source, x, y)));
+        }
+    }
+    const auto sourcePng = encode(source, Format::Png);
+    const Picture canvas = gradient(12, 4);
+    struct Pass {
+        bool keyed;
+        const char* text;
+        uint32_t key;
+    };
+    // One instance for all passes: the cached source must follow each setting change.
+    Imaging imaging;
+    for (const Pass pass : {Pass{true, "ffffff", 0xffffff}, Pass{false, "ffffff", 0xffffff},
+                            Pass{true, "c80000", 0xc80000}, Pass{true, "ffffff", 0xffffff}}) {
+        imaging.transparentColor(pass.text);
+        imaging.useTransparency(pass.keyed);
+        for (int32_t x = -9; x <= 12; ++x) {
+            for (int32_t y : {-2, 0, 2}) {
+                loadCanvas(imaging, canvas);
+                imaging.drawFromBytes(sourcePng, "png", x, y);
+                ASSERT_EQ(imaging.picture().rgba,
+                          drawnByRule(canvas, source, x, y, pass.keyed, pass.key).rgba)
+                    << "at " << x << "," << y << " key " << pass.text << " on " << pass.keyed;
+            }
+        }
+    }
+}
+
 TEST(Draw, RedrawsWhenTheBytesChangeAndAfterAFailure) {
     const auto red = encode(solid(2, 2, 255, 0, 0), Format::Png);
     const auto green = encode(solid(2, 2, 0, 255, 0), Format::Png);
