@@ -14,17 +14,28 @@
 
 namespace zembra::engine {
 
+namespace {
+
+// Reads a picture file the one way the canvas does for both the map and the marker:
+// load it, keep it as PNG bytes with its size. The outputs change only when all of it
+// was read, so a failed load leaves the previous picture in place.
+void loadPictureFile(const std::string& path, std::vector<uint8_t>& png, int32_t& width,
+                     int32_t& height) {
+    imaging::Imaging image;
+    image.loadFromFile(path);
+    std::vector<uint8_t> bytes = image.pngBytes();
+    const int32_t w = image.pictureWidth();
+    const int32_t h = image.pictureHeight();
+    png = std::move(bytes);
+    width = w;
+    height = h;
+}
+
+}  // namespace
+
 bool CMap::clear() {
     if (inputMapFile_.empty()) throw engineError("No input map supplied");
-    imaging::Imaging image;
-    image.loadFromFile(inputMapFile_);
-    std::vector<uint8_t> png = image.pngBytes();
-    const int32_t width = image.pictureWidth();
-    const int32_t height = image.pictureHeight();
-    // Commit only once everything is read, so a failed load leaves the old map.
-    mapImage_ = std::move(png);
-    mapWidth_ = width;
-    mapHeight_ = height;
+    loadPictureFile(inputMapFile_, mapImage_, mapWidth_, mapHeight_);
     return true;
 }
 
@@ -34,15 +45,9 @@ const std::vector<uint8_t>& CMap::getMapImage() {
 }
 
 const std::vector<uint8_t>& CMap::getOverlayImage() {
+    // No emptiness check on the path: an empty one reaches the loader, which reports it.
     if (overlayImage_.empty()) {
-        imaging::Imaging image;
-        image.loadFromFile(inputOverlayFile_);
-        std::vector<uint8_t> png = image.pngBytes();
-        const int32_t width = image.pictureWidth();
-        const int32_t height = image.pictureHeight();
-        overlayImage_ = std::move(png);
-        overlayWidth_ = width;
-        overlayHeight_ = height;
+        loadPictureFile(inputOverlayFile_, overlayImage_, overlayWidth_, overlayHeight_);
     }
     return overlayImage_;
 }
