@@ -1,6 +1,7 @@
 // The imaging floor: what any render of a 2000 x 1000 JPEG map costs at least
-// (decode the map once, encode the output once), and the engine's internal PNG
-// round trip between calls. The engine's own benchmarks compare against these.
+// (decode the map once, encode the output once), and stamping markers. The engine's
+// own benchmarks compare against these. `imaging_floor_bench --once MAP OUT` does the
+// floor once on a file, for timing beside whole commands (bench/speed.sh).
 #include "codec.hpp"
 #include "imaging.hpp"
 
@@ -8,11 +9,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <zembra/runtime.hpp>
 
 namespace {
 
 using zembra::imaging::Format;
-using zembra::imaging::Imaging;
 using zembra::imaging::Picture;
 
 // A map-like photograph: smooth land and water shading, a grid of roads, and a
@@ -73,52 +77,6 @@ void BM_DecodeJpeg(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeJpeg)->Unit(benchmark::kMillisecond);
 
-// The engine stores its picture as fast PNG between calls: one encode and one
-// decode per plotting call.
-void BM_InternalPngRoundTrip(benchmark::State& state) {
-    const Picture& map = mapPicture();
-    size_t size = 0;
-    for (auto _ : state) {
-        const auto png = zembra::imaging::encodeFastPng(map);
-        const Picture back = zembra::imaging::decode(png, "internal");
-        benchmark::DoNotOptimize(back.rgba.data());
-        size = png.size();
-    }
-    state.counters["bytes"] = double(size);
-}
-BENCHMARK(BM_InternalPngRoundTrip)->Unit(benchmark::kMillisecond);
-
-void BM_InternalPngEncode(benchmark::State& state) {
-    const Picture& map = mapPicture();
-    for (auto _ : state) benchmark::DoNotOptimize(zembra::imaging::encodeFastPng(map).data());
-}
-BENCHMARK(BM_InternalPngEncode)->Unit(benchmark::kMillisecond);
-
-void BM_InternalPngDecode(benchmark::State& state) {
-    const auto png = zembra::imaging::encodeFastPng(mapPicture());
-    for (auto _ : state) benchmark::DoNotOptimize(zembra::imaging::decode(png, "internal").rgba.data());
-}
-BENCHMARK(BM_InternalPngDecode)->Unit(benchmark::kMillisecond);
-
-// The same internal format through libspng, for comparison with the adapter's own
-// writer and reader above.
-void BM_InternalPngEncodeLibspng(benchmark::State& state) {
-    const Picture& map = mapPicture();
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(zembra::imaging::detail::encodePngWithLibrary(map, true).data());
-    }
-}
-BENCHMARK(BM_InternalPngEncodeLibspng)->Unit(benchmark::kMillisecond);
-
-void BM_InternalPngDecodeLibspng(benchmark::State& state) {
-    const auto png = zembra::imaging::encodeFastPng(mapPicture());
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            zembra::imaging::detail::decodePngWithLibrary(png, "internal").rgba.data());
-    }
-}
-BENCHMARK(BM_InternalPngDecodeLibspng)->Unit(benchmark::kMillisecond);
-
 // Stamping N markers of 15 x 15 onto the loaded map, as a plotting call does.
 void BM_StampMarkers(benchmark::State& state) {
     Picture marker{15, 15, {}};
@@ -127,22 +85,45 @@ void BM_StampMarkers(benchmark::State& state) {
         marker.rgba.insert(marker.rgba.end(), {uint8_t(ring ? 220 : 255), uint8_t(ring ? 20 : 255),
                                                uint8_t(ring ? 20 : 255), 255});
     }
-    const auto markerPng = zembra::imaging::encode(marker, Format::Png);
-    const auto mapPng = zembra::imaging::encodeFastPng(mapPicture());
     const int64_t count = state.range(0);
     for (auto _ : state) {
-        Imaging imaging;
-        imaging.loadFromBytes("png", mapPng);
-        imaging.transparentColor("ffffff");
-        imaging.useTransparency(true);
+        Picture map = mapPicture();
+        const zembra::imaging::Stamp stamp(marker, zembra::imaging::kWhite);
         for (int64_t i = 0; i < count; ++i) {
-            imaging.drawFromBytes(markerPng, "png", int32_t(i * 37 % 2000), int32_t(i * 11 % 1000));
+            stamp.drawOnto(map, int32_t(i * 37 % 2000), int32_t(i * 11 % 1000));
         }
-        benchmark::DoNotOptimize(imaging.pngBytes().data());
+        benchmark::DoNotOptimize(map.rgba.data());
     }
 }
 BENCHMARK(BM_StampMarkers)->Arg(1)->Arg(33000)->Unit(benchmark::kMillisecond);
 
+// The floor of a whole render as one command, for bench/speed.sh to time beside
+// `zembra points`: read and decode the map file once, encode once, write the file.
+int floorOnce(const char* mapPath, const char* outPath) {
+    const std::string out = outPath;
+    const Format format = out.ends_with(".png")   ? Format::Png
+                          : out.ends_with(".gif") ? Format::Gif
+                          : out.ends_with(".bmp") ? Format::Bmp
+                                                  : Format::Jpeg;
+    try {
+        const Picture map = zembra::imaging::readPicture(mapPath);
+        const std::vector<uint8_t> bytes = zembra::imaging::encode(map, format);
+        std::FILE* file = std::fopen(outPath, "wb");
+        if (file == nullptr) return 1;
+        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        return std::fclose(file) == 0 && written ? 0 : 1;
+    } catch (const zembra::Error& e) {
+        std::fprintf(stderr, "%s\n", e.description().c_str());
+        return 1;
+    }
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string_view(argv[1]) == "--once") return floorOnce(argv[2], argv[3]);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,8 +22,8 @@ inline constexpr const char* kSource = "Pixam.CMap";
 // Raises the engine error with "Cannot encode the picture as <format>: <problem>".
 [[noreturn]] void failEncode(std::string_view format, std::string_view problem);
 
-// Refuses dimensions that are zero, above kMaxPixels or whose RGBA buffer would not
-// fit in memory; call before allocating anything sized by a header.
+// Refuses dimensions that are zero or whose RGBA raster would exceed maxPictureBytes();
+// call before allocating anything sized by a header.
 void checkDimensions(uint64_t width, uint64_t height, std::string_view name,
                      std::string_view format);
 
@@ -32,24 +33,22 @@ void checkEncodable(const Picture& picture, std::string_view format);
 // True when every pixel has alpha 255.
 bool isOpaque(const Picture& picture);
 
-// Reads the internal format (see encodePng) directly and anything else through
-// decodePngWithLibrary, which handles every PNG.
+// The width and height a picture's header states, read from the first bytes of the
+// file; nothing when they are not among those bytes (or the format is not known), which
+// leaves the check to the decoder.
+struct Size {
+    uint64_t width;
+    uint64_t height;
+    const char* format;  // "PNG", "JPEG", "GIF" or "BMP", for messages
+};
+std::optional<Size> peekSize(std::span<const uint8_t> head);
+
 Picture decodePng(std::span<const uint8_t> bytes, std::string_view name);
-Picture decodePngWithLibrary(std::span<const uint8_t> bytes, std::string_view name);
-// Reads the internal format directly: IHDR (8-bit RGB or RGBA, not interlaced), IDAT
-// chunks holding stored deflate blocks of unfiltered rows, IEND; every chunk's CRC and
-// the stream's Adler-32 are checked. Returns false, `picture` then unspecified, for
-// anything else, damage included, leaving it to libspng to read or report. Raises the
-// engine error for a header above the pixel limit.
-bool decodeStoredPng(std::span<const uint8_t> bytes, std::string_view name, Picture& picture);
 Picture decodeJpeg(std::span<const uint8_t> bytes, std::string_view name);
 Picture decodeGif(std::span<const uint8_t> bytes, std::string_view name);
 Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name);
 
-// fast: the engine's internal storage, unfiltered rows in stored deflate blocks.
-std::vector<uint8_t> encodePng(const Picture& picture, bool fast);
-// The same through libspng; storedUnfiltered asks it for the internal format's settings.
-std::vector<uint8_t> encodePngWithLibrary(const Picture& picture, bool storedUnfiltered);
+std::vector<uint8_t> encodePng(const Picture& picture);
 std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality);
 std::vector<uint8_t> encodeGif(const Picture& picture);
 std::vector<uint8_t> encodeBmp(const Picture& picture);

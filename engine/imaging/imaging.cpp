@@ -1,4 +1,5 @@
-// The Imaging class: the operations the engine calls, over the codec layer.
+// The Imaging class and picture files: the operations the engine calls, over the codec
+// layer, and the Stamp that draws one picture onto another.
 #include "codec.hpp"
 
 #include <zembra/runtime.hpp>
@@ -7,17 +8,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace zembra::imaging {
 namespace {
 
 using detail::kSource;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 [[noreturn]] void failFile(int error, const std::string& path) {
     if (error == ENOENT || error == ENOTDIR || path.empty()) {
@@ -27,159 +26,132 @@ struct FileCloser {
                 "Permission denied: " + path + " (" + std::strerror(error) + ")");
 }
 
-std::vector<uint8_t> readFile(const std::string& path) {
+class FileHandle {
+public:
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Reads up to `count` bytes at the current position; fewer only at the end of the file.
+size_t readUpTo(int fd, uint8_t* dst, size_t count, const std::string& path) {
+    size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::read(fd, dst + got, count - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            failFile(errno, path);
+        }
+        if (n == 0) break;
+        got += size_t(n);
+    }
+    return got;
+}
+
+// The headers of every supported format lie within this many first bytes, except a
+// JPEG's behind very large metadata; its decoder checks the size again.
+constexpr size_t kHeadBytes = 64 * 1024;
+// Slack for metadata (colour profiles, text) beside a small picture's pixels.
+constexpr uint64_t kFileSlack = 16u << 20;
+
+// The file's bytes, read only after its header has passed the size limit and its size
+// the file cap: a picture file holds at most twice its decoded raster plus slack for
+// metadata, and never more than twice the limit, so a padded or oversized file is
+// refused before it is read.
+std::vector<uint8_t> readPictureFile(const std::string& path) {
     if (path.empty()) failFile(ENOENT, path);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) failFile(errno, path);
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) failFile(errno, path);
     struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0) failFile(errno, path);
+    if (::fstat(file.get(), &info) != 0) failFile(errno, path);
     if (!S_ISREG(info.st_mode)) failFile(S_ISDIR(info.st_mode) ? EISDIR : EACCES, path);
 
-    std::vector<uint8_t> bytes(size_t(info.st_size));
-    const size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
-    if (got != bytes.size()) {
-        if (std::ferror(file.get())) failFile(errno ? errno : EIO, path);
-        bytes.resize(got);  // the file shrank while being read
+    const uint64_t size = uint64_t(info.st_size);
+    const uint64_t limit = maxPictureBytes();
+    uint64_t cap = limit > UINT64_MAX / 2 ? UINT64_MAX : 2 * limit;
+    std::vector<uint8_t> bytes(size_t(std::min<uint64_t>(size, kHeadBytes)));
+    bytes.resize(readUpTo(file.get(), bytes.data(), bytes.size(), path));
+    if (const std::optional<detail::Size> header = detail::peekSize(bytes)) {
+        detail::checkDimensions(header->width, header->height, path, header->format);
+        // checkDimensions has bounded the raster by the limit: this cannot overflow
+        // unless the limit itself is near the top of the range.
+        const uint64_t raster = header->width * header->height * 4;
+        if (raster < (UINT64_MAX - kFileSlack) / 2) cap = std::min(cap, 2 * raster + kFileSlack);
+    }
+    if (size > cap) {
+        detail::fail(path, "picture", "file of " + std::to_string(size) +
+                                          " bytes is above the limit of " +
+                                          std::to_string(cap) + " bytes for it");
+    }
+    const size_t head = bytes.size();
+    if (size > head) {
+        bytes.resize(size_t(size));
+        // A file that shrank while being read yields what it still holds.
+        bytes.resize(head + readUpTo(file.get(), bytes.data() + head, bytes.size() - head, path));
     }
     return bytes;
 }
 
-// "png", "jpg", "jpeg", "gif", "bmp" in any case; the bytes are recognised by their
-// content, the word only has to be one of these.
-void checkFormatWord(std::string_view word) {
-    static constexpr std::string_view kWords[] = {"png", "jpg", "jpeg", "gif", "bmp"};
-    for (std::string_view known : kWords) {
-        if (known.size() == word.size() &&
-            std::equal(known.begin(), known.end(), word.begin(), [](char a, char b) {
-                return a == (b >= 'A' && b <= 'Z' ? char(b - 'A' + 'a') : b);
-            })) {
-            return;
-        }
-    }
-    throw Error(err::kInvalidArgument, kSource,
-                "Invalid procedure call or argument: picture format \"" + std::string(word) +
-                    "\"");
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
-Imaging::Imaging() = default;
-Imaging::~Imaging() = default;
+Picture readPicture(const std::string& path) { return decode(readPictureFile(path), path); }
 
-void Imaging::loadFromFile(const std::string& path) {
-    const std::vector<uint8_t> bytes = readFile(path);
-    picture_ = decode(bytes, path);
-}
-
-int32_t Imaging::pictureWidth() const { return picture_.width; }
-int32_t Imaging::pictureHeight() const { return picture_.height; }
-
-void Imaging::transparentColor(std::string_view rrggbb) {
-    uint32_t colour = 0;
-    bool valid = rrggbb.size() == 6;
-    for (size_t i = 0; valid && i < 6; ++i) {
-        const int digit = hexDigit(rrggbb[i]);
-        valid = digit >= 0;
-        colour = colour << 4 | uint32_t(digit);
-    }
-    if (!valid) {
-        throw Error(err::kInvalidArgument, kSource,
-                    "Invalid procedure call or argument: transparent colour \"" +
-                        std::string(rrggbb) + "\" is not six hexadecimal digits");
-    }
-    transparent_ = colour;
-}
-
-void Imaging::useTransparency(bool use) { useTransparency_ = use; }
-
-void Imaging::loadFromBytes(std::string_view format, std::span<const uint8_t> bytes) {
-    checkFormatWord(format);
-    picture_ = decode(bytes, "bytes");
-}
-
-const Imaging::Source& Imaging::sourceFor(std::span<const uint8_t> bytes) {
-    Source& source = source_;
-    // The engine stamps the same marker thousands of times: decode it once.
-    const bool same = !source.picture.rgba.empty() && bytes.size() == source.bytes.size() &&
-                      std::memcmp(bytes.data(), source.bytes.data(), bytes.size()) == 0;
-    if (!same) {
-        // Forget the old source first, so a failed decode leaves nothing stale behind.
-        source = Source{};
-        Picture decoded = decode(bytes, "bytes");
-        source.bytes.assign(bytes.begin(), bytes.end());
-        source.picture = std::move(decoded);
-    }
-    // The runs depend on the transparency settings; rebuild them when those change.
-    if (!source.rowStart.empty() && source.keyed == useTransparency_ &&
-        source.key == transparent_) {
-        return source;
-    }
-
-    source.keyed = useTransparency_;
-    source.key = transparent_;
-    source.runs.clear();
-    source.rowStart.clear();
-    const Picture& p = source.picture;
-    const uint8_t keyR = uint8_t(transparent_ >> 16), keyG = uint8_t(transparent_ >> 8),
-                  keyB = uint8_t(transparent_);
+Stamp::Stamp(const Picture& source, std::optional<Rgb> transparent)
+    : width_(source.width), height_(source.height), rgba_(source.rgba) {
     enum class Kind { Skip, Copy, Blend };
-    for (int32_t y = 0; y < p.height; ++y) {
-        source.rowStart.push_back(source.runs.size());
-        const uint8_t* s = p.rgba.data() + size_t(y) * size_t(p.width) * 4;
+    for (int32_t y = 0; y < height_; ++y) {
+        rowStart_.push_back(runs_.size());
+        const uint8_t* s = rgba_.data() + size_t(y) * size_t(width_) * 4;
         Kind open = Kind::Skip;
-        for (int32_t x = 0; x < p.width; ++x, s += 4) {
+        for (int32_t x = 0; x < width_; ++x, s += 4) {
             Kind kind = s[3] == 0 ? Kind::Skip : s[3] == 255 ? Kind::Copy : Kind::Blend;
-            if (useTransparency_ && s[0] == keyR && s[1] == keyG && s[2] == keyB) kind = Kind::Skip;
+            if (transparent && s[0] == transparent->r && s[1] == transparent->g &&
+                s[2] == transparent->b) {
+                kind = Kind::Skip;
+            }
             if (kind == open && kind != Kind::Skip) {
-                source.runs.back().end = x + 1;
+                runs_.back().end = x + 1;
             } else if (kind != Kind::Skip) {
-                source.runs.push_back(Run{x, x + 1, kind == Kind::Blend});
+                runs_.push_back(Run{x, x + 1, kind == Kind::Blend});
             }
             open = kind;
         }
     }
-    source.rowStart.push_back(source.runs.size());
-    return source;
+    rowStart_.push_back(runs_.size());
 }
 
-void Imaging::drawFromBytes(std::span<const uint8_t> bytes, std::string_view format, int32_t x,
-                            int32_t y) {
-    checkFormatWord(format);
-    const Source& source = sourceFor(bytes);
-    const Picture& src = source.picture;
-
+void Stamp::drawOnto(Picture& target, int32_t x, int32_t y) const noexcept {
     // Clip in 64 bits: x + width cannot overflow whatever x is.
     const int64_t top = std::max<int64_t>(y, 0);
-    const int64_t bottom = std::min<int64_t>(int64_t(y) + src.height, picture_.height);
-    if (top >= bottom || int64_t(x) >= picture_.width || int64_t(x) + src.width <= 0) return;
+    const int64_t bottom = std::min<int64_t>(int64_t(y) + height_, target.height);
+    if (top >= bottom || int64_t(x) >= target.width || int64_t(x) + width_ <= 0) return;
 
     // Markers land at scattered places of a picture far larger than the caches: ask
     // for every row's destination at once, so the misses overlap instead of queueing.
     const size_t firstColumn = size_t(std::max<int64_t>(x, 0));
-    const size_t lastColumn =
-        size_t(std::min<int64_t>(int64_t(x) + src.width, picture_.width) - 1);
+    const size_t lastColumn = size_t(std::min<int64_t>(int64_t(x) + width_, target.width) - 1);
     for (int64_t row = top; row < bottom; ++row) {
-        const uint8_t* d = picture_.rgba.data() + size_t(row) * size_t(picture_.width) * 4;
+        const uint8_t* d = target.rgba.data() + size_t(row) * size_t(target.width) * 4;
         __builtin_prefetch(d + firstColumn * 4, 1);
         __builtin_prefetch(d + lastColumn * 4, 1);
     }
 
     for (int64_t row = top; row < bottom; ++row) {
         const size_t sourceRow = size_t(row - y);
-        const uint8_t* s = src.rgba.data() + sourceRow * size_t(src.width) * 4;
-        uint8_t* d = picture_.rgba.data() + size_t(row) * size_t(picture_.width) * 4;
-        for (size_t r = source.rowStart[sourceRow]; r < source.rowStart[sourceRow + 1]; ++r) {
-            const Run& run = source.runs[r];
+        const uint8_t* s = rgba_.data() + sourceRow * size_t(width_) * 4;
+        uint8_t* d = target.rgba.data() + size_t(row) * size_t(target.width) * 4;
+        for (size_t r = rowStart_[sourceRow]; r < rowStart_[sourceRow + 1]; ++r) {
+            const Run& run = runs_[r];
             // Source columns [begin, end) land on x + begin .. x + end - 1.
             const int64_t begin = std::max<int64_t>(run.begin, -int64_t(x));
-            const int64_t end = std::min<int64_t>(run.end, int64_t(picture_.width) - x);
+            const int64_t end = std::min<int64_t>(run.end, int64_t(target.width) - x);
             if (begin >= end) continue;
             const uint8_t* sp = s + size_t(begin) * 4;
             uint8_t* dp = d + size_t(x + begin) * 4;
@@ -205,10 +177,41 @@ void Imaging::drawFromBytes(std::span<const uint8_t> bytes, std::string_view for
     }
 }
 
-std::vector<uint8_t> Imaging::gifBytes() const { return encode(picture_, Format::Gif); }
-std::vector<uint8_t> Imaging::jpegBytes() const { return encode(picture_, Format::Jpeg); }
-std::vector<uint8_t> Imaging::bmpBytes() const { return encode(picture_, Format::Bmp); }
-std::vector<uint8_t> Imaging::pngBytes() const { return encodeFastPng(picture_); }
-std::vector<uint8_t> Imaging::pngFileBytes() const { return encode(picture_, Format::Png); }
+void Imaging::loadFromFile(const std::string& path) { picture_ = readPicture(path); }
+
+int32_t Imaging::pictureWidth() const { return picture_.width; }
+int32_t Imaging::pictureHeight() const { return picture_.height; }
+
+void Imaging::transparentColor(Rgb colour) { transparent_ = colour; }
+
+void Imaging::useTransparency(bool use) { useTransparency_ = use; }
+
+void Imaging::loadFromBytes(Format format, std::span<const uint8_t> bytes) {
+    picture_ = decode(bytes, format, "bytes");
+}
+
+void Imaging::drawFromBytes(std::span<const uint8_t> bytes, Format format, int32_t x,
+                            int32_t y) {
+    // The engine stamps the same marker thousands of times: decode it once.
+    const bool same = stampKey_ && format == sourceFormat_ && bytes.size() == sourceBytes_.size() &&
+                      std::equal(bytes.begin(), bytes.end(), sourceBytes_.begin());
+    if (!same) {
+        // Forget the old source first, so a failed decode leaves nothing stale behind.
+        stampKey_.reset();
+        sourceBytes_.clear();
+        source_ = decode(bytes, format, "bytes");
+        sourceBytes_.assign(bytes.begin(), bytes.end());
+        sourceFormat_ = format;
+    }
+    // The stamp depends on the transparency settings; make it again when they change.
+    const std::optional<Rgb> key = useTransparency_ ? std::optional<Rgb>(transparent_) : std::nullopt;
+    if (!stampKey_ || *stampKey_ != key) {
+        stamp_ = Stamp(source_, key);
+        stampKey_ = key;
+    }
+    stamp_.drawOnto(picture_, x, y);
+}
+
+std::vector<uint8_t> Imaging::bytes(Format format) const { return encode(picture_, format); }
 
 }  // namespace zembra::imaging

@@ -6,6 +6,8 @@
 // everything they fill lives in the caller, so the jump skips no destructor.
 #include "codec.hpp"
 
+#include <algorithm>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -34,15 +36,28 @@ struct ErrorManager {
     std::longjmp(mgr->jump, 1);
 }
 
-// Warnings that mean the picture is incomplete or damaged are fatal: a truncated
-// file would otherwise decode as a half-grey picture without complaint.
+// Warnings that mean the picture is incomplete or damaged are fatal: libjpeg would
+// otherwise fill what it could not decode with grey and carry on without complaint.
+bool isCorruptData(int code) {
+    switch (code) {
+        case JWRN_ARITH_BAD_CODE:
+        case JWRN_BOGUS_PROGRESSION:
+        case JWRN_EXTRANEOUS_DATA:
+        case JWRN_HIT_MARKER:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_JPEG_EOF:
+        case JWRN_MUST_RESYNC:
+        case JWRN_NOT_SEQUENTIAL:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void onMessage(j_common_ptr cinfo, int level) {
     auto* mgr = reinterpret_cast<ErrorManager*>(cinfo->err);
     if (level < 0) {
-        const int code = mgr->base.msg_code;
-        if (code == JWRN_JPEG_EOF || code == JWRN_HUFF_BAD_CODE || code == JWRN_BOGUS_PROGRESSION) {
-            onError(cinfo);
-        }
+        if (isCorruptData(mgr->base.msg_code)) onError(cinfo);
         mgr->base.num_warnings++;
     }
 }
@@ -85,12 +100,18 @@ Step runDecode(Decoder& dec, std::span<const uint8_t> bytes, Picture& picture) {
     if (setjmp(dec.errors.jump)) return Step::Failed;
     jpeg_create_decompress(&dec.cinfo);
     dec.created = true;
+    // A progressive or multi-scan file keeps every DCT coefficient until its last scan:
+    // 1.5 times the RGBA raster for three full-resolution components. Bounding libjpeg's
+    // own memory by 1.5 times the picture limit keeps a picture at the limit within 2.5
+    // times its raster; beyond that the decoder fails (it has no backing store).
+    const uint64_t limit = maxPictureBytes();
+    dec.cinfo.mem->max_memory_to_use = long(std::min<uint64_t>(limit + limit / 2, LONG_MAX));
     dec.progress.progress_monitor = onProgress;
     dec.cinfo.progress = &dec.progress;
     jpeg_mem_src(&dec.cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&dec.cinfo, TRUE);
     if (dec.cinfo.image_width == 0 || dec.cinfo.image_height == 0 ||
-        uint64_t(dec.cinfo.image_width) * dec.cinfo.image_height > kMaxPixels) {
+        uint64_t(dec.cinfo.image_width) * dec.cinfo.image_height > limit / 4) {
         return Step::TooLarge;
     }
     const bool cmyk = dec.cinfo.jpeg_color_space == JCS_CMYK || dec.cinfo.jpeg_color_space == JCS_YCCK;

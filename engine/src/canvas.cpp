@@ -1,5 +1,6 @@
-// The canvas: map and marker pictures kept as PNG bytes, reset, output and save.
+// The canvas: map and marker pictures kept decoded, reset, output and save.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
 #include "cmap.hpp"
 #include "imaging.hpp"
@@ -16,19 +18,15 @@ namespace zembra::engine {
 
 namespace {
 
-// Reads a picture file the one way the canvas does for both the map and the marker:
-// load it, keep it as PNG bytes with its size. The outputs change only when all of it
-// was read, so a failed load leaves the previous picture in place.
-void loadPictureFile(const std::string& path, std::vector<uint8_t>& png, int32_t& width,
+// Reads a picture file the one way the canvas does for both the map and the marker.
+// The outputs change only when all of it was read, so a failed load leaves the previous
+// picture in place.
+void loadPictureFile(const std::string& path, imaging::Picture& picture, int32_t& width,
                      int32_t& height) {
-    imaging::Imaging image;
-    image.loadFromFile(path);
-    std::vector<uint8_t> bytes = image.pngBytes();
-    const int32_t w = image.pictureWidth();
-    const int32_t h = image.pictureHeight();
-    png = std::move(bytes);
-    width = w;
-    height = h;
+    imaging::Picture loaded = imaging::readPicture(path);
+    width = loaded.width;
+    height = loaded.height;
+    picture = std::move(loaded);
 }
 
 }  // namespace
@@ -39,14 +37,14 @@ bool CMap::clear() {
     return true;
 }
 
-const std::vector<uint8_t>& CMap::getMapImage() {
-    if (mapImage_.empty()) clear();
+imaging::Picture& CMap::getMapImage() {
+    if (mapImage_.rgba.empty()) clear();
     return mapImage_;
 }
 
-const std::vector<uint8_t>& CMap::getOverlayImage() {
+const imaging::Picture& CMap::getOverlayImage() {
     // No emptiness check on the path: an empty one reaches the loader, which reports it.
-    if (overlayImage_.empty()) {
+    if (overlayImage_.rgba.empty()) {
         loadPictureFile(inputOverlayFile_, overlayImage_, overlayWidth_, overlayHeight_);
     }
     return overlayImage_;
@@ -73,15 +71,13 @@ int32_t CMap::getOverlayHeight() {
 }
 
 std::vector<uint8_t> CMap::outputMap() {
-    // The map is loaded and decoded before the type is checked, so a missing map is
-    // reported first.
-    imaging::Imaging image;
-    image.loadFromBytes("png", getMapImage());
+    // The map is loaded before the type is checked, so a missing map is reported first.
+    const imaging::Picture& map = getMapImage();
     const std::string& type = outputImageType_;
-    if (type == "gif") return image.gifBytes();
-    if (type == "jpg") return image.jpegBytes();
-    if (type == "bmp") return image.bmpBytes();
-    if (type == "png") return image.pngFileBytes();
+    if (type == "gif") return imaging::encode(map, imaging::Format::Gif);
+    if (type == "jpg") return imaging::encode(map, imaging::Format::Jpeg);
+    if (type == "bmp") return imaging::encode(map, imaging::Format::Bmp);
+    if (type == "png") return imaging::encode(map, imaging::Format::Png);
     throw engineError("Invalid File Type: \"" + type + "\"");
 }
 
@@ -121,15 +117,20 @@ mode_t currentUmask() {
     return 022;
 }
 
+// Temporary files of a save are named "<file>.zembra-save.<pid>.XXXXXX" beside the
+// file, so that one a killed process left behind is recognisable as such.
+constexpr std::string_view kTempInfix = ".zembra-save.";
+
 // A temporary file next to the target; removed on destruction unless released.
 class TempFile {
   public:
-    explicit TempFile(const std::string& target) : path_(target + ".XXXXXX") {
-        fd_ = ::mkstemp(path_.data());
+    // Returns without a file (fd() < 0, error() set) when none can be created there.
+    explicit TempFile(const std::string& target)
+        : path_(target + std::string(kTempInfix) + std::to_string(::getpid()) + ".XXXXXX") {
+        fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
         if (fd_ < 0) {
-            const int error = errno;
+            error_ = errno;
             path_.clear();
-            throw fileError(error, target);
         }
     }
     ~TempFile() {
@@ -140,6 +141,7 @@ class TempFile {
     TempFile& operator=(const TempFile&) = delete;
 
     int fd() const { return fd_; }
+    int error() const { return error_; }
     const std::string& path() const { return path_; }
     // Closes the descriptor, reporting the error a delayed write may surface there.
     int close() {
@@ -152,7 +154,82 @@ class TempFile {
   private:
     std::string path_;
     int fd_ = -1;
+    int error_ = 0;
 };
+
+// Removes the temporary files that saves to `target` by processes no longer running
+// left behind (a save killed between creating and renaming its file).
+void removeStaleTempFiles(const std::string& target) {
+    const std::filesystem::path path(target);
+    const std::string prefix = path.filename().string() + std::string(kTempInfix);
+    std::error_code ec;
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string rest = name.substr(prefix.size());
+        const size_t dot = rest.find('.');
+        char* digitsEnd = nullptr;
+        const long pid = std::strtol(rest.c_str(), &digitsEnd, 10);
+        if (dot == std::string::npos || digitsEnd != rest.c_str() + dot || pid <= 0 ||
+            rest.size() - dot - 1 != 6) {
+            continue;
+        }
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH) ::unlink(it->path().c_str());
+    }
+}
+
+// The file a path names once symbolic links are followed, whether that file exists or
+// not: a dangling link is written through to the file it names, like any other link.
+std::string followLinks(const std::string& requested) {
+    std::string path = requested;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+        std::string target(size_t(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0) throw fileError(errno, requested);
+        if (size_t(length) >= target.size()) throw fileError(ENAMETOOLONG, requested);
+        target.resize(size_t(length));
+        const std::filesystem::path link(path);
+        path = target.starts_with('/') || !link.has_parent_path()
+                   ? target
+                   : (link.parent_path() / target).string();
+    }
+    throw fileError(ELOOP, requested);
+}
+
+void writeAll(int fd, const std::vector<uint8_t>& bytes, const std::string& path) {
+    const uint8_t* data = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            throw fileError(errno, path);
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+// Writes over an existing file where no temporary file can be made beside it (a
+// writable file in a read-only folder). Not atomic: the file is cut to nothing before
+// the new bytes go in, so a write that fails (disk full, I/O error) is reported and
+// may leave the file truncated. Only reached with the bytes ready, so nothing else
+// can fail in between.
+void writeInPlace(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) throw fileError(errno, path);
+    try {
+        writeAll(fd, bytes, path);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    if (::close(fd) != 0) throw fileError(errno, path);
+}
 
 }  // namespace
 
@@ -162,33 +239,30 @@ void CMap::saveMap(const std::string& requestedPath) {
     if (requestedPath.empty()) {
         throw Error(75, kRuntimeSource, "Path/File access error: empty file name");
     }
-    // Writing to a symbolic link writes the file it points to, not a file in its place.
-    std::string path = requestedPath;
-    std::error_code ec;
-    if (std::filesystem::is_symlink(requestedPath, ec)) {
-        const std::filesystem::path target = std::filesystem::weakly_canonical(requestedPath, ec);
-        if (!ec) path = target.string();
-    }
+    // Writing to a symbolic link writes the file it names, not a file in its place.
+    const std::string path = followLinks(requestedPath);
 
+    // Only a regular file is replaced: a device, a FIFO, a socket or a folder stays
+    // as it is.
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) {
-        throw Error(75, kRuntimeSource, "Path/File access error: " + path);
+    if (exists && !S_ISREG(existing.st_mode)) {
+        throw Error(75, kRuntimeSource, "Path/File access error: " + requestedPath);
     }
     if (exists && ::access(path.c_str(), W_OK) != 0) throw fileError(errno, path);
 
+    removeStaleTempFiles(path);
     TempFile temp(path);
-    const uint8_t* data = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(temp.fd(), data, left);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            throw fileError(errno, path);
+    if (temp.fd() < 0) {
+        const int error = temp.error();
+        // A folder we may not write to can still hold a file we may write.
+        if (exists && (error == EACCES || error == EPERM || error == EROFS)) {
+            writeInPlace(path, bytes);
+            return;
         }
-        data += written;
-        left -= static_cast<size_t>(written);
+        throw fileError(error, path);
     }
+    writeAll(temp.fd(), bytes, path);
     // An existing file keeps its permissions; a new one gets the usual 0666 & ~umask.
     const mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
     if (::fchmod(temp.fd(), mode) != 0) throw fileError(errno, path);

@@ -14,7 +14,7 @@ CMap::~CMap() { objectDestroyed(); }
 void CMap::setInputOverlayFile(std::string path) {
     // A new marker file is read at the next plot.
     inputOverlayFile_ = std::move(path);
-    overlayImage_.clear();
+    overlayImage_ = {};
     overlayWidth_ = 0;
     overlayHeight_ = 0;
 }

@@ -94,9 +94,9 @@ class CMap final : public Dispatch {
 
   private:
     // Canvas helpers.
-    // The stored PNG bytes, loading them first when empty (the map through clear()).
-    const std::vector<uint8_t>& getMapImage();
-    const std::vector<uint8_t>& getOverlayImage();
+    // The stored pictures, loading them first when empty (the map through clear()).
+    imaging::Picture& getMapImage();
+    const imaging::Picture& getOverlayImage();
     int32_t getMapWidth();
     int32_t getMapHeight();
     int32_t getOverlayWidth();
@@ -109,11 +109,10 @@ class CMap final : public Dispatch {
     double yToLat(int32_t y);
 
     // Plotting helpers.
-    // The map with the marker drawn, centred, at every point, as PNG bytes.
-    std::vector<uint8_t> composeMarkers(const std::vector<uint8_t>& map,
-                                        const std::vector<uint8_t>& marker,
-                                        const std::vector<int32_t>& columns,
-                                        const std::vector<int32_t>& rows);
+    // Draws the marker, centred, at every point onto the map. Everything that can fail
+    // happens before the first marker is drawn, so a failure leaves the map as it was.
+    void composeMarkers(imaging::Picture& map, const imaging::Picture& marker,
+                        const std::vector<int32_t>& columns, const std::vector<int32_t>& rows);
     int32_t markerLeft(int32_t x);
     int32_t markerTop(int32_t y);
 
@@ -134,10 +133,11 @@ class CMap final : public Dispatch {
     double maxLat_ = 50.0;
     double maxLon_ = -66.4;
 
-    // The current picture as the imaging adapter's fast PNG: the map with every marker
-    // plotted since the last Clear; empty until the map is first loaded.
-    std::vector<uint8_t> mapImage_;
-    std::vector<uint8_t> overlayImage_;  // PNG; emptied when InputOverlayFile is assigned
+    // The current picture, decoded: the map with every marker plotted since the last
+    // Clear; empty until the map is first loaded. Kept decoded between calls, so a
+    // plotting call draws in place and an output encodes once.
+    imaging::Picture mapImage_;
+    imaging::Picture overlayImage_;  // emptied when InputOverlayFile is assigned
     int32_t mapWidth_ = 0;
     int32_t mapHeight_ = 0;
     int32_t overlayWidth_ = 0;

@@ -15,17 +15,21 @@ bool CMap::mapCoordinates(const Variant& lats, const Variant& lons) {
 
     // Index 0 is always the first point, whatever the arrays' lower bounds.
     const auto count = static_cast<size_t>(upper) + 1;
-    std::vector<int32_t> columns(count);
-    std::vector<int32_t> rows(count);
+    // Sized by the elements the arrays hold, not by their upper bound: with a lower
+    // bound above 0 the loop fails at index 0 before anything is drawn.
+    const size_t size = lats.lowerBound() <= 0 && lons.lowerBound() <= 0 ? count : 0;
+    std::vector<int32_t> columns;
+    std::vector<int32_t> rows;
+    columns.reserve(size);
+    rows.reserve(size);
     for (size_t i = 0; i < count; ++i) {
         const auto index = static_cast<int32_t>(i);
-        columns[i] = lonToX(lons.at(index).toDouble());
-        rows[i] = latToY(lats.at(index).toDouble());
+        columns.push_back(lonToX(lons.at(index).toDouble()));
+        rows.push_back(latToY(lats.at(index).toDouble()));
     }
 
-    const std::vector<uint8_t>& map = getMapImage();
-    std::vector<uint8_t> plotted = composeMarkers(map, getOverlayImage(), columns, rows);
-    mapImage_ = std::move(plotted);
+    imaging::Picture& map = getMapImage();
+    composeMarkers(map, getOverlayImage(), columns, rows);
     return true;
 }
 
@@ -34,26 +38,20 @@ bool CMap::mapCoordinate(double lat, double lon) {
                           Variant(std::vector<Variant>{Variant(lon)}));
 }
 
-std::vector<uint8_t> CMap::composeMarkers(const std::vector<uint8_t>& map,
-                                          const std::vector<uint8_t>& marker,
-                                          const std::vector<int32_t>& columns,
-                                          const std::vector<int32_t>& rows) {
-    // Every marker edge is computed before anything is decoded or drawn, so an overflow
-    // ends the call with nothing done.
+void CMap::composeMarkers(imaging::Picture& map, const imaging::Picture& marker,
+                          const std::vector<int32_t>& columns, const std::vector<int32_t>& rows) {
+    // Every marker edge is computed and the marker prepared before anything is drawn,
+    // so an overflow or a failed allocation ends the call with the map untouched.
     std::vector<int32_t> lefts(columns.size());
     std::vector<int32_t> tops(rows.size());
     for (size_t i = 0; i < columns.size(); ++i) {
         lefts[i] = markerLeft(columns[i]);
         tops[i] = markerTop(rows[i]);
     }
-    // One decode of the map and one encode of the result, however many points; the
-    // imaging instance decodes the marker bytes at the first draw and reuses them.
-    imaging::Imaging image;
-    image.loadFromBytes("png", map);
-    image.transparentColor("ffffff");
-    image.useTransparency(true);
-    for (size_t i = 0; i < lefts.size(); ++i) image.drawFromBytes(marker, "png", lefts[i], tops[i]);
-    return image.pngBytes();
+    // White pixels of the marker leave the map visible; later points are drawn over
+    // earlier ones.
+    const imaging::Stamp stamp(marker, imaging::kWhite);
+    for (size_t i = 0; i < lefts.size(); ++i) stamp.drawOnto(map, lefts[i], tops[i]);
 }
 
 int32_t CMap::markerLeft(int32_t x) {

@@ -47,8 +47,13 @@ bool CMap::mapZips(const Variant& zips) {
     const int32_t upper = zips.upperBound();
     if (upper < 0) throw Error::standard(err::kSubscript, kRuntimeSource);
     const auto count = static_cast<size_t>(upper) + 1;
-    std::vector<Variant> lats(count);
-    std::vector<Variant> lons(count);
+    // Sized by the elements the array holds, not by its upper bound: with a lower bound
+    // above 0 the first lookup fails at index 0, after the connection was opened.
+    const size_t size = zips.lowerBound() <= 0 ? count : 0;
+    std::vector<Variant> lats;
+    std::vector<Variant> lons;
+    lats.reserve(size);
+    lons.reserve(size);
     std::vector<std::string> unmatched;
 
     db::Connection connection = openZipConnection();
@@ -57,8 +62,8 @@ bool CMap::mapZips(const Variant& zips) {
         double lat = 0;
         double lon = 0;
         if (!lookupZip(zip, connection, lat, lon)) unmatched.push_back(zip);
-        lons[i] = Variant(lon);
-        lats[i] = Variant(lat);
+        lons.emplace_back(lon);
+        lats.emplace_back(lat);
     }
     connection.close();
     unmatchedZips_ = std::move(unmatched);

@@ -2,6 +2,10 @@
 // late-bound access to "Zembra.CMap" the way a real caller reaches it.
 #pragma once
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -127,6 +131,31 @@ inline std::optional<Error> errorOf(const std::function<void()>& f) {
 inline int32_t errorNumber(const std::function<void()>& f) {
     const std::optional<Error> e = errorOf(f);
     return e ? e->number() : 0;
+}
+
+// Runs f in a child process as an unprivileged user (nobody, when this process runs as
+// root, where file modes do not bite) and returns what f returned (0..254), or -1 when
+// the child could not drop its privileges or died otherwise.
+inline int runUnprivileged(const std::function<int()>& f) {
+    const pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 ||
+                                 ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                                 ::setresuid(kNobody, kNobody, kNobody) != 0)) {
+            ::_exit(255);
+        }
+        int result = 255;
+        try {
+            result = f();
+        } catch (...) {
+        }
+        ::_exit(result);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
 }
 
 // A fresh engine object with a map (and marker) of the given sizes in `dir`.

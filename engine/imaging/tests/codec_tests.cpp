@@ -4,7 +4,6 @@
 #include "codec.hpp"
 
 #include <gif_lib.h>
-#include <zlib.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -45,20 +44,22 @@ TEST(Codec, LosslessFormatsRoundTripPixelExact) {
         EXPECT_EQ(back.height, map.height);
         EXPECT_EQ(back.rgba, map.rgba) << "format " << int(format);
     }
-    EXPECT_EQ(decode(encodeFastPng(map), "fast").rgba, map.rgba);
 }
 
 TEST(Codec, PngKeepsAlphaAndWritesOpaquePicturesAsRgb) {
     Picture translucent = gradient(16, 9);
     for (size_t i = 3; i < translucent.rgba.size(); i += 4) translucent.rgba[i] = uint8_t(i * 7);
-    for (bool fast : {false, true}) {
-        const auto bytes = fast ? encodeFastPng(translucent) : encode(translucent, Format::Png);
-        EXPECT_EQ(bytes[25], 6) << "colour type RGBA";
-        EXPECT_EQ(decode(bytes, "png").rgba, translucent.rgba);
-    }
+    const auto bytes = encode(translucent, Format::Png);
+    EXPECT_EQ(bytes[25], 6) << "colour type RGBA";
+    EXPECT_EQ(decode(bytes, "png").rgba, translucent.rgba);
     const Picture opaque = gradient(16, 9);
     EXPECT_EQ(encode(opaque, Format::Png)[25], 2) << "colour type RGB";
-    EXPECT_EQ(encodeFastPng(opaque)[25], 2);
+    // Opaque but for the very last pixel: written as RGBA all the same.
+    Picture lastTranslucent = gradient(1001, 70);
+    lastTranslucent.rgba.back() = 254;
+    const std::vector<uint8_t> png = encode(lastTranslucent, Format::Png);
+    EXPECT_EQ(png[25], 6);
+    EXPECT_EQ(decode(png, "last").rgba, lastTranslucent.rgba);
 }
 
 TEST(Codec, JpegRoundTripIsClose) {
@@ -307,118 +308,6 @@ TEST(Codec, DecodesVariantsOtherWritersProduce) {
             EXPECT_NEAR(pixel(p, 5, 7)[k], c.bottom[k], 40) << c.file << " bottom, channel " << k;
         }
         EXPECT_EQ(pixel(p, 5, 4)[3], 255) << c.file;
-    }
-}
-
-}  // namespace
-}  // namespace zembra::imaging::test
-
-namespace zembra::imaging::test {
-namespace {
-
-// Offsets of the chunks of a PNG: {offset of the length field, type}.
-std::vector<std::pair<size_t, std::string>> chunksOf(const std::vector<uint8_t>& png) {
-    std::vector<std::pair<size_t, std::string>> chunks;
-    for (size_t pos = 8; pos + 12 <= png.size();) {
-        const size_t length = size_t(png[pos]) << 24 | size_t(png[pos + 1]) << 16 |
-                              size_t(png[pos + 2]) << 8 | png[pos + 3];
-        chunks.emplace_back(pos, std::string(png.begin() + long(pos) + 4,
-                                             png.begin() + long(pos) + 8));
-        pos += 12 + length;
-    }
-    return chunks;
-}
-
-TEST(InternalPng, BlockBoundariesInsidePixelsRoundTripThroughBothReaders) {
-    // 1001 RGB pixels make 3004-byte rows: 64 KiB blocks end inside pixels and rows.
-    Picture opaque = gradient(1001, 70);
-    Picture translucent = gradient(333, 211);
-    for (size_t i = 3; i < translucent.rgba.size(); i += 4) translucent.rgba[i] = uint8_t(i / 4);
-    for (const Picture* picture : {&opaque, &translucent}) {
-        const std::vector<uint8_t> png = encodeFastPng(*picture);
-        EXPECT_GT(chunksOf(png).size(), 5u) << "several stored blocks";
-        Picture direct;
-        ASSERT_TRUE(detail::decodeStoredPng(png, "fast", direct));
-        EXPECT_EQ(direct.rgba, picture->rgba);
-        // libspng, an independent reader, agrees: the file is a valid PNG.
-        EXPECT_EQ(detail::decodePngWithLibrary(png, "fast").rgba, picture->rgba);
-        // libspng's stored stream, cut into chunks its own way, is read directly too;
-        // its compressed, filtered files are left to libspng.
-        ASSERT_TRUE(detail::decodeStoredPng(detail::encodePngWithLibrary(*picture, true), "lib",
-                                            direct));
-        EXPECT_EQ(direct.rgba, picture->rgba);
-        EXPECT_FALSE(detail::decodeStoredPng(encode(*picture, Format::Png), "lib", direct));
-    }
-    // Opaque but for the very last pixel: written as RGBA all the same.
-    Picture lastTranslucent = gradient(1001, 70);
-    lastTranslucent.rgba.back() = 254;
-    const std::vector<uint8_t> png = encodeFastPng(lastTranslucent);
-    EXPECT_EQ(png[25], 6);
-    EXPECT_EQ(decode(png, "last").rgba, lastTranslucent.rgba);
-    // The smallest picture: one block holding one row of one pixel.
-    const Picture dot = solid(1, 1, 1, 2, 3);
-    EXPECT_EQ(decode(encodeFastPng(dot), "dot").rgba, dot.rgba);
-}
-
-TEST(InternalPng, DamageIsReportedNotDecoded) {
-    const Picture picture = gradient(300, 300);
-    const std::vector<uint8_t> good = encodeFastPng(picture);
-    const auto chunks = chunksOf(good);
-    ASSERT_GE(chunks.size(), 4u);
-    const size_t idat = chunks[2].first;  // a middle IDAT chunk
-    ASSERT_EQ(chunks[2].second, "IDAT");
-
-    auto refused = [](const std::vector<uint8_t>& bytes, const char* what) {
-        Picture ignored;
-        EXPECT_FALSE(detail::decodeStoredPng(bytes, "stored", ignored)) << what;
-        const auto e = errorOf([&] { decode(bytes, "stored"); });
-        ASSERT_TRUE(e) << what;
-        EXPECT_EQ(e->number(), err::kEngine) << what;
-    };
-    std::vector<uint8_t> bytes = good;
-    bytes[idat + 100] ^= 0x10;  // a pixel byte: the chunk's CRC no longer matches
-    refused(bytes, "pixel changed");
-
-    // The same change with the chunk's CRC made right again: Adler-32 still catches it.
-    const size_t length = size_t(good[idat + 2]) << 8 | good[idat + 3];
-    const uLong crc = crc32(0, bytes.data() + idat + 4, uInt(length + 4));
-    for (int k = 0; k < 4; ++k) bytes[idat + 8 + length + size_t(k)] = uint8_t(crc >> (24 - 8 * k));
-    refused(bytes, "pixel changed, CRC fixed");
-
-    bytes = good;
-    bytes.resize(chunks[2].first);  // whole chunks, but rows missing
-    refused(bytes, "truncated after a block");
-    bytes = good;
-    bytes.resize(chunks[2].first + 30);
-    refused(bytes, "truncated inside a block");
-}
-
-TEST(InternalPng, AnyChangedByteUnderAValidCrcIsRefusedOrHarmless) {
-    // With each chunk's CRC recomputed, damage reaches the block and Adler-32 checks:
-    // every changed byte must be refused, or (block header padding bits) change nothing.
-    Picture translucent = gradient(150, 300);  // RGBA rows of 601 bytes, three blocks
-    translucent.rgba[7] = 9;
-    for (const Picture& picture : {gradient(7, 5), translucent}) {
-        const std::vector<uint8_t> good = encodeFastPng(picture);
-        const auto chunks = chunksOf(good);
-        for (const auto& [offset, type] : chunks) {
-            if (type != "IDAT") continue;
-            const size_t length = size_t(good[offset + 2]) << 8 | good[offset + 3];
-            // The first and last 12 bytes hold every header, length and checksum field.
-            for (size_t i = 0; i < length; i = i == 12 && length > 24 ? length - 12 : i + 1) {
-                std::vector<uint8_t> bytes = good;
-                bytes[offset + 8 + i] ^= 0x21;
-                const uLong crc = crc32(0, bytes.data() + offset + 4, uInt(length + 4));
-                for (int k = 0; k < 4; ++k) {
-                    bytes[offset + 8 + length + size_t(k)] = uint8_t(crc >> (24 - 8 * k));
-                }
-                try {
-                    EXPECT_EQ(decode(bytes, "changed").rgba, picture.rgba) << i;
-                } catch (const Error& e) {
-                    EXPECT_EQ(e.number(), err::kEngine);
-                }
-            }
-        }
     }
 }
 

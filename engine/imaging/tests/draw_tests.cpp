@@ -21,16 +21,16 @@ Picture marker() {
 }
 
 void loadCanvas(Imaging& imaging, const Picture& picture) {
-    imaging.loadFromBytes("png", encodeFastPng(picture));
+    imaging.loadFromBytes(Format::Bmp, encode(picture, Format::Bmp));
 }
 
 TEST(Draw, WhiteKeyAlphaAndBlending) {
     const auto markerPng = encode(marker(), Format::Png);
     Imaging imaging;
     loadCanvas(imaging, solid(6, 5, 0, 0, 200));
-    imaging.transparentColor("FFFFFF");
+    imaging.transparentColor(kWhite);
     imaging.useTransparency(true);
-    imaging.drawFromBytes(markerPng, "png", 2, 1);
+    imaging.drawFromBytes(markerPng, Format::Png, 2, 1);
     const Picture& p = imaging.picture();
     EXPECT_EQ(std::vector<uint8_t>(pixel(p, 3, 2), pixel(p, 3, 2) + 4),
               (std::vector<uint8_t>{255, 0, 0, 255}));
@@ -43,24 +43,18 @@ TEST(Draw, WhiteKeyAlphaAndBlending) {
 
     // Without transparency the white pixels are copied.
     imaging.useTransparency(false);
-    imaging.drawFromBytes(markerPng, "png", 2, 1);
+    imaging.drawFromBytes(markerPng, Format::Png, 2, 1);
     EXPECT_EQ(pixel(imaging.picture(), 2, 1)[0], 255);
 }
 
-TEST(Draw, OtherTransparentColourAndBadColourText) {
+TEST(Draw, OtherTransparentColour) {
     Imaging imaging;
     loadCanvas(imaging, solid(3, 3, 1, 2, 3));
-    imaging.transparentColor("ff0000");
+    imaging.transparentColor(Rgb{255, 0, 0});
     imaging.useTransparency(true);
-    imaging.drawFromBytes(encode(marker(), Format::Png), "png", 0, 0);
+    imaging.drawFromBytes(encode(marker(), Format::Png), Format::Png, 0, 0);
     EXPECT_EQ(pixel(imaging.picture(), 1, 1)[0], 1) << "red is now the key";
     EXPECT_EQ(pixel(imaging.picture(), 0, 0)[0], 255) << "white is copied";
-
-    for (const char* bad : {"", "fffff", "fffffff", "gggggg", "#fffff", "ff ff0"}) {
-        auto e = errorOf([&] { imaging.transparentColor(bad); });
-        ASSERT_TRUE(e);
-        EXPECT_EQ(e->number(), err::kInvalidArgument) << bad;
-    }
 }
 
 TEST(Draw, ClipsAtEveryEdgeAndFarOutside) {
@@ -77,7 +71,7 @@ TEST(Draw, ClipsAtEveryEdgeAndFarOutside) {
         for (int32_t y : ys) {
             Imaging imaging;
     loadCanvas(imaging, canvas);
-            imaging.drawFromBytes(sourcePng, "png", x, y);
+            imaging.drawFromBytes(sourcePng, Format::Png, x, y);
             const Picture& p = imaging.picture();
             ASSERT_EQ(p.rgba.size(), canvas.rgba.size());
             for (int32_t cy = 0; cy < canvas.height; ++cy) {
@@ -130,22 +124,22 @@ TEST(Draw, MixedRowsMatchThePixelRulesForEveryKeyAndPosition) {
     const Picture canvas = gradient(12, 4);
     struct Pass {
         bool keyed;
-        const char* text;
+        Rgb colour;
         uint32_t key;
     };
     // One instance for all passes: the cached source must follow each setting change.
     Imaging imaging;
-    for (const Pass pass : {Pass{true, "ffffff", 0xffffff}, Pass{false, "ffffff", 0xffffff},
-                            Pass{true, "c80000", 0xc80000}, Pass{true, "ffffff", 0xffffff}}) {
-        imaging.transparentColor(pass.text);
+    for (const Pass pass : {Pass{true, kWhite, 0xffffff}, Pass{false, kWhite, 0xffffff},
+                            Pass{true, Rgb{0xc8, 0, 0}, 0xc80000}, Pass{true, kWhite, 0xffffff}}) {
+        imaging.transparentColor(pass.colour);
         imaging.useTransparency(pass.keyed);
         for (int32_t x = -9; x <= 12; ++x) {
             for (int32_t y : {-2, 0, 2}) {
                 loadCanvas(imaging, canvas);
-                imaging.drawFromBytes(sourcePng, "png", x, y);
+                imaging.drawFromBytes(sourcePng, Format::Png, x, y);
                 ASSERT_EQ(imaging.picture().rgba,
                           drawnByRule(canvas, source, x, y, pass.keyed, pass.key).rgba)
-                    << "at " << x << "," << y << " key " << pass.text << " on " << pass.keyed;
+                    << "at " << x << "," << y << " key " << pass.key << " on " << pass.keyed;
             }
         }
     }
@@ -156,37 +150,35 @@ TEST(Draw, RedrawsWhenTheBytesChangeAndAfterAFailure) {
     const auto green = encode(solid(2, 2, 0, 255, 0), Format::Png);
     Imaging imaging;
     loadCanvas(imaging, solid(4, 2, 0, 0, 0));
-    imaging.drawFromBytes(red, "png", 0, 0);
-    imaging.drawFromBytes(green, "png", 2, 0);
-    imaging.drawFromBytes(red, "png", 1, 0);
+    imaging.drawFromBytes(red, Format::Png, 0, 0);
+    imaging.drawFromBytes(green, Format::Png, 2, 0);
+    imaging.drawFromBytes(red, Format::Png, 1, 0);
     EXPECT_EQ(pixel(imaging.picture(), 0, 0)[0], 255);
     EXPECT_EQ(pixel(imaging.picture(), 2, 0)[0], 255);
     EXPECT_EQ(pixel(imaging.picture(), 3, 0)[1], 255);
 
     // A failed decode must not leave the previous source to be drawn for bad bytes.
     const std::vector<uint8_t> garbage{'n', 'o', 't', 'a', 'p', 'n', 'g'};
-    EXPECT_TRUE(errorOf([&] { imaging.drawFromBytes(garbage, "png", 0, 0); }));
-    EXPECT_TRUE(errorOf([&] { imaging.drawFromBytes({}, "png", 0, 0); }));
-    imaging.drawFromBytes(green, "png", 0, 0);
+    EXPECT_TRUE(errorOf([&] { imaging.drawFromBytes(garbage, Format::Png, 0, 0); }));
+    EXPECT_TRUE(errorOf([&] { imaging.drawFromBytes({}, Format::Png, 0, 0); }));
+    imaging.drawFromBytes(green, Format::Png, 0, 0);
     EXPECT_EQ(pixel(imaging.picture(), 0, 0)[1], 255);
 }
 
-TEST(Draw, FormatWordsAndEmptyCanvas) {
+TEST(Draw, DeclaredFormatAndEmptyCanvas) {
     const auto png = encode(solid(2, 2, 9, 9, 9), Format::Png);
     Imaging imaging;
-    imaging.drawFromBytes(png, "png", 0, 0);  // nothing loaded: nothing to draw on
+    imaging.drawFromBytes(png, Format::Png, 0, 0);  // nothing loaded: nothing to draw on
     EXPECT_EQ(imaging.pictureWidth(), 0);
-    for (const char* word : {"png", "jpg", "gif", "bmp", "PNG"}) {
-        imaging.loadFromBytes(word, png);
-        EXPECT_EQ(imaging.pictureWidth(), 2) << word;
-    }
-    for (const char* word : {"", "tiff", "pngx"}) {
-        auto e = errorOf([&] { imaging.loadFromBytes(word, png); });
+    imaging.loadFromBytes(Format::Png, png);
+    EXPECT_EQ(imaging.pictureWidth(), 2);
+    // Bytes of another format than declared are refused, and the picture stays.
+    for (Format other : {Format::Jpeg, Format::Gif, Format::Bmp}) {
+        auto e = errorOf([&] { imaging.loadFromBytes(other, png); });
         ASSERT_TRUE(e);
-        EXPECT_EQ(e->number(), err::kInvalidArgument);
-        auto d = errorOf([&] { imaging.drawFromBytes(png, word, 0, 0); });
-        ASSERT_TRUE(d);
-        EXPECT_EQ(d->number(), err::kInvalidArgument);
+        EXPECT_EQ(e->number(), err::kEngine);
+        EXPECT_TRUE(errorOf([&] { imaging.drawFromBytes(png, other, 0, 0); }));
+        EXPECT_EQ(imaging.pictureWidth(), 2);
     }
 }
 
@@ -205,21 +197,22 @@ TEST(Draw, OperationsOfTheEngineSequences) {
     loader.loadFromFile(path);
     EXPECT_EQ(loader.pictureWidth(), 40);
     EXPECT_EQ(loader.pictureHeight(), 30);
-    const auto stored = loader.pngBytes();
+    const auto stored = loader.bytes(Format::Png);
     std::remove(path.c_str());
 
     Imaging stamper;
-    stamper.loadFromBytes("png", stored);
-    stamper.transparentColor("ffffff");
+    stamper.loadFromBytes(Format::Png, stored);
+    stamper.transparentColor(kWhite);
     stamper.useTransparency(true);
     const auto markerPng = encode(marker(), Format::Png);
-    for (int i = 0; i < 50; ++i) stamper.drawFromBytes(markerPng, "png", i % 40 - 1, i % 30 - 1);
-    const auto plotted = stamper.pngBytes();
+    for (int i = 0; i < 50; ++i) stamper.drawFromBytes(markerPng, Format::Png, i % 40 - 1, i % 30 - 1);
+    const auto plotted = stamper.bytes(Format::Png);
 
     Imaging output;
-    output.loadFromBytes("png", plotted);
+    output.loadFromBytes(Format::Png, plotted);
     EXPECT_EQ(output.picture().rgba, stamper.picture().rgba);
-    for (const auto& bytes : {output.gifBytes(), output.jpegBytes(), output.bmpBytes()}) {
+    for (const auto& bytes :
+         {output.bytes(Format::Gif), output.bytes(Format::Jpeg), output.bytes(Format::Bmp)}) {
         const Picture back = decode(bytes, "output");
         EXPECT_EQ(back.width, 40);
         EXPECT_EQ(back.height, 30);

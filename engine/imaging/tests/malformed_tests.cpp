@@ -33,7 +33,12 @@ TEST(Malformed, EveryFileInTheFolderIsRefusedNamingIt) {
         // The same bytes from memory name "bytes" instead of the file.
         std::ifstream in(path, std::ios::binary);
         const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-        expectEngineError([&] { imaging.loadFromBytes("png", bytes); }, "bytes", name);
+        const std::string ext = entry.path().extension().string();
+        const Format format = ext == ".jpg"   ? Format::Jpeg
+                              : ext == ".gif" ? Format::Gif
+                              : ext == ".bmp" ? Format::Bmp
+                                              : Format::Png;
+        expectEngineError([&] { imaging.loadFromBytes(format, bytes); }, "bytes", name);
         EXPECT_EQ(imaging.pictureWidth(), 0) << name << ": a failed load changes nothing";
         ++files;
     }
