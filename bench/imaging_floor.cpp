@@ -1,11 +1,15 @@
 // The imaging floor: what any render of a 2000 x 1000 JPEG map costs at least
 // (decode the map once, encode the output once), and stamping markers. The engine's
-// own benchmarks compare against these. `imaging_floor_bench --once MAP OUT` does the
-// floor once on a file, for timing beside whole commands (bench/speed.sh).
+// own benchmarks compare against these. For bench/speed.sh: `--once MAP OUT` does the
+// floor once on a file, `--make-map OUT` writes the 2000 x 1000 map as JPEG, and
+// `--reference-png IN OUT` writes IN as PNG with zlib level 6 and adaptive filtering.
 #include "codec.hpp"
 #include "imaging.hpp"
 
 #include <benchmark/benchmark.h>
+#include <spng.h>
+
+#include <cstdlib>
 
 #include <cmath>
 #include <cstdint>
@@ -97,6 +101,8 @@ void BM_StampMarkers(benchmark::State& state) {
 }
 BENCHMARK(BM_StampMarkers)->Arg(1)->Arg(33000)->Unit(benchmark::kMillisecond);
 
+bool writeFile(const char* path, const std::vector<uint8_t>& bytes);
+
 // The floor of a whole render as one command, for bench/speed.sh to time beside
 // `zembra points`: read and decode the map file once, encode once, write the file.
 int floorOnce(const char* mapPath, const char* outPath) {
@@ -107,21 +113,57 @@ int floorOnce(const char* mapPath, const char* outPath) {
                                                   : Format::Jpeg;
     try {
         const Picture map = zembra::imaging::readPicture(mapPath);
-        const std::vector<uint8_t> bytes = zembra::imaging::encode(map, format);
-        std::FILE* file = std::fopen(outPath, "wb");
-        if (file == nullptr) return 1;
-        const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-        return std::fclose(file) == 0 && written ? 0 : 1;
+        return writeFile(outPath, zembra::imaging::encode(map, format)) ? 0 : 1;
     } catch (const zembra::Error& e) {
         std::fprintf(stderr, "%s\n", e.description().c_str());
         return 1;
     }
 }
 
+// Writes bytes to a file; false when that fails.
+bool writeFile(const char* path, const std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// The size a PNG of the same picture has with zlib's level 6 and adaptive filtering,
+// the common default of PNG writers, to compare the engine's PNG settings against.
+int referencePng(const char* inPath, const char* outPath) {
+    const Picture picture = zembra::imaging::readPicture(inPath);
+    std::vector<uint8_t> rgb;
+    for (size_t i = 0; i < picture.rgba.size(); i += 4) {
+        rgb.insert(rgb.end(), picture.rgba.begin() + long(i), picture.rgba.begin() + long(i) + 3);
+    }
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{};
+    ihdr.width = uint32_t(picture.width);
+    ihdr.height = uint32_t(picture.height);
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    spng_set_ihdr(ctx, &ihdr);
+    spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 6);
+    spng_set_option(ctx, SPNG_FILTER_CHOICE, SPNG_FILTER_CHOICE_ALL);
+    int rc = spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    size_t size = 0;
+    void* png = rc == 0 ? spng_get_png_buffer(ctx, &size, &rc) : nullptr;
+    spng_ctx_free(ctx);
+    if (png == nullptr) return 1;
+    const auto* bytes = static_cast<const uint8_t*>(png);
+    const bool written = writeFile(outPath, std::vector<uint8_t>(bytes, bytes + size));
+    std::free(png);
+    return written ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string_view(argv[1]) == "--once") return floorOnce(argv[2], argv[3]);
+    const std::string_view mode = argc > 1 ? argv[1] : "";
+    if (argc == 4 && mode == "--once") return floorOnce(argv[2], argv[3]);
+    if (argc == 4 && mode == "--reference-png") return referencePng(argv[2], argv[3]);
+    if (argc == 3 && mode == "--make-map") return writeFile(argv[2], mapJpeg()) ? 0 : 1;
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
