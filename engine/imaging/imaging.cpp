@@ -67,7 +67,9 @@ constexpr uint64_t kFileSlack = 16u << 20;
 // refused before it is read.
 std::vector<uint8_t> readPictureFile(const std::string& path) {
     if (path.empty()) failFile(ENOENT, path);
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without blocking, so a FIFO in the picture's place cannot hang the call
+    // before it is refused as no regular file.
+    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) failFile(errno, path);
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) failFile(errno, path);

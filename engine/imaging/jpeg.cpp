@@ -102,10 +102,12 @@ Step runDecode(Decoder& dec, std::span<const uint8_t> bytes, Picture& picture) {
     dec.created = true;
     // A progressive or multi-scan file keeps every DCT coefficient until its last scan:
     // 1.5 times the RGBA raster for three full-resolution components. Bounding libjpeg's
-    // own memory by 1.5 times the picture limit keeps a picture at the limit within 2.5
-    // times its raster; beyond that the decoder fails (it has no backing store).
+    // own memory by 1.5 times the picture limit (and a little for its tables) keeps a
+    // picture at the limit within about 2.5 times its raster; beyond that the decoder
+    // fails, since it has no backing store to spill to.
     const uint64_t limit = maxPictureBytes();
-    dec.cinfo.mem->max_memory_to_use = long(std::min<uint64_t>(limit + limit / 2, LONG_MAX));
+    dec.cinfo.mem->max_memory_to_use =
+        long(std::min<uint64_t>(limit / 2 * 3 + (uint64_t(16) << 20), LONG_MAX));
     dec.progress.progress_monitor = onProgress;
     dec.cinfo.progress = &dec.progress;
     jpeg_mem_src(&dec.cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));

@@ -19,10 +19,13 @@
 #include <zembra/runtime.hpp>
 
 #include "imaging.hpp"
+#include "../imaging/tests/test_support.hpp"
 
 namespace zembra::engine::test {
 
 namespace fs = std::filesystem;
+using imaging::test::kAddressSpaceLimitWorks;
+using imaging::test::runWithMemoryLimit;
 
 // A folder of its own for one test, removed afterwards.
 class TempDir {

@@ -215,6 +215,32 @@ TEST_F(ZipTest, LookupFailuresEndTheCallWithNothingDrawn) {
     EXPECT_EQ(errorNumber([&] { map.callWith("MapZip", "08873"); }), err::kDatabase);
     EXPECT_EQ(map.get("OutputMap").toBytes(), plain);
 
+    // Arrays are sized by the elements they hold, not by their bounds: a lower bound of
+    // 100,000,000 fails at index 0 as before, without asking for gigabytes first; and
+    // a connection that fails is still reported before that.
+    if (kAddressSpaceLimitWorks) {
+        const Variant far = array({"08873"}, 100'000'000);
+        const Variant farNumber = array({1.0}, 100'000'000);
+        EXPECT_EQ(runWithMemoryLimit(256u << 20,
+                                     [&] {
+                                         return errorNumber([&] { map.callWith("MapZips", far); }) ==
+                                                        err::kSubscript &&
+                                                errorNumber([&] {
+                                                    map.callWith("MapCoordinates", farNumber,
+                                                                 farNumber);
+                                                }) == err::kSubscript;
+                                     }),
+                  1);
+        Object offline = gridMap("DSN=NoSuchSource");
+        EXPECT_EQ(runWithMemoryLimit(256u << 20,
+                                     [&] {
+                                         return errorNumber([&] {
+                                             offline.callWith("MapZips", far);
+                                         }) == err::kDatabase;
+                                     }),
+                  1);
+    }
+
     // An empty list is refused before any connection is tried.
     map.put("ConnectionString", "DSN=NoSuchSource");
     EXPECT_EQ(errorNumber([&] { map.callWith("MapZips", array({})); }), err::kSubscript);

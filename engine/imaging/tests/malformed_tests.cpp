@@ -2,6 +2,12 @@
 // unknown pictures, each refused with the right error and never a crash.
 #include "test_support.hpp"
 
+#include <sys/stat.h>
+
+#include <jpeglib.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -93,6 +99,133 @@ TEST(Malformed, CorruptBytesNeverCrash) {
             }
         }
     }
+}
+
+// Sets the picture limit for one scope.
+class ScopedLimit {
+public:
+    explicit ScopedLimit(uint64_t bytes) {
+        ::setenv(kMaxPictureBytesVariable, std::to_string(bytes).c_str(), 1);
+    }
+    ~ScopedLimit() { ::unsetenv(kMaxPictureBytesVariable); }
+    ScopedLimit(const ScopedLimit&) = delete;
+    ScopedLimit& operator=(const ScopedLimit&) = delete;
+};
+
+std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::string path = ::testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path;
+}
+
+// A flat grey progressive JPEG, written a row at a time: a few kilobytes of file whose
+// decoding needs every coefficient of the picture at once.
+std::string writeProgressiveJpeg(const std::string& name, int32_t width, int32_t height) {
+    const std::string path = ::testing::TempDir() + name;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+    }
+    jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<uint8_t> row(size_t(width) * 3, 128);
+    JSAMPROW rows[] = {row.data()};
+    while (cinfo.next_scanline < cinfo.image_height) jpeg_write_scanlines(&cinfo, rows, 1);
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(file);
+    return path;
+}
+
+TEST(Malformed, CorruptJpegDataIsRefusedNotPaintedGrey) {
+    // The first half of a picture with its end marker appended, and a picture whose
+    // entropy-coded data has a run of bytes overwritten.
+    const std::vector<uint8_t> whole = encode(gradient(64, 48), Format::Jpeg);
+    std::vector<uint8_t> half(whole.begin(), whole.begin() + long(whole.size() / 2));
+    half.insert(half.end(), {0xff, 0xd9});
+    std::vector<uint8_t> damaged = whole;
+    for (size_t i = whole.size() - 200; i < whole.size() - 150; ++i) damaged[i] = 0xff;
+    for (const auto& [name, bytes] : {std::pair{"half.jpg", half}, std::pair{"damaged.jpg", damaged}}) {
+        expectEngineError([&] { decode(bytes, name); }, "JPEG", name);
+        expectEngineError([&] { readPicture(writeTemp(name, bytes)); }, name, name);
+    }
+}
+
+TEST(Malformed, LimitCountsDecodedBytesAndIsConfigurable) {
+    const Picture picture = gradient(40, 30);  // 4,800 bytes decoded
+    for (Format format : {Format::Png, Format::Jpeg, Format::Gif, Format::Bmp}) {
+        const std::vector<uint8_t> bytes = encode(picture, format);
+        const std::string path = writeTemp("limit", bytes);
+        {
+            ScopedLimit limit(40 * 30 * 4);
+            EXPECT_EQ(readPicture(path).width, 40) << int(format);
+        }
+        ScopedLimit limit(40 * 30 * 4 - 1);
+        expectEngineError([&] { decode(bytes, "mem"); }, "ZEMBRA_MAX_PICTURE_BYTES", "decode");
+        expectEngineError([&] { readPicture(path); }, "limit", "file");
+    }
+    EXPECT_EQ(maxPictureBytes(), kDefaultMaxPictureBytes);
+    for (const char* bad : {"", "0", "12x", "-5"}) {
+        ::setenv(kMaxPictureBytesVariable, bad, 1);
+        EXPECT_EQ(maxPictureBytes(), kDefaultMaxPictureBytes) << bad;
+    }
+    ::unsetenv(kMaxPictureBytesVariable);
+}
+
+TEST(Malformed, PaddedFilesAndFifosAreRefusedBeforeReading) {
+    // A small picture padded far beyond what it could need, as a sparse file.
+    std::vector<uint8_t> bytes = encode(gradient(40, 30), Format::Png);
+    const std::string padded = writeTemp("padded.png", bytes);
+    ASSERT_EQ(::truncate(padded.c_str(), off_t(1) << 30), 0);
+    expectEngineError([&] { readPicture(padded); }, "bytes for it", "padded");
+    std::remove(padded.c_str());
+    // A FIFO never blocks the load.
+    const std::string fifo = ::testing::TempDir() + "imaging_fifo.png";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto e = errorOf([&] { readPicture(fifo); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->number(), err::kPermissionDenied);
+    std::remove(fifo.c_str());
+}
+
+TEST(Malformed, MemoryAtTheLimitStaysWithinTwoAndAHalfRasters) {
+    if (!kAddressSpaceLimitWorks) GTEST_SKIP() << "no address-space limit under AddressSanitizer";
+    // 2896 x 2896 RGBA is just under 32 MiB: the limit set here.
+    constexpr uint64_t kLimit = uint64_t(32) << 20;
+    ScopedLimit limit(kLimit);
+    const std::string atLimit = writeProgressiveJpeg("imaging_at_limit.jpg", 2896, 2896);
+    const std::string above = writeProgressiveJpeg("imaging_above_limit.jpg", 2897, 2896);
+    // A 1-bit PNG header claiming 20000 x 20000 pixels behind a valid signature.
+    const std::vector<uint8_t> oneBit{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13,
+                                      'I', 'H', 'D', 'R', 0, 0, 0x4E, 0x20, 0, 0, 0x4E, 0x20,
+                                      1, 0, 0, 0, 0, 0x21, 0x0C, 0xD6, 0x3D};
+    const std::string huge = writeTemp("imaging_one_bit.png", oneBit);
+    const int result = runWithMemoryLimit(kLimit * 5 / 2, [&] {
+        if (readPicture(atLimit).width != 2896) return 1;
+        for (const std::string& path : {above, huge}) {
+            try {
+                readPicture(path);
+                return 2;
+            } catch (const Error& e) {
+                if (e.number() != err::kEngine) return 3;
+            }
+        }
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+    for (const std::string& path : {atLimit, above, huge}) std::remove(path.c_str());
 }
 
 TEST(Malformed, MissingAndUnreadableFiles) {

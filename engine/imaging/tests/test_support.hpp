@@ -6,8 +6,12 @@
 #include <zembra/runtime.hpp>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -51,6 +55,40 @@ inline std::optional<Error> errorOf(const std::function<void()>& f) {
     }
     ADD_FAILURE() << "expected a zembra::Error";
     return std::nullopt;
+}
+
+// AddressSanitizer reserves terabytes of address space: it cannot run under an
+// address-space limit, so the tests that set one are skipped in that build.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSpaceLimitWorks = false;
+#else
+inline constexpr bool kAddressSpaceLimitWorks = true;
+#endif
+
+// Runs f in a child process whose address space may grow by at most `bytes` beyond
+// what it holds when f starts, and returns what f returned (0..254), or -1 when the
+// child died (an allocation beyond the limit ends it with std::bad_alloc).
+inline int runWithMemoryLimit(uint64_t bytes, const std::function<int()>& f) {
+    const pid_t pid = ::fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        uint64_t current = 0;
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmSize:", 0) == 0) current = std::stoull(line.substr(7)) * 1024;
+        }
+        const rlimit limit{current + bytes, current + bytes};
+        if (current == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(255);
+        int result = 255;
+        try {
+            result = f();
+        } catch (...) {
+        }
+        ::_exit(result);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace zembra::imaging::test
