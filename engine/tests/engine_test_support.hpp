@@ -3,7 +3,6 @@
 #pragma once
 
 #include <grp.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -140,25 +139,14 @@ inline int32_t errorNumber(const std::function<void()>& f) {
 // root, where file modes do not bite) and returns what f returned (0..254), or -1 when
 // the child could not drop its privileges or died otherwise.
 inline int runUnprivileged(const std::function<int()>& f) {
-    const pid_t pid = ::fork();
-    if (pid < 0) return -1;
-    if (pid == 0) {
-        constexpr uid_t kNobody = 65534;
-        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 ||
-                                 ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-                                 ::setresuid(kNobody, kNobody, kNobody) != 0)) {
-            ::_exit(255);
-        }
-        int result = 255;
-        try {
-            result = f();
-        } catch (...) {
-        }
-        ::_exit(result);
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
+    return imaging::test::runInChild(
+        [] {
+            constexpr uid_t kNobody = 65534;
+            return ::geteuid() != 0 ||
+                   (::setgroups(0, nullptr) == 0 && ::setresgid(kNobody, kNobody, kNobody) == 0 &&
+                    ::setresuid(kNobody, kNobody, kNobody) == 0);
+        },
+        f);
 }
 
 // A fresh engine object with a map (and marker) of the given sizes in `dir`.

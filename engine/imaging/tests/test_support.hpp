@@ -65,23 +65,16 @@ inline constexpr bool kAddressSpaceLimitWorks = false;
 inline constexpr bool kAddressSpaceLimitWorks = true;
 #endif
 
-// Runs f in a child process whose address space may grow by at most `bytes` beyond
-// what it holds when f starts, and returns what f returned (0..254), or -1 when the
-// child died (an allocation beyond the limit ends it with std::bad_alloc).
-inline int runWithMemoryLimit(uint64_t bytes, const std::function<int()>& f) {
+// Runs f in a forked child after `prepare` (which returns false when it cannot set the
+// child up) and returns what f returned (0..254), or -1 when the child could not be
+// prepared or died otherwise (an exception escaping f counts as dying).
+inline int runInChild(const std::function<bool()>& prepare, const std::function<int()>& f) {
     const pid_t pid = ::fork();
     if (pid < 0) return -1;
     if (pid == 0) {
-        uint64_t current = 0;
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("VmSize:", 0) == 0) current = std::stoull(line.substr(7)) * 1024;
-        }
-        const rlimit limit{current + bytes, current + bytes};
-        if (current == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(255);
         int result = 255;
         try {
-            result = f();
+            if (prepare()) result = f();
         } catch (...) {
         }
         ::_exit(result);
@@ -89,6 +82,22 @@ inline int runWithMemoryLimit(uint64_t bytes, const std::function<int()>& f) {
     int status = 0;
     if (::waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
+}
+
+// Runs f in a child process whose address space may grow by at most `bytes` beyond
+// what it holds when f starts (an allocation beyond that ends it with std::bad_alloc).
+inline int runWithMemoryLimit(uint64_t bytes, const std::function<int()>& f) {
+    return runInChild(
+        [bytes] {
+            uint64_t current = 0;
+            std::ifstream status("/proc/self/status");
+            for (std::string line; std::getline(status, line);) {
+                if (line.rfind("VmSize:", 0) == 0) current = std::stoull(line.substr(7)) * 1024;
+            }
+            const rlimit limit{current + bytes, current + bytes};
+            return current != 0 && ::setrlimit(RLIMIT_AS, &limit) == 0;
+        },
+        f);
 }
 
 }  // namespace zembra::imaging::test
