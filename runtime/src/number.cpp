@@ -144,9 +144,10 @@ std::string formatNumber(double value) {
         out += digits;
         out.append(static_cast<size_t>(exponent + 1 - count), '0');
     } else {
-        out.append(digits, 0, static_cast<size_t>(exponent + 1));
+        const auto integerDigits = static_cast<size_t>(exponent) + 1;
+        out.append(digits, 0, integerDigits);
         out += '.';
-        out.append(digits, static_cast<size_t>(exponent + 1));
+        out.append(digits, integerDigits);
     }
     return out;
 }
