@@ -18,12 +18,13 @@ namespace {
 
 using detail::kSource;
 
+// A picture that cannot be opened is "not found" when it is missing and refused otherwise.
 [[noreturn]] void failFile(int error, const std::string& path) {
-    if (error == ENOENT || error == ENOTDIR || path.empty()) {
-        throw Error(err::kFileNotFound, kSource, "File not found: " + path);
-    }
-    throw Error(err::kPermissionDenied, kSource,
-                "Permission denied: " + path + " (" + std::strerror(error) + ")");
+    const int32_t number =
+        path.empty() ? err::kFileNotFound : fileErrorNumber(error, {}, err::kPermissionDenied);
+    std::string description = Error::standardDescription(number) + ": " + path;
+    if (number != err::kFileNotFound) description += " (" + std::string(std::strerror(error)) + ")";
+    throw Error(number, kSource, std::move(description));
 }
 
 class FileHandle {

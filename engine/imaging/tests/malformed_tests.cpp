@@ -101,16 +101,7 @@ TEST(Malformed, CorruptBytesNeverCrash) {
     }
 }
 
-// Sets the picture limit for one scope.
-class ScopedLimit {
-public:
-    explicit ScopedLimit(uint64_t bytes) {
-        ::setenv(kMaxPictureBytesVariable, std::to_string(bytes).c_str(), 1);
-    }
-    ~ScopedLimit() { ::unsetenv(kMaxPictureBytesVariable); }
-    ScopedLimit(const ScopedLimit&) = delete;
-    ScopedLimit& operator=(const ScopedLimit&) = delete;
-};
+using zembra::test::ScopedEnv;
 
 std::string writeTemp(const std::string& name, const std::vector<uint8_t>& bytes) {
     const std::string path = ::testing::TempDir() + name;
@@ -168,19 +159,19 @@ TEST(Malformed, LimitCountsDecodedBytesAndIsConfigurable) {
         const std::vector<uint8_t> bytes = encode(picture, format);
         const std::string path = writeTemp("limit", bytes);
         {
-            ScopedLimit limit(40 * 30 * 4);
+            ScopedEnv limit(kMaxPictureBytesVariable, std::to_string(40 * 30 * 4));
             EXPECT_EQ(readPicture(path).width, 40) << int(format);
         }
-        ScopedLimit limit(40 * 30 * 4 - 1);
+        ScopedEnv limit(kMaxPictureBytesVariable, std::to_string(40 * 30 * 4 - 1));
         expectEngineError([&] { decode(bytes, "mem"); }, "ZEMBRA_MAX_PICTURE_BYTES", "decode");
         expectEngineError([&] { readPicture(path); }, "limit", "file");
     }
-    EXPECT_EQ(maxPictureBytes(), kDefaultMaxPictureBytes);
     for (const char* bad : {"", "0", "12x", "-5"}) {
-        ::setenv(kMaxPictureBytesVariable, bad, 1);
+        ScopedEnv unusable(kMaxPictureBytesVariable, std::string(bad));
         EXPECT_EQ(maxPictureBytes(), kDefaultMaxPictureBytes) << bad;
     }
-    ::unsetenv(kMaxPictureBytesVariable);
+    ScopedEnv unset(kMaxPictureBytesVariable, std::nullopt);
+    EXPECT_EQ(maxPictureBytes(), kDefaultMaxPictureBytes);
 }
 
 TEST(Malformed, PaddedFilesAndFifosAreRefusedBeforeReading) {
@@ -204,7 +195,7 @@ TEST(Malformed, MemoryAtTheLimitStaysWithinTwoAndAHalfRasters) {
     if (!kAddressSpaceLimitWorks) GTEST_SKIP() << "no address-space limit under AddressSanitizer";
     // 2896 x 2896 RGBA is just under 32 MiB: the limit set here.
     constexpr uint64_t kLimit = uint64_t(32) << 20;
-    ScopedLimit limit(kLimit);
+    ScopedEnv limit(kMaxPictureBytesVariable, std::to_string(kLimit));
     const std::string atLimit = writeProgressiveJpeg("imaging_at_limit.jpg", 2896, 2896);
     const std::string above = writeProgressiveJpeg("imaging_above_limit.jpg", 2897, 2896);
     // A 1-bit PNG header claiming 20000 x 20000 pixels behind a valid signature.
