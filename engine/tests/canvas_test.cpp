@@ -2,8 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
-
 #include "engine_test_support.hpp"
 
 namespace zembra::engine::test {
@@ -197,8 +195,8 @@ namespace {
 // (ties to even), white and fully transparent pixels skipped, the rest blended.
 void drawReference(imaging::Picture& canvas, const imaging::Picture& marker, int32_t column,
                    int32_t row) {
-    const auto left = int32_t(std::nearbyint(column - marker.width / 2.0));
-    const auto top = int32_t(std::nearbyint(row - marker.height / 2.0));
+    const auto left = int32_t(roundHalfEven(column - marker.width / 2.0));
+    const auto top = int32_t(roundHalfEven(row - marker.height / 2.0));
     for (int32_t y = 0; y < marker.height; ++y) {
         for (int32_t x = 0; x < marker.width; ++x) {
             const int32_t cx = left + x, cy = top + y;
@@ -325,7 +323,7 @@ TEST(Canvas, SaveMapLeavesWhatIsNoRegularFileAndWritesThroughLinks) {
     for (const std::string& path : {fifo, dir.file("to-fifo.bmp")}) {
         const std::optional<Error> e = errorOf([&] { map.callWith("SaveMap", path); });
         ASSERT_TRUE(e);
-        EXPECT_EQ(e->number(), 75);
+        EXPECT_EQ(e->number(), err::kPathFileAccess);
         EXPECT_NE(e->description().find(path), std::string::npos) << e->description();
     }
     EXPECT_TRUE(fs::is_fifo(fifo));
