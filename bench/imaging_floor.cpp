@@ -3,20 +3,19 @@
 // own benchmarks compare against these. For bench/speed.sh: `--once MAP OUT` does the
 // floor once on a file, `--make-map OUT` writes the 2000 x 1000 map as JPEG, and
 // `--reference-png IN OUT` writes IN as PNG with zlib level 6 and adaptive filtering.
-#include "codec.hpp"
-#include "imaging.hpp"
-
 #include <benchmark/benchmark.h>
 #include <spng.h>
-
-#include <cstdlib>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <zembra/runtime.hpp>
+
+#include "codec.hpp"
+#include "imaging.hpp"
 
 namespace {
 
@@ -36,7 +35,8 @@ Picture makeMap(int32_t width, int32_t height) {
             seed = seed * 1664525u + 1013904223u;
             const int noise = int(seed >> 29) - 4;
             if (y > coast) {
-                px[0] = uint8_t(110 + noise), px[1] = uint8_t(150 + noise), px[2] = uint8_t(200 + noise);
+                px[0] = uint8_t(110 + noise), px[1] = uint8_t(150 + noise),
+                px[2] = uint8_t(200 + noise);
             } else {
                 px[0] = uint8_t(180 + (x % 256) / 8 + noise);
                 px[1] = uint8_t(200 - (y % 256) / 8 + noise);
@@ -50,7 +50,8 @@ Picture makeMap(int32_t width, int32_t height) {
 }
 
 const std::vector<uint8_t>& mapJpeg() {
-    static const std::vector<uint8_t> bytes = zembra::imaging::encode(makeMap(2000, 1000), Format::Jpeg);
+    static const std::vector<uint8_t> bytes =
+        zembra::imaging::encode(makeMap(2000, 1000), Format::Jpeg);
     return bytes;
 }
 

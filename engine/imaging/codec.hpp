@@ -1,8 +1,6 @@
 // Internal to the imaging adapter: what the codec files share.
 #pragma once
 
-#include "imaging.hpp"
-
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -10,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "imaging.hpp"
 
 namespace zembra::imaging::detail {
 

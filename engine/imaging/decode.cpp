@@ -1,14 +1,13 @@
 // Format detection and the helpers shared by the codecs.
-#include "codec.hpp"
-
-#include <zembra/runtime.hpp>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <zembra/runtime.hpp>
+
+#include "codec.hpp"
 
 namespace zembra::imaging {
 namespace detail {
@@ -29,16 +28,17 @@ void failEncode(std::string_view format, std::string_view problem) {
 void checkDimensions(uint64_t width, uint64_t height, std::string_view name,
                      std::string_view format) {
     if (width == 0 || height == 0) {
-        fail(name, format, "picture has no pixels (" + std::to_string(width) + " x " +
-                               std::to_string(height) + ")");
+        fail(name, format,
+             "picture has no pixels (" + std::to_string(width) + " x " + std::to_string(height) +
+                 ")");
     }
     // Compared by division: width and height may come from any header.
     const uint64_t limit = maxPictureBytes();
     if (width > limit / 4 || height > limit / 4 / width) {
         fail(name, format,
              "picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                 " pixels is above the limit of " + std::to_string(limit) +
-                 " bytes decoded (" + kMaxPictureBytesVariable + ")");
+                 " pixels is above the limit of " + std::to_string(limit) + " bytes decoded (" +
+                 kMaxPictureBytesVariable + ")");
     }
 }
 
@@ -46,8 +46,7 @@ void checkEncodable(const Picture& picture, std::string_view format) {
     if (picture.width <= 0 || picture.height <= 0) {
         failEncode(format, "there is no picture");
     }
-    const uint64_t expected =
-        uint64_t(picture.width) * uint64_t(picture.height) * 4;
+    const uint64_t expected = uint64_t(picture.width) * uint64_t(picture.height) * 4;
     if (picture.rgba.size() != expected) {
         failEncode(format, "its pixel buffer does not match its size");
     }
@@ -100,7 +99,8 @@ std::optional<Size> peekJpeg(std::span<const uint8_t> head) {
 std::optional<Size> peekSize(std::span<const uint8_t> head) {
     const uint8_t* p = head.data();
     const size_t n = head.size();
-    if (n >= 24 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0) {
+    if (n >= 24 && std::memcmp(p, "\x89PNG\r\n\x1a\n", 8) == 0 &&
+        std::memcmp(p + 12, "IHDR", 4) == 0) {
         return Size{be32(p + 16), be32(p + 20), "PNG"};
     }
     if (n >= 10 && (std::memcmp(p, "GIF87a", 6) == 0 || std::memcmp(p, "GIF89a", 6) == 0)) {
@@ -152,26 +152,33 @@ Picture decode(std::span<const uint8_t> bytes, std::string_view nameForErrors) {
         }
     }
     if (bytes.empty()) detail::fail(nameForErrors, "picture", "data is empty");
-    detail::fail(nameForErrors, "picture",
-                 "format is unknown (not PNG, JPEG, GIF or BMP)");
+    detail::fail(nameForErrors, "picture", "format is unknown (not PNG, JPEG, GIF or BMP)");
 }
 
 Picture decode(std::span<const uint8_t> bytes, Format format, std::string_view nameForErrors) {
     switch (format) {
-        case Format::Png: return detail::decodePng(bytes, nameForErrors);
-        case Format::Jpeg: return detail::decodeJpeg(bytes, nameForErrors);
-        case Format::Gif: return detail::decodeGif(bytes, nameForErrors);
-        case Format::Bmp: return detail::decodeBmp(bytes, nameForErrors);
+        case Format::Png:
+            return detail::decodePng(bytes, nameForErrors);
+        case Format::Jpeg:
+            return detail::decodeJpeg(bytes, nameForErrors);
+        case Format::Gif:
+            return detail::decodeGif(bytes, nameForErrors);
+        case Format::Bmp:
+            return detail::decodeBmp(bytes, nameForErrors);
     }
     detail::fail(nameForErrors, "picture", "format is unknown");
 }
 
 std::vector<uint8_t> encode(const Picture& picture, Format format) {
     switch (format) {
-        case Format::Png: return detail::encodePng(picture);
-        case Format::Jpeg: return detail::encodeJpeg(picture, 90);
-        case Format::Gif: return detail::encodeGif(picture);
-        case Format::Bmp: return detail::encodeBmp(picture);
+        case Format::Png:
+            return detail::encodePng(picture);
+        case Format::Jpeg:
+            return detail::encodeJpeg(picture, 90);
+        case Format::Gif:
+            return detail::encodeGif(picture);
+        case Format::Bmp:
+            return detail::encodeBmp(picture);
     }
     detail::failEncode("?", "the format is unknown");
 }

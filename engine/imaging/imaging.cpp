@@ -1,17 +1,17 @@
 // The Imaging class and picture files: the operations the engine calls, over the codec
 // layer, and the Stamp that draws one picture onto another.
-#include "codec.hpp"
-
-#include <zembra/runtime.hpp>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <zembra/runtime.hpp>
+
+#include "codec.hpp"
 
 namespace zembra::imaging {
 namespace {
@@ -28,7 +28,7 @@ using detail::kSource;
 }
 
 class FileHandle {
-public:
+  public:
     explicit FileHandle(int fd) : fd_(fd) {}
     ~FileHandle() {
         if (fd_ >= 0) ::close(fd_);
@@ -37,7 +37,7 @@ public:
     FileHandle& operator=(const FileHandle&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -89,9 +89,9 @@ std::vector<uint8_t> readPictureFile(const std::string& path) {
         if (raster < (UINT64_MAX - kFileSlack) / 2) cap = std::min(cap, 2 * raster + kFileSlack);
     }
     if (size > cap) {
-        detail::fail(path, "picture", "file of " + std::to_string(size) +
-                                          " bytes is above the limit of " +
-                                          std::to_string(cap) + " bytes for it");
+        detail::fail(path, "picture",
+                     "file of " + std::to_string(size) + " bytes is above the limit of " +
+                         std::to_string(cap) + " bytes for it");
     }
     const size_t head = bytes.size();
     if (size > head) {
@@ -193,8 +193,7 @@ void Imaging::loadFromBytes(Format format, std::span<const uint8_t> bytes) {
     picture_ = decode(bytes, format, "bytes");
 }
 
-void Imaging::drawFromBytes(std::span<const uint8_t> bytes, Format format, int32_t x,
-                            int32_t y) {
+void Imaging::drawFromBytes(std::span<const uint8_t> bytes, Format format, int32_t x, int32_t y) {
     // The engine stamps the same marker thousands of times: decode it once.
     const bool same = stampKey_ && format == sourceFormat_ && bytes.size() == sourceBytes_.size() &&
                       std::equal(bytes.begin(), bytes.end(), sourceBytes_.begin());
@@ -207,7 +206,8 @@ void Imaging::drawFromBytes(std::span<const uint8_t> bytes, Format format, int32
         sourceFormat_ = format;
     }
     // The stamp depends on the transparency settings; make it again when they change.
-    const std::optional<Rgb> key = useTransparency_ ? std::optional<Rgb>(transparent_) : std::nullopt;
+    const std::optional<Rgb> key =
+        useTransparency_ ? std::optional<Rgb>(transparent_) : std::nullopt;
     if (!stampKey_ || *stampKey_ != key) {
         stamp_ = Stamp(source_, key);
         stampKey_ = key;

@@ -58,7 +58,7 @@ Picture readPicture(const std::string& path);
 // A picture prepared for drawing many times: each row split into runs of pixels to
 // copy as they are and runs to blend; transparent and keyed pixels are in none.
 class Stamp {
-public:
+  public:
     Stamp() = default;
     // `transparent`: pixels of this colour are not drawn.
     Stamp(const Picture& source, std::optional<Rgb> transparent);
@@ -68,7 +68,7 @@ public:
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
 
-private:
+  private:
     struct Run {
         int32_t begin;
         int32_t end;
@@ -84,7 +84,7 @@ private:
 // The operations in the shape the engine's imaging contract describes: one current
 // picture, a transparent colour, drawing encoded pictures onto it, and encoding it.
 class Imaging {
-public:
+  public:
     // The current picture becomes the picture in the file (recognised by content); on
     // failure it stays as it was.
     void loadFromFile(const std::string& path);
@@ -103,7 +103,7 @@ public:
 
     const Picture& picture() const { return picture_; }
 
-private:
+  private:
     Picture picture_;
     bool useTransparency_ = false;
     Rgb transparent_ = kWhite;

@@ -4,8 +4,6 @@
 // longjmps back into the one function that called setjmp (runDecode / runEncode);
 // those functions keep no C++ objects with destructors in their own frame, and
 // everything they fill lives in the caller, so the jump skips no destructor.
-#include "codec.hpp"
-
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
@@ -14,8 +12,13 @@
 #include <cstring>
 #include <memory>
 
+// libjpeg's headers need <cstdio> first, and jerror.h needs jpeglib.h.
+// clang-format off
 #include <jpeglib.h>
 #include <jerror.h>
+// clang-format on
+
+#include "codec.hpp"
 
 namespace zembra::imaging::detail {
 namespace {
@@ -116,7 +119,8 @@ Step runDecode(Decoder& dec, std::span<const uint8_t> bytes, Picture& picture) {
         uint64_t(dec.cinfo.image_width) * dec.cinfo.image_height > limit / 4) {
         return Step::TooLarge;
     }
-    const bool cmyk = dec.cinfo.jpeg_color_space == JCS_CMYK || dec.cinfo.jpeg_color_space == JCS_YCCK;
+    const bool cmyk =
+        dec.cinfo.jpeg_color_space == JCS_CMYK || dec.cinfo.jpeg_color_space == JCS_YCCK;
     dec.cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     jpeg_start_decompress(&dec.cinfo);
     picture.width = static_cast<int32_t>(dec.cinfo.output_width);
@@ -191,11 +195,13 @@ Picture decodeJpeg(std::span<const uint8_t> bytes, std::string_view name) {
     auto dec = std::make_unique<Decoder>();
     Picture picture;
     switch (runDecode(*dec, bytes, picture)) {
-        case Step::Ok: return picture;
+        case Step::Ok:
+            return picture;
         case Step::TooLarge:
             checkDimensions(dec->cinfo.image_width, dec->cinfo.image_height, name, "JPEG");
             fail(name, "JPEG", "header is invalid");
-        case Step::Failed: break;
+        case Step::Failed:
+            break;
     }
     fail(name, "JPEG", std::string("data is corrupt or truncated: ") + dec->errors.message);
 }

@@ -1,10 +1,10 @@
 // PNG through libspng.
-#include "codec.hpp"
-
 #include <spng.h>
 
 #include <memory>
 #include <new>
+
+#include "codec.hpp"
 
 namespace zembra::imaging::detail {
 namespace {
@@ -116,8 +116,8 @@ std::vector<uint8_t> encodePng(const Picture& picture) {
     ihdr.color_type = opaque ? SPNG_COLOR_TYPE_TRUECOLOR : SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
     if (int rc = spng_set_ihdr(ctx.get(), &ihdr)) failEncode("PNG", spng_strerror(rc));
     setCompression(ctx.get());
-    if (int rc = spng_encode_image(ctx.get(), image, imageSize, SPNG_FMT_PNG,
-                                   SPNG_ENCODE_FINALIZE)) {
+    if (int rc =
+            spng_encode_image(ctx.get(), image, imageSize, SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE)) {
         if (rc == SPNG_IO_ERROR) throw std::bad_alloc();
         failEncode("PNG", spng_strerror(rc));
     }

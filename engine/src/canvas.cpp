@@ -224,7 +224,8 @@ void CMap::saveMap(const std::string& requestedPath) {
     // Encode first: a wrong type or a missing map must not touch the file at sPath.
     const std::vector<uint8_t> bytes = outputMap();
     if (requestedPath.empty()) {
-        throw Error(err::kPathFileAccess, kRuntimeSource, "Path/File access error: empty file name");
+        throw Error(err::kPathFileAccess, kRuntimeSource,
+                    "Path/File access error: empty file name");
     }
     // Writing to a symbolic link writes the file it names, not a file in its place.
     const std::string path = followLinks(requestedPath);
@@ -234,7 +235,8 @@ void CMap::saveMap(const std::string& requestedPath) {
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) {
-        throw Error(err::kPathFileAccess, kRuntimeSource, "Path/File access error: " + requestedPath);
+        throw Error(err::kPathFileAccess, kRuntimeSource,
+                    "Path/File access error: " + requestedPath);
     }
     if (exists && ::access(path.c_str(), W_OK) != 0) throw fileError(errno, path);
 

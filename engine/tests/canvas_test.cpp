@@ -201,7 +201,8 @@ void drawReference(imaging::Picture& canvas, const imaging::Picture& marker, int
         for (int32_t x = 0; x < marker.width; ++x) {
             const int32_t cx = left + x, cy = top + y;
             if (cx < 0 || cy < 0 || cx >= canvas.width || cy >= canvas.height) continue;
-            const uint8_t* s = marker.rgba.data() + (size_t(y) * size_t(marker.width) + size_t(x)) * 4;
+            const uint8_t* s =
+                marker.rgba.data() + (size_t(y) * size_t(marker.width) + size_t(x)) * 4;
             uint8_t* d = canvas.rgba.data() + (size_t(cy) * size_t(canvas.width) + size_t(cx)) * 4;
             if (s[3] == 0 || (s[0] == 255 && s[1] == 255 && s[2] == 255)) continue;
             const unsigned a = s[3];
@@ -243,7 +244,8 @@ TEST(Canvas, LongMixedSequenceGivesTheBytesOfIndependentlyEncodedReferences) {
     map.put("MaxLon", 121.0);
 
     imaging::Picture expected = plainMap;
-    auto plot = [&](const imaging::Picture& marker, std::vector<std::pair<int32_t, int32_t>> points) {
+    auto plot = [&](const imaging::Picture& marker,
+                    std::vector<std::pair<int32_t, int32_t>> points) {
         std::vector<Variant> lats, lons;
         for (const auto& [column, row] : points) {
             lats.emplace_back(double(80 - row));
@@ -255,9 +257,9 @@ TEST(Canvas, LongMixedSequenceGivesTheBytesOfIndependentlyEncodedReferences) {
     int saves = 0;
     auto outputsMatch = [&](const char* step) {
         const std::pair<const char*, imaging::Format> formats[] = {{"gif", imaging::Format::Gif},
-                                                                  {"jpg", imaging::Format::Jpeg},
-                                                                  {"bmp", imaging::Format::Bmp},
-                                                                  {"png", imaging::Format::Png}};
+                                                                   {"jpg", imaging::Format::Jpeg},
+                                                                   {"bmp", imaging::Format::Bmp},
+                                                                   {"png", imaging::Format::Png}};
         for (const auto& [type, format] : formats) {
             map.put("OutputImageType", type);
             const std::vector<uint8_t> reference = imaging::encode(expected, format);
@@ -349,9 +351,12 @@ TEST(Canvas, SaveMapRemovesTheTemporaryFileADeadSaveLeftBehind) {
     if (dead == 0) ::_exit(0);
     ASSERT_GT(dead, 0);
     ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
-    const std::string leftover = dir.file("out.gif.zembra-save." + std::to_string(dead) + ".Ab3xYz");
-    const std::string live = dir.file("out.gif.zembra-save." + std::to_string(::getpid()) + ".Ab3xYz");
-    const std::string unrelated = dir.file("other.gif.zembra-save." + std::to_string(dead) + ".Ab3xYz");
+    const std::string leftover =
+        dir.file("out.gif.zembra-save." + std::to_string(dead) + ".Ab3xYz");
+    const std::string live =
+        dir.file("out.gif.zembra-save." + std::to_string(::getpid()) + ".Ab3xYz");
+    const std::string unrelated =
+        dir.file("other.gif.zembra-save." + std::to_string(dead) + ".Ab3xYz");
     for (const std::string& path : {leftover, live, unrelated}) writeBytes(path, {1, 2, 3});
     EXPECT_EQ(saveError(map, dir.file("out.gif")), 0);
     EXPECT_FALSE(fs::exists(leftover));

@@ -3,9 +3,8 @@
 #pragma once
 
 #include <grp.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -18,8 +17,8 @@
 #include <zembra/runtime.hpp>
 #include <zembra/test/support.hpp>
 
-#include "imaging.hpp"
 #include "../imaging/tests/test_support.hpp"
+#include "imaging.hpp"
 
 namespace zembra::engine::test {
 

@@ -221,22 +221,22 @@ TEST_F(ZipTest, LookupFailuresEndTheCallWithNothingDrawn) {
     if (kAddressSpaceLimitWorks) {
         const Variant far = array({"08873"}, 100'000'000);
         const Variant farNumber = array({1.0}, 100'000'000);
-        EXPECT_EQ(runWithMemoryLimit(256u << 20,
-                                     [&] {
-                                         return errorNumber([&] { map.callWith("MapZips", far); }) ==
-                                                        err::kSubscript &&
-                                                errorNumber([&] {
-                                                    map.callWith("MapCoordinates", farNumber,
-                                                                 farNumber);
-                                                }) == err::kSubscript;
-                                     }),
-                  1);
+        EXPECT_EQ(
+            runWithMemoryLimit(256u << 20,
+                               [&] {
+                                   return errorNumber([&] { map.callWith("MapZips", far); }) ==
+                                              err::kSubscript &&
+                                          errorNumber([&] {
+                                              map.callWith("MapCoordinates", farNumber, farNumber);
+                                          }) == err::kSubscript;
+                               }),
+            1);
         Object offline = gridMap("DSN=NoSuchSource");
         EXPECT_EQ(runWithMemoryLimit(256u << 20,
                                      [&] {
                                          return errorNumber([&] {
-                                             offline.callWith("MapZips", far);
-                                         }) == err::kDatabase;
+                                                    offline.callWith("MapZips", far);
+                                                }) == err::kDatabase;
                                      }),
                   1);
     }

@@ -1,14 +1,13 @@
 // libFuzzer entry: any bytes go through format detection and the decoders; what
 // decodes is drawn onto a small canvas and encoded again, so the drawing and the
 // encoders see every shape of picture the decoders can produce.
-#include "imaging.hpp"
-
-#include <zembra/runtime.hpp>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <zembra/runtime.hpp>
+
+#include "imaging.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zembra::imaging;

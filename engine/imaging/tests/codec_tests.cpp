@@ -1,13 +1,12 @@
 // Encoding and decoding each format, and the GIF palette's quality.
-#include "test_support.hpp"
-
-#include "codec.hpp"
-
 #include <gif_lib.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <set>
+
+#include "codec.hpp"
+#include "test_support.hpp"
 
 namespace zembra::imaging::test {
 namespace {
@@ -111,7 +110,8 @@ TEST(Codec, GifOfPhotoHasSmallErrorAndNoBanding) {
     double worstInside = 0, worstBorder = 0;
     for (int32_t by = 0; by + 8 <= photo.height; by += 8) {
         for (int32_t bx = 0; bx + 8 <= photo.width; bx += 8) {
-            const bool border = bx == 0 || by == 0 || bx + 8 == photo.width || by + 8 == photo.height;
+            const bool border =
+                bx == 0 || by == 0 || bx + 8 == photo.width || by + 8 == photo.height;
             for (int c = 0; c < 3; ++c) {
                 double a = 0, b = 0;
                 for (int32_t y = by; y < by + 8; ++y) {
@@ -173,9 +173,8 @@ TEST(Codec, EncodersRefuseEmptyPictures) {
 }
 
 // BMP variants other writers produce.
-std::vector<uint8_t> bmpHeader(int32_t width, int32_t height, uint16_t bits,
-                               uint32_t compression, uint32_t paletteEntries,
-                               size_t pixelBytes) {
+std::vector<uint8_t> bmpHeader(int32_t width, int32_t height, uint16_t bits, uint32_t compression,
+                               uint32_t paletteEntries, size_t pixelBytes) {
     std::vector<uint8_t> b;
     auto put = [&](uint64_t v, int n) {
         for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
@@ -231,11 +230,14 @@ TEST(Codec, BmpReadsTopDown32BitAndPalettePictures) {
 std::vector<uint8_t> interlacedGif() {
     std::vector<uint8_t> out;
     int error = 0;
-    GifFileType* gif = EGifOpen(&out, [](GifFileType* g, const GifByteType* b, int n) {
-        auto* v = static_cast<std::vector<uint8_t>*>(g->UserData);
-        v->insert(v->end(), b, b + n);
-        return n;
-    }, &error);
+    GifFileType* gif = EGifOpen(
+        &out,
+        [](GifFileType* g, const GifByteType* b, int n) {
+            auto* v = static_cast<std::vector<uint8_t>*>(g->UserData);
+            v->insert(v->end(), b, b + n);
+            return n;
+        },
+        &error);
     EGifSetGifVersion(gif, true);
     GifColorType colours[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
     ColorMapObject* map = GifMakeMapObject(4, colours);
@@ -291,10 +293,14 @@ TEST(Codec, DecodesVariantsOtherWritersProduce) {
         uint8_t bottom[3];
     };
     const Case cases[] = {
-        {"progressive.jpg", {255, 255, 0}, {0, 0, 128}}, {"gray.jpg", {255, 255, 255}, {0, 0, 0}},
-        {"palette.png", {255, 0, 0}, {0, 128, 0}},       {"deep.png", {255, 0, 0}, {0, 128, 0}},
-        {"interlaced.png", {255, 0, 0}, {0, 128, 0}},    {"palette8.bmp", {255, 0, 0}, {0, 128, 0}},
-        {"argb.bmp", {255, 0, 0}, {0, 128, 0}},          {"interlaced.gif", {255, 0, 0}, {0, 128, 0}},
+        {"progressive.jpg", {255, 255, 0}, {0, 0, 128}},
+        {"gray.jpg", {255, 255, 255}, {0, 0, 0}},
+        {"palette.png", {255, 0, 0}, {0, 128, 0}},
+        {"deep.png", {255, 0, 0}, {0, 128, 0}},
+        {"interlaced.png", {255, 0, 0}, {0, 128, 0}},
+        {"palette8.bmp", {255, 0, 0}, {0, 128, 0}},
+        {"argb.bmp", {255, 0, 0}, {0, 128, 0}},
+        {"interlaced.gif", {255, 0, 0}, {0, 128, 0}},
     };
     for (const Case& c : cases) {
         const std::string path = std::string(ZEMBRA_CORPUS_DIR) + "/" + c.file;

@@ -1,7 +1,7 @@
 // Drawing one picture onto another: transparency, alpha, clipping at any position.
-#include "test_support.hpp"
-
 #include <limits>
+
+#include "test_support.hpp"
 
 namespace zembra::imaging::test {
 namespace {
@@ -65,19 +65,21 @@ TEST(Draw, ClipsAtEveryEdgeAndFarOutside) {
     for (size_t i = 0; i < source.rgba.size(); i += 4) source.rgba[i] = uint8_t(10 + i);
     const auto sourcePng = encode(source, Format::Png);
 
-    const int32_t xs[] = {kMin, kMin + 1, -1000, -3, -2, -1, 0, 1, 4, 5, 6, 7, 1000, kMax - 2, kMax};
+    const int32_t xs[] = {kMin, kMin + 1, -1000, -3, -2,   -1,       0,   1,
+                          4,    5,        6,     7,  1000, kMax - 2, kMax};
     const int32_t ys[] = {kMin, -4, -3, -1, 0, 2, 3, 4, 5, kMax - 1, kMax};
     for (int32_t x : xs) {
         for (int32_t y : ys) {
             Imaging imaging;
-    loadCanvas(imaging, canvas);
+            loadCanvas(imaging, canvas);
             imaging.drawFromBytes(sourcePng, Format::Png, x, y);
             const Picture& p = imaging.picture();
             ASSERT_EQ(p.rgba.size(), canvas.rgba.size());
             for (int32_t cy = 0; cy < canvas.height; ++cy) {
                 for (int32_t cx = 0; cx < canvas.width; ++cx) {
                     const int64_t sx = int64_t(cx) - x, sy = int64_t(cy) - y;
-                    const bool covered = sx >= 0 && sx < source.width && sy >= 0 && sy < source.height;
+                    const bool covered =
+                        sx >= 0 && sx < source.width && sy >= 0 && sy < source.height;
                     const uint8_t* expected =
                         covered ? pixel(source, int32_t(sx), int32_t(sy)) : pixel(canvas, cx, cy);
                     ASSERT_EQ(pixel(p, cx, cy)[0], expected[0])
@@ -205,7 +207,8 @@ TEST(Draw, OperationsOfTheEngineSequences) {
     stamper.transparentColor(kWhite);
     stamper.useTransparency(true);
     const auto markerPng = encode(marker(), Format::Png);
-    for (int i = 0; i < 50; ++i) stamper.drawFromBytes(markerPng, Format::Png, i % 40 - 1, i % 30 - 1);
+    for (int i = 0; i < 50; ++i)
+        stamper.drawFromBytes(markerPng, Format::Png, i % 40 - 1, i % 30 - 1);
     const auto plotted = stamper.bytes(Format::Png);
 
     Imaging output;

@@ -1,15 +1,18 @@
 // Bad input: missing and unreadable files, and truncated, corrupt, oversized or
 // unknown pictures, each refused with the right error and never a crash.
-#include "test_support.hpp"
-
 #include <sys/stat.h>
-
-#include <jpeglib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+// jpeglib.h needs <cstdio> first.
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
+
+#include "test_support.hpp"
 
 namespace fs = std::filesystem;
 
@@ -62,8 +65,8 @@ TEST(Malformed, EveryTruncationOfEachFormatIsRefused) {
         const Picture expected = decode(whole, "whole");
         for (size_t length = 0; length < whole.size(); ++length) {
             const std::span<const uint8_t> prefix(whole.data(), length);
-            const std::string context = "format " + std::to_string(int(format)) + " cut at " +
-                                        std::to_string(length);
+            const std::string context =
+                "format " + std::to_string(int(format)) + " cut at " + std::to_string(length);
             if (length + trailer < whole.size()) {
                 expectEngineError([&] { (void)decode(prefix, "cut"); }, "cut", context);
             } else {
@@ -147,7 +150,8 @@ TEST(Malformed, CorruptJpegDataIsRefusedNotPaintedGrey) {
     half.insert(half.end(), {0xff, 0xd9});
     std::vector<uint8_t> damaged = whole;
     for (size_t i = whole.size() - 200; i < whole.size() - 150; ++i) damaged[i] = 0xff;
-    for (const auto& [name, bytes] : {std::pair{"half.jpg", half}, std::pair{"damaged.jpg", damaged}}) {
+    for (const auto& [name, bytes] :
+         {std::pair{"half.jpg", half}, std::pair{"damaged.jpg", damaged}}) {
         expectEngineError([&] { decode(bytes, name); }, "JPEG", name);
         expectEngineError([&] { readPicture(writeTemp(name, bytes)); }, name, name);
     }
@@ -199,9 +203,9 @@ TEST(Malformed, MemoryAtTheLimitStaysWithinTwoAndAHalfRasters) {
     const std::string atLimit = writeProgressiveJpeg("imaging_at_limit.jpg", 2896, 2896);
     const std::string above = writeProgressiveJpeg("imaging_above_limit.jpg", 2897, 2896);
     // A 1-bit PNG header claiming 20000 x 20000 pixels behind a valid signature.
-    const std::vector<uint8_t> oneBit{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13,
-                                      'I', 'H', 'D', 'R', 0, 0, 0x4E, 0x20, 0, 0, 0x4E, 0x20,
-                                      1, 0, 0, 0, 0, 0x21, 0x0C, 0xD6, 0x3D};
+    const std::vector<uint8_t> oneBit{
+        0x89, 'P',  'N',  'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I',  'H',  'D',  'R', 0,
+        0,    0x4E, 0x20, 0,   0,    0x4E, 0x20, 1,    0, 0, 0, 0,  0x21, 0x0C, 0xD6, 0x3D};
     const std::string huge = writeTemp("imaging_one_bit.png", oneBit);
     // Two and a half rasters (the raster and libjpeg's coefficients), and room for the
     // libraries' tables and the allocator's own bookkeeping.

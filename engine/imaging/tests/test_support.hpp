@@ -1,11 +1,6 @@
 // Pictures and checks shared by the imaging tests.
 #pragma once
 
-#include "imaging.hpp"
-
-#include <zembra/runtime.hpp>
-#include <zembra/test/support.hpp>
-
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -17,6 +12,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <zembra/runtime.hpp>
+#include <zembra/test/support.hpp>
+
+#include "imaging.hpp"
 
 namespace zembra::imaging::test {
 
