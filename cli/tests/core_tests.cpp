@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <zembra/runtime.hpp>
+#include <zembra/test/support.hpp>
 
 #include "core/images.hpp"
 #include "core/option_values.hpp"
@@ -31,40 +32,26 @@ std::string usageMessage(const std::function<void()>& f) {
     return {};
 }
 
+using zembra::test::TempDir;
+
+// Raises nothing but the error's number and description matter: the raised Error, or a
+// recorded failure.
 zembra::Error engineError(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const zembra::Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no zembra::Error raised";
-    return zembra::Error(0, "", "");
+    return zembra::test::errorOf(f).value_or(zembra::Error(0, "", ""));
 }
 
-// A scratch folder removed at the end of the test.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        path = fs::temp_directory_path() /
-               ("zembra-cli-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::unique_ptr<zembra::render::CsvReader> reader(const std::string& name,
-                                                      const std::string& bytes) const {
-        std::ofstream(path / name, std::ios::binary | std::ios::trunc) << bytes;
-        return std::make_unique<zembra::render::CsvReader>(path / name);
-    }
-    void touch(const fs::path& relative) const {
-        fs::create_directories((path / relative).parent_path());
-        std::ofstream(path / relative) << "x";
-    }
-};
+// An empty file at `relative` below the folder, its folders made.
+void touch(const TempDir& dir, const fs::path& relative) {
+    fs::create_directories((dir.path() / relative).parent_path());
+    zembra::test::writeText(dir.path() / relative, "x");
+}
+
+// A reader of a file holding `bytes`.
+std::unique_ptr<zembra::render::CsvReader> reader(const TempDir& dir, const std::string& name,
+                                                  const std::string& bytes) {
+    zembra::test::writeText(dir.path() / name, bytes);
+    return std::make_unique<zembra::render::CsvReader>(dir.path() / name);
+}
 
 }  // namespace
 
@@ -114,7 +101,7 @@ TEST(OutputFormat, ExtensionChoosesTheTypeWithoutRegardToCase) {
 
 TEST(ZipInput, OneCodePerLine) {
     TempDir dir;
-    auto in = dir.reader("codes.txt",
+    auto in = reader(dir, "codes.txt",
                          "\xEF\xBB\xBF"
                          "08873\r\n  08232  \n\n\t\n\"10001\"\n08873\n");
     zc::CodeList codes;
@@ -122,7 +109,7 @@ TEST(ZipInput, OneCodePerLine) {
     EXPECT_EQ(codes.items(), (std::vector<std::string>{"08873", "08232", "10001"}));
     EXPECT_EQ(codes.repeats(), 1u);
 
-    auto table = dir.reader("codes.txt", "zip\n08873,NJ\n");
+    auto table = reader(dir, "codes.txt", "zip\n08873,NJ\n");
     const auto message = usageMessage([&] { zc::readZipLines(*table, codes); });
     EXPECT_NE(message.find("codes.txt, line 2"), std::string::npos);
     EXPECT_NE(message.find("--column"), std::string::npos);
@@ -130,7 +117,7 @@ TEST(ZipInput, OneCodePerLine) {
 
 TEST(ZipInput, CsvColumnByHeaderName) {
     TempDir dir;
-    auto in = dir.reader("people.csv",
+    auto in = reader(dir, "people.csv",
                          "Name, Zip ,State\n"
                          "Alice,08873,NJ\n"
                          "Bob, 08232 ,NJ\n"
@@ -141,12 +128,12 @@ TEST(ZipInput, CsvColumnByHeaderName) {
     zc::readZipColumn(*in, "zip", codes);
     EXPECT_EQ(codes.items(), (std::vector<std::string>{"08873", "08232", "99501"}));
 
-    auto wrong = dir.reader("people.csv", "Name,Zip\nAlice,08873\n");
+    auto wrong = reader(dir, "people.csv", "Name,Zip\nAlice,08873\n");
     const auto message = usageMessage([&] { zc::readZipColumn(*wrong, "zipcode", codes); });
     EXPECT_NE(message.find("no column 'zipcode'"), std::string::npos);
     EXPECT_NE(message.find("Name, Zip"), std::string::npos);
 
-    auto empty = dir.reader("people.csv", "");
+    auto empty = reader(dir, "people.csv", "");
     EXPECT_NE(usageMessage([&] { zc::readZipColumn(*empty, "zip", codes); }).find("empty"),
               std::string::npos);
 }
@@ -171,13 +158,13 @@ TEST(PointsInput, PairsAndHeader) {
     EXPECT_NE(usageMessage([] { zc::parsePoint("95,-74"); }).find("-90..90"), std::string::npos);
 
     TempDir dir;
-    auto in = dir.reader("pts.csv", "latitude,longitude\n40.7,-74\n\n\"21.3\",-157.8\n");
+    auto in = reader(dir, "pts.csv", "latitude,longitude\n40.7,-74\n\n\"21.3\",-157.8\n");
     std::vector<zembra::render::LatLon> points;
     zc::readPoints(*in, points);
     ASSERT_EQ(points.size(), 2u);
     EXPECT_DOUBLE_EQ(points[1].lon, -157.8);
     // A broken first pair is an error, not a header.
-    auto broken = dir.reader("pts.csv", "40.7;-74\n21.3,-157.8\n");
+    auto broken = reader(dir, "pts.csv", "40.7;-74\n21.3,-157.8\n");
     EXPECT_NE(usageMessage([&] { zc::readPoints(*broken, points); }).find("pts.csv, line 1"),
               std::string::npos);
 }
@@ -186,24 +173,24 @@ TEST(Images, ListingIsCaseInsensitiveAndFiltersByExtension) {
     TempDir dir;
     for (const char* name :
          {"usa.jpg", "Hawaii_detail.JPG", "alaska.jpg", "map.jpeg", "map.png", "noext", "b.JpG"}) {
-        dir.touch(fs::path("Maps") / name);
+        touch(dir, fs::path("Maps") / name);
     }
-    fs::create_directories(dir.path / "Maps" / "folder.jpg");
-    EXPECT_EQ(zc::listPictures(dir.path / "Maps", "jpg"),
+    fs::create_directories(dir.path() / "Maps" / "folder.jpg");
+    EXPECT_EQ(zc::listPictures(dir.path() / "Maps", "jpg"),
               (std::vector<std::string>{"alaska.jpg", "b.JpG", "Hawaii_detail.JPG", "usa.jpg"}));
-    EXPECT_TRUE(zc::listPictures(dir.path / "missing", "jpg").empty());
+    EXPECT_TRUE(zc::listPictures(dir.path() / "missing", "jpg").empty());
 }
 
 TEST(Images, PicturesByPathOrByName) {
     TempDir dir;
-    dir.touch("Maps/usa.jpg");
-    dir.touch("Maps/Hawaii.JPG");
-    dir.touch("elsewhere/mine.jpg");
-    const auto maps = dir.path / "Maps";
+    touch(dir, "Maps/usa.jpg");
+    touch(dir, "Maps/Hawaii.JPG");
+    touch(dir, "elsewhere/mine.jpg");
+    const auto maps = dir.path() / "Maps";
     EXPECT_EQ(zc::resolvePicture("usa", maps, "jpg", "map"), maps / "usa.jpg");
     EXPECT_EQ(zc::resolvePicture("USA.jpg", maps, "jpg", "map"), maps / "usa.jpg");
     EXPECT_EQ(zc::resolvePicture("hawaii", maps, "jpg", "map"), maps / "Hawaii.JPG");
-    const auto mine = dir.path / "elsewhere" / "mine.jpg";
+    const auto mine = dir.path() / "elsewhere" / "mine.jpg";
     EXPECT_EQ(zc::resolvePicture(mine.string(), maps, "jpg", "map"), mine);
 
     const auto byName = engineError([&] { zc::resolvePicture("alaska", maps, "jpg", "map"); });
@@ -218,17 +205,17 @@ TEST(Images, PicturesByPathOrByName) {
 
 TEST(Images, DefaultMarkerIsTheFifthInNameOrder) {
     TempDir dir;
-    const auto overlays = dir.path / "Overlays";
+    const auto overlays = dir.path() / "Overlays";
     EXPECT_EQ(engineError([&] { zc::defaultMarker(overlays); }).number(),
               zembra::err::kPathNotFound);
     fs::create_directories(overlays);
     EXPECT_EQ(engineError([&] { zc::defaultMarker(overlays); }).number(),
               zembra::err::kFileNotFound);
-    dir.touch("Overlays/pin-blue.png");
-    dir.touch("Overlays/Dot-Green.png");
+    touch(dir, "Overlays/pin-blue.png");
+    touch(dir, "Overlays/Dot-Green.png");
     EXPECT_EQ(zc::defaultMarker(overlays), overlays / "Dot-Green.png");
     for (const char* name : {"dot-black.png", "Pin-Red.png", "dot-red.png", "readme.txt"}) {
-        dir.touch(fs::path("Overlays") / name);
+        touch(dir, fs::path("Overlays") / name);
     }
     // dot-black, Dot-Green, dot-red, pin-blue, Pin-Red: the fifth.
     EXPECT_EQ(zc::defaultMarker(overlays), overlays / "Pin-Red.png");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <system_error>
 #include <vector>
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 #include "picture_size.hpp"
 
@@ -31,13 +33,6 @@ constexpr std::array<MapKey, 3> kMapKeys{{
 
 // World files are a few lines; anything much larger is not one.
 constexpr size_t kMaxWorldFileSize = 64 * 1024;
-
-std::string lowerAscii(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
 
 // The engine maps column x to minLon + x * (maxLon - minLon) / W and row y to
 // maxLat - y * (maxLat - minLat) / H in its straight projection, so the top-left
@@ -177,15 +172,10 @@ void writeWorldFile(const fs::path& worldFile, const Bounds& bounds, int width, 
         a + "\n0\n0\n" + e + "\n" + formatDouble(west) + "\n" + formatDouble(north) + "\n";
 
     std::ofstream out(worldFile, std::ios::binary | std::ios::trunc);
+    if (!out) throw fileError(errno, kSource, worldFile.string(), worldFile.string());
     out << text;
     out.close();
-    if (!out) {
-        std::error_code ec;
-        const auto folder = worldFile.parent_path().empty() ? fs::path(".") : worldFile.parent_path();
-        throw Error::standard(fs::is_directory(folder, ec) ? err::kPermissionDenied
-                                                           : err::kPathNotFound,
-                              kSource, worldFile.string());
-    }
+    if (!out) throw fileError(errno, kSource, worldFile.string(), worldFile.string());
 }
 
 std::optional<Bounds> readWorldFile(const fs::path& worldFile, int width, int height) {
@@ -196,7 +186,7 @@ std::optional<Bounds> readWorldFile(const fs::path& worldFile, int width, int he
     const auto size = fs::file_size(worldFile, ec);
     if (ec || size > kMaxWorldFileSize) malformed(worldFile, "not a world file (too large)");
     std::ifstream in(worldFile, std::ios::binary);
-    if (!in) throw Error::standard(err::kPermissionDenied, kSource, worldFile.string());
+    if (!in) throw fileError(errno, kSource, worldFile.string(), worldFile.string());
     std::vector<std::string> tokens;
     std::string token;
     while (in >> token) tokens.push_back(token);

@@ -6,17 +6,15 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 namespace zembra::render {
 
 namespace {
 
-constexpr const char* kSource = "Zembra";
-constexpr int32_t kPathFileAccess = 75;
 constexpr size_t kChunk = 64 * 1024;
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
@@ -26,27 +24,14 @@ constexpr std::array<char16_t, 32> kHighControls = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-Error fileError(int errnoValue, const std::string& path) {
-    switch (errnoValue) {
-        case ENOENT: {
-            // A missing folder reads differently from a missing file.
-            const auto parent = std::filesystem::path(path).parent_path();
-            std::error_code ec;
-            if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
-                return Error::standard(err::kPathNotFound, kSource, path);
-            }
-            return Error::standard(err::kFileNotFound, kSource, path);
-        }
-        case ENOTDIR:
-            return Error::standard(err::kPathNotFound, kSource, path);
-        case EACCES:
-        case EPERM:
-            return Error::standard(err::kPermissionDenied, kSource, path);
-        default:
-            return Error(kPathFileAccess, kSource,
-                         "Path/File access error: " + path + " (" + std::strerror(errnoValue) +
-                             ")");
-    }
+// A failed open or read: the classic number for the errno, and for other failures
+// (a folder read as a file) the system's own words after the path.
+Error fileFailure(int errnoValue, const std::string& source, const std::string& path) {
+    const int32_t number = fileErrorNumber(errnoValue, path);
+    return Error::standard(number, source,
+                           number == err::kPathFileAccess
+                               ? path + " (" + std::strerror(errnoValue) + ")"
+                               : path);
 }
 
 bool hasHighByte(std::string_view text) noexcept {
@@ -130,10 +115,7 @@ std::string_view trimSpaces(std::string_view text) noexcept {
 
 bool equalNames(std::string_view a, std::string_view b, NameMatch match) noexcept {
     if (match == NameMatch::Exact) return a == b;
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return equalsIgnoreCase(a, b);
 }
 
 }  // namespace
@@ -171,14 +153,16 @@ std::optional<size_t> findField(const std::vector<std::string>& names, std::stri
     return std::nullopt;
 }
 
-CsvReader::CsvReader(const std::filesystem::path& path) : owned_(true), name_(path.string()) {
-    if (name_.empty()) throw Error::standard(err::kFileNotFound, kSource, "(no file name)");
+CsvReader::CsvReader(const std::filesystem::path& path, std::string errorSource)
+    : owned_(true), name_(path.string()), source_(std::move(errorSource)) {
+    if (name_.empty()) throw Error::standard(err::kFileNotFound, source_, "(no file name)");
     fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw fileError(errno, name_);
+    if (fd_ < 0) throw fileFailure(errno, source_, name_);
     buffer_.resize(kChunk);
 }
 
-CsvReader::CsvReader(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
+CsvReader::CsvReader(int fd, std::string name, std::string errorSource)
+    : fd_(fd), name_(std::move(name)), source_(std::move(errorSource)) {
     buffer_.resize(kChunk);
 }
 
@@ -205,7 +189,7 @@ bool CsvReader::fill() {
             eof_ = true;
             break;
         }
-        if (errno != EINTR) throw fileError(errno, name_);
+        if (errno != EINTR) throw fileFailure(errno, source_, name_);
     }
     if (!started_ && (eof_ || end_ >= kBom.size())) {
         started_ = true;
@@ -237,7 +221,7 @@ CsvReader::Parse CsvReader::parse(std::vector<std::string>& fields, size_t& cons
         return static_cast<size_t>(at - start) > kMaxRecordBytes;
     };
     const auto refuse = [&]() {
-        throw Error::standard(err::kInvalidArgument, kSource,
+        throw Error::standard(err::kInvalidArgument, source_,
                               name_ + ", line " + std::to_string(nextLine_) +
                                   ": the line is longer than " +
                                   std::to_string(kMaxRecordBytes) + " bytes");
@@ -317,7 +301,7 @@ void CsvReader::decide(size_t recordStart) {
                 const ssize_t n = ::pread(fd_, block.data() + carried, kChunk, offset);
                 if (n < 0) {
                     if (errno == EINTR) continue;
-                    throw fileError(errno, name_);
+                    throw fileFailure(errno, source_, name_);
                 }
                 const size_t have = carried + static_cast<size_t>(n);
                 size_t used = 0;

@@ -17,11 +17,10 @@ PictureSize readPictureSize(const std::filesystem::path& picture) {
         throw Error::standard(err::kFileNotFound, "Zembra", picture.string());
     }
     std::ifstream in(picture, std::ios::binary);
+    if (!in) throw fileError(errno, "Zembra", picture.string(), picture.string());
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());
-    if (in.bad() || !in.is_open()) {
-        throw Error::standard(err::kPermissionDenied, "Zembra", picture.string());
-    }
+    if (in.bad()) throw fileError(errno, "Zembra", picture.string(), picture.string());
     // The adapter offers no size-only reading yet, so the picture is decoded once;
     // this happens only for maps whose bounds come from a world file.
     const imaging::Picture decoded = imaging::decode(bytes, picture.filename().string());

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 #include "engine_members.hpp"
 
@@ -117,9 +117,7 @@ std::string_view formatName(OutputFormat format) noexcept {
 
 std::optional<OutputFormat> formatForExtension(std::string_view extension) {
     if (extension.starts_with('.')) extension.remove_prefix(1);
-    std::string lower(extension);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string lower = lowerAscii(extension);
     if (lower == "jpg" || lower == "jpeg") return OutputFormat::Jpeg;
     if (lower == "gif") return OutputFormat::Gif;
     if (lower == "bmp") return OutputFormat::Bmp;
@@ -191,8 +189,7 @@ RenderResult render(const RenderRequest& request) {
                 if (!isCoordinateError(e)) throw;
                 const auto code = findFailingCode(request, sent, e.number());
                 if (!code) throw;
-                throw Error(e.number(), e.source(),
-                            e.description() + " (zip code " + escapeForDisplay(*code) + ")");
+                throw e.withContext("zip code " + escapeForDisplay(*code));
             }
         }
         // The engine lists its unmatched codes in the order sent; merge them with the

@@ -124,7 +124,7 @@ TEST(WorldFile, MalformedOrRotatedFilesAreRefusedNamingTheFile) {
     TempDir dir;
     EXPECT_EQ(readWorldFile(dir / "none.jgw", 10, 10), std::nullopt);
     const auto refused = [&](const std::string& text) {
-        const fs::path path = dir.write("bad.jgw", text);
+        const fs::path path = write(dir, "bad.jgw", text);
         const auto e = errorOf([&] { readWorldFile(path, 10, 10); });
         if (!e) return std::string();
         EXPECT_EQ(e->number(), err::kTypeMismatch);
@@ -139,13 +139,13 @@ TEST(WorldFile, MalformedOrRotatedFilesAreRefusedNamingTheFile) {
     EXPECT_NE(refused("0.1\n0\n0\n-0.1\n-120\nnan\n").find("line 6"), std::string::npos);
     EXPECT_NE(refused(std::string(70000, ' ')).find("too large"), std::string::npos);
     // Windows line ends and blanks around the numbers are fine.
-    const fs::path crlf = dir.write("ok.jgw", " 0.5\r\n0\r\n0\r\n-0.25\r\n-120\r\n50\r\n");
+    const fs::path crlf = write(dir, "ok.jgw", " 0.5\r\n0\r\n0\r\n-0.25\r\n-120\r\n50\r\n");
     EXPECT_EQ(readWorldFile(crlf, 10, 8), (Bounds{48.0, 50.0, -120.0, -115.0}));
 }
 
 TEST(WorldFile, WritingRefusesWhatCannotMakeAWorldFile) {
     TempDir dir;
-    const auto e = errorOf([&] { writeWorldFile(dir / "no" / "m.jgw", {1, 2, 3, 4}, 5, 5); });
+    const auto e = errorOf([&] { writeWorldFile(dir.path() / "no" / "m.jgw", {1, 2, 3, 4}, 5, 5); });
     ASSERT_TRUE(e);
     EXPECT_EQ(e->number(), err::kPathNotFound);
     EXPECT_EQ(errorOf([&] { writeWorldFile(dir / "m.jgw", {1, 1, 3, 4}, 5, 5); })->number(),
@@ -156,7 +156,7 @@ TEST(WorldFile, WritingRefusesWhatCannotMakeAWorldFile) {
 
 TEST(WorldFile, APictureThatIsNoPictureRaisesThePictureError) {
     TempDir dir;
-    const fs::path picture = dir.write("mine.jpg", "not a picture");
+    const fs::path picture = write(dir, "mine.jpg", "not a picture");
     writeWorldFile(worldFilePath(picture), {1, 2, 3, 4}, 5, 5);
     const auto e = errorOf([&] { boundsForMap(picture); });
     ASSERT_TRUE(e);

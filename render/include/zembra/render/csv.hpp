@@ -32,11 +32,12 @@ enum class TextEncoding { Undecided, Utf8, Windows1252 };
 class CsvReader {
   public:
     // Opens a file for reading (never creating it). Raises 53 for a missing file,
-    // 76 for a missing folder, 70 when reading is not permitted, 75 for other failures.
-    explicit CsvReader(const std::filesystem::path& path);
+    // 76 for a missing folder, 70 when reading is not permitted, 75 for other failures;
+    // every error the reader raises carries `errorSource`.
+    explicit CsvReader(const std::filesystem::path& path, std::string errorSource = "Zembra");
     // Reads an open descriptor it does not own (standard input); `name` names the
     // input in messages ("standard input").
-    CsvReader(int fd, std::string name);
+    CsvReader(int fd, std::string name, std::string errorSource = "Zembra");
     CsvReader(const CsvReader&) = delete;
     CsvReader& operator=(const CsvReader&) = delete;
     ~CsvReader();
@@ -66,6 +67,7 @@ class CsvReader {
     int fd_ = -1;
     bool owned_ = false;
     std::string name_;
+    std::string source_;
     std::vector<char> buffer_;
     size_t begin_ = 0;  // first unread byte
     size_t end_ = 0;    // one past the last byte read
