@@ -311,6 +311,14 @@ TEST_F(Cli, MapsByPathOrNameAndTheirBounds) {
                          dir / "world.jpg"})
                   .out,
               zembraRun({"lookup", std::to_string(p.x), std::to_string(p.y)}).out);
+    // In an images folder of one's own, the list shows the bounds the world file gives.
+    fs::create_directories(dir.path() / "Images" / "Maps");
+    fs::copy_file(dir / "world.jpg", dir.path() / "Images" / "Maps" / "world.jpg");
+    fs::copy_file(dir / "world.jgw", dir.path() / "Images" / "Maps" / "world.jgw");
+    fs::copy_file(dir / "world.jpg", dir.path() / "Images" / "Maps" / "plain.jpg");
+    const auto listed = zembraRun({"list", "--images", dir / "Images"});
+    EXPECT_TRUE(contains(listed.out, "world.jpg  bounds 24,50,-125,-66.44")) << listed.out;
+    EXPECT_TRUE(contains(listed.out, "plain.jpg  needs --bounds or a world file")) << listed.out;
 
     const auto badBounds = zembraRun(
         {"render", "08873", "--map", "usa", "--bounds", "50,24,-125,-66", "-o", dir / "b.png"});

@@ -31,7 +31,9 @@ TEST(NameRule, FirstKeyInTheLowerCasedFileNameDecides) {
     EXPECT_EQ(boundsForMapName("My-HAWAII-map.JPG"), (Bounds{18.5, 22.5, -161.0, -154.0}));
     // "usa" is tried first, whatever the order of the keys in the name.
     EXPECT_EQ(boundsForMapName("hawaii-alaska-usa.jpg"), usa);
+    EXPECT_EQ(boundsForMapName("Alaska_USA.jpg"), usa);
     EXPECT_EQ(boundsForMapName("alaska_and_hawaii.jpg"), (Bounds{51.0, 77.0, -180.0, -125.0}));
+    EXPECT_EQ(boundsForMapName("/maps/old/hawaii.jpg"), boundsForMapName("hawaii.jpg"));
     // Folders above the file do not count.
     EXPECT_EQ(boundsForMapName("/maps/usa/world.jpg"), std::nullopt);
     EXPECT_EQ(boundsForMapName("world.jpg"), std::nullopt);

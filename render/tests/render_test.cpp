@@ -183,6 +183,16 @@ TEST_F(RenderTest, LookupAnswersTheCodeAndPositionUnderAPixel) {
     r.x = 99;
     r.y = 1;
     EXPECT_EQ(lookupPixel(r).zip, std::nullopt);
+
+    // A world file's origin is what the engine answers for the top-left pixel.
+    const Bounds odd{12.345, 47.125, -123.456, -67.89};
+    writeWorldFile(dir_ / "map.pgw", odd, 100, 100);
+    const auto read = boundsForMap(dir_ / "map.png");
+    ASSERT_TRUE(read);
+    r.bounds = *read;
+    r.x = 0;
+    r.y = 0;
+    EXPECT_EQ(lookupPixel(r).position, (LatLon{47.125, -123.456}));
 }
 
 TEST(Formats, NamesAndExtensions) {
