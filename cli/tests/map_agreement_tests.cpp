@@ -7,6 +7,7 @@
 // code's projected pixel; the pixels the engine changed are compared with the positions
 // this test computes, so the per-code positions used below are the engine's.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
@@ -174,6 +175,68 @@ TEST_P(MapAgreement, CodesLieOnTheUnitedStatesNotOnNeighbours) {
     std::printf("%s: %zu of %zu zip codes on other countries' land\n", m.name, foreign,
                 r.codes.size());
     EXPECT_LE(foreign, r.codes.size() / 200) << m.name << ": e.g." << sample;
+}
+
+// Codes without an area of their own sit in the table zip_towns, at their post-office town,
+// where the reverse lookup never looks: at the pixel of every code with an area it gives the
+// answer it gave before that table existed (mostly the code itself).
+TEST_P(MapAgreement, EveryCodeAnswersAtItsPixelAsWithoutTheTownTable) {
+    const auto& m = kMaps[GetParam()];
+    const auto& r = rendered(GetParam());
+    ScratchDir scratch("agreement");
+    const fs::path before = scratch.path() / "zips-only.db";
+    fs::copy_file(ZEMBRA_ZIPCODES_DB_FILE, before);
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(before.c_str(), &raw), SQLITE_OK);
+        std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, &sqlite3_close);
+        ASSERT_EQ(sqlite3_exec(db.get(), "DROP TABLE zip_towns", nullptr, nullptr, nullptr),
+                  SQLITE_OK)
+            << "the shipped database has no zip_towns table";
+    }
+
+    zembra::Object map = zembra::createObject("Zembra.CMap");
+    map.put("InputMapFile", zembra::Variant((fs::path(ZEMBRA_APP_DIR) / "Images" / "Maps" /
+                                             (std::string(m.name) + ".jpg"))
+                                                .string()));
+    map.put("MinLat", zembra::Variant(m.minLat));
+    map.put("MaxLat", zembra::Variant(m.maxLat));
+    map.put("MinLon", zembra::Variant(m.minLon));
+    map.put("MaxLon", zembra::Variant(m.maxLon));
+    const auto answers = [&](const fs::path* database) {
+        if (database) {
+            ::setenv("ZEMBRA_ZIPCODES_DB", database->c_str(), 1);
+        } else {
+            ::unsetenv("ZEMBRA_ZIPCODES_DB");
+        }
+        // Codes close together share a pixel: ask once per pixel.
+        std::map<std::pair<int64_t, int64_t>, zembra::Variant> atPixel;
+        std::vector<zembra::Variant> found;
+        for (const auto& c : r.codes) {
+            auto [it, fresh] = atPixel.try_emplace({c.pixel.x, c.pixel.y});
+            if (fresh) {
+                it->second = map.callWith("GetZipCodeFromMapPoint",
+                                          static_cast<int32_t>(c.pixel.x),
+                                          static_cast<int32_t>(c.pixel.y));
+            }
+            found.push_back(it->second);
+        }
+        ::unsetenv("ZEMBRA_ZIPCODES_DB");
+        return found;
+    };
+    const auto withoutTowns = answers(&before);
+    const auto shipped = answers(nullptr);
+
+    size_t own = 0, changed = 0;
+    std::string sample;
+    for (size_t i = 0; i < r.codes.size(); ++i) {
+        if (withoutTowns[i] == zembra::Variant(r.codes[i].row.code)) ++own;
+        if (!(withoutTowns[i] == shipped[i]) && ++changed <= 20) sample += " " + r.codes[i].row.code;
+    }
+    std::printf("%s: %zu of %zu zip codes answer at their own pixel\n", m.name, own,
+                r.codes.size());
+    EXPECT_GT(own, r.codes.size() / 2) << m.name;
+    EXPECT_EQ(changed, 0u) << m.name << ": answers changed at the pixels of" << sample;
 }
 
 INSTANTIATE_TEST_SUITE_P(ShippedMaps, MapAgreement, ::testing::Values(0u, 1u, 2u),
