@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <zembra/runtime.hpp>
 
+#include "commands/db_load.hpp"
 #include "core/usage_error.hpp"
 
 #ifndef ZEMBRA_VERSION
@@ -132,6 +133,9 @@ int run(int argc, const char* const* argv, Io& io) {
     listCmd->add_option("--images", listImages, "Folder holding Maps/ and Overlays/")
         ->type_name("DIR");
 
+    DbLoadOptions dbLoad;
+    auto* dbCmd = addDbCommand(app, dbLoad);
+
     std::string command;
     try {
         app.parse(argc, argv);
@@ -156,6 +160,7 @@ int run(int argc, const char* const* argv, Io& io) {
         if (*pointsCmd) return runPoints(points, io);
         if (*lookupCmd) return runLookup(lookup, io);
         if (*listCmd) return runList(listImages, io);
+        if (*dbCmd) return runDbLoad(dbLoad, io);
     } catch (const UsageError& e) {
         for (const auto* sub : app.get_subcommands()) command = sub->get_name();
         reportUsage(io.err, e.what(), command);
