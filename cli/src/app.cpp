@@ -82,6 +82,9 @@ int run(int argc, const char* const* argv, Io& io) {
     addMapOptions(*renderCmd, render.map);
     addMarkerOption(*renderCmd, render.marker);
     addOutputOptions(*renderCmd, render.output, render.chunkSize);
+    renderCmd->add_flag("--no-towns", render.noTowns,
+                        "Leave codes without an area of their own (post-office boxes) unplaced "
+                        "instead of placing them at their post-office town");
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"
         "from standard input when it is not a terminal. Repeated codes are plotted once.\n"
@@ -122,9 +125,10 @@ int run(int argc, const char* const* argv, Io& io) {
     lookupCmd->footer(
         "\nPrints one line: the nearest zip code within about ten miles of the pixel, or\n"
         "\"none\" when there is none (still exit status 0), then the pixel's latitude and\n"
-        "longitude in degrees, rounded to six decimals:\n"
+        "longitude in degrees, rounded to six decimals, then the code's city and state when\n"
+        "the table has them:\n"
         "  $ zembra lookup 1724 406\n"
-        "  08873 40.507194 -74.52128\n"
+        "  08873 40.507194 -74.52128 Somerset, NJ\n"
         "Give the map and bounds the picture was rendered with.\n\n" +
         std::string(kExitStatuses));
 

@@ -37,6 +37,7 @@ struct RenderOptions {
     std::string marker;  // a path, or a name looked up in <images>/Overlays
     std::string output;
     size_t chunkSize = kDefaultChunkSize;
+    bool noTowns = false;  // leave codes without an area of their own unplaced
 };
 
 struct PointsOptions {

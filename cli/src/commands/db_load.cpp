@@ -10,6 +10,7 @@
 
 #include "core/images.hpp"
 #include "core/progress.hpp"
+#include "core/text.hpp"
 
 #ifndef ZEMBRA_REL_BIN_TO_DATA
 #error "ZEMBRA_REL_BIN_TO_DATA must give the data folder relative to the program's"
@@ -82,11 +83,6 @@ void createTable(db::Connection& target, const std::string& table) {
     }
 }
 
-std::string formatCount(size_t n) {
-    std::string digits = std::to_string(n);
-    for (size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
-    return digits;
-}
 
 }  // namespace
 
@@ -224,7 +220,7 @@ int runDbLoad(const DbLoadOptions& options, Io& io) {
 
     io.err << "loaded";
     for (size_t t = 0; t < tables.size(); ++t) {
-        io.err << (t == 0 ? " " : ", ") << formatCount(tables[t].rows.size()) << " rows into "
+        io.err << (t == 0 ? " " : ", ") << withThousands(tables[t].rows.size()) << " rows into "
                << tables[t].name;
     }
     io.err << '\n';

@@ -1,8 +1,10 @@
+#include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
 #include "commands/input_file.hpp"
 #include "core/progress.hpp"
+#include "core/text.hpp"
 #include "core/usage_error.hpp"
 #include "core/zip_input.hpp"
 
@@ -39,6 +41,7 @@ std::vector<std::string> gatherCodes(const RenderOptions& options, Io& io) {
     return codes;
 }
 
+
 void printList(std::ostream& out, std::string_view heading, const std::vector<std::string>& codes) {
     out << heading << " (" << codes.size() << "):";
     for (const auto& code : codes) out << ' ' << code;
@@ -55,21 +58,43 @@ int runRender(const RenderOptions& options, Io& io) {
     size_t repeats = 0;
     const auto codes = distinctCodes(gatherCodes(options, io), repeats);
 
-    Object map = createMap({resolved.map, marker, resolved.bounds, options.map.connection});
-    std::vector<std::string> unmatched;
+    render::RenderRequest request;
+    request.map = resolved.map;
+    request.marker = marker;
+    request.bounds = {resolved.bounds.minLat, resolved.bounds.maxLat, resolved.bounds.minLon,
+                      resolved.bounds.maxLon};
+    request.connection = options.map.connection;
+    request.zips = codes;
+    request.format = render::formatForExtension(imageType).value_or(render::OutputFormat::Jpeg);
+    request.output = std::filesystem::path(options.output);
+    request.chunkSize = options.chunkSize;
+    request.towns = !options.noTowns;
+    render::RenderResult result;
     {
         Progress progress(io.stderrIsTerminal ? &io.err : nullptr, "placing zip codes",
                           codes.size());
-        unmatched =
-            plotZips(map, codes, options.chunkSize, [&](size_t done) { progress.update(done); });
+        request.progress = [&](const render::Progress& p) { progress.update(p.done); };
+        result = render::render(request);
     }
-    saveMap(map, imageType, options.output);
 
-    io.err << "placed " << codes.size() - unmatched.size() << " of " << codes.size()
-           << " zip codes\n";
+    const std::vector<std::string>& unmatched = result.notFound;
+    if (result.placedAtTown.empty()) {
+        io.err << "placed " << result.placed() << " of " << codes.size() << " zip codes\n";
+    } else {
+        // Codes without an area of their own were placed at their post-office town.
+        io.err << "placed " << withThousands(result.placed()) << " of "
+               << withThousands(codes.size()) << ": " << withThousands(result.placedAtArea)
+               << " at their area, " << withThousands(result.placedAtTown.size())
+               << " at their post-office town";
+        if (!unmatched.empty()) {
+            io.err << "; not found:";
+            for (const auto& code : unmatched) io.err << ' ' << code;
+        }
+        io.err << '\n';
+    }
     if (repeats > 0) io.err << "skipped " << repeats << " repeated zip codes\n";
     if (!unmatched.empty()) {
-        printList(io.err, "not found", unmatched);
+        if (result.placedAtTown.empty()) printList(io.err, "not found", unmatched);
         if (hasShortNumericCode(unmatched)) {
             io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
         }
