@@ -194,6 +194,17 @@ TEST_F(PostgresTest, LoadCreatesBothTablesAndIsSafeToRunAgain) {
                              database),
               "New York,NY\n");
 
+    // The server serves the town step and the city and state of a lookup as the embedded
+    // database does.
+    const Ran towns = zembra({"render", "10008", "10041", "08873", "--connection", "DSN=teamzips",
+                              "-o", (dir_.path() / "towns.png").string()},
+                             dir_);
+    ASSERT_EQ(towns.status, 0) << towns.err;
+    EXPECT_EQ(towns.err, "placed 3 of 3: 1 at their area, 2 at their post-office town\n");
+    Child lookup({"lookup", "1724", "406", "--connection", "DSN=teamzips"}, dir_.path() / "lookup");
+    EXPECT_EQ(lookup.wait(), 0) << lookup.err();
+    EXPECT_EQ(lookup.out(), "08873 40.507194 -74.52128 Somerset, NJ\n");
+
     // A second run replaces the rows: a stray row goes, a deleted one comes back.
     server().sql("INSERT INTO zips VALUES ('00000', 1, 2, 'Stray', 'XX')", database);
     server().sql("DELETE FROM zip_towns WHERE zipcode = '10008'", database);
