@@ -142,10 +142,12 @@ void loadZipTables(db::Connection& target, const std::vector<ZipTable>& tables,
     for (const ZipTable& table : tables) present.push_back(hasTable(target, table.name));
 
     target.beginTrans();
+    std::string current;  // the table being written, for the error's context
     try {
         size_t done = 0;
         for (size_t t = 0; t < tables.size(); ++t) {
             const ZipTable& table = tables[t];
+            current = table.name;
             if (!present[t]) createTable(target, table.name);
             target.execute("DELETE FROM " + table.name);
             const std::string insert = "INSERT INTO " + table.name +
@@ -172,6 +174,7 @@ void loadZipTables(db::Connection& target, const std::vector<ZipTable>& tables,
                 if (progress) progress(done, total);
             }
         }
+        current.clear();
         target.commitTrans();
     } catch (...) {
         try {
@@ -179,7 +182,12 @@ void loadZipTables(db::Connection& target, const std::vector<ZipTable>& tables,
         } catch (const Error&) {
             // The first failure is the one to report; a lost connection rolls back anyway.
         }
-        throw;
+        try {
+            throw;
+        } catch (const Error& e) {
+            if (current.empty()) throw;
+            throw e.withContext("loading " + current + " (nothing was changed)");
+        }
     }
 }
 
