@@ -6,8 +6,9 @@
 //      alternate, so both see the same load; times are the process's CPU time (the
 //      machine is shared) with the wall time of the whole call beside it, and the
 //      engine's total is split into its three calls.
-//   2. MapZips of every code of the shipped database, embedded and through the SQLite
-//      ODBC driver; floor: the same point queries on one prepared SQLite statement.
+//   2. MapZips of every code of the shipped database, embedded, through the SQLite ODBC
+//      driver and through the PostgreSQL ODBC driver to a private local server loaded with
+//      `zembra db load`; floor: the same point queries on one prepared SQLite statement.
 //   3. GetZipCodeFromMapPoint at 1,000 random pixels of a 2000 x 1000 map: median, p99.
 #include <sqlite3.h>
 
@@ -20,11 +21,13 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 #include <zembra/runtime.hpp>
 #include <zembra/test/odbc_ini.hpp>
+#include <zembra/test/postgres_cluster.hpp>
 
 #include "imaging.hpp"
 
@@ -158,9 +161,24 @@ int main(int argc, char** argv) {
     const std::string sections = argc > 2 ? argv[2] : "123";
     auto wanted = [&](char section) { return sections.find(section) != std::string::npos; };
     const fs::path shippedDb = ZEMBRA_BENCH_ZIPCODES_DB;
-    // Before any ODBC call: a private configuration whose one DSN is the shipped database.
-    // The bare name "zipcodes" is then no DSN and opens the embedded database.
-    zembra::test::OdbcIni odbc({zembra::test::sqliteDataSource("zipodbc", shippedDb)});
+    // Before any ODBC call: a private configuration whose DSNs are the shipped database and,
+    // for table 2, a private PostgreSQL server. The bare name "zipcodes" is then no DSN and
+    // opens the embedded database.
+    std::optional<zembra::test::PostgresCluster> postgres;
+    std::vector<zembra::test::OdbcDataSource> sources{
+        zembra::test::sqliteDataSource("zipodbc", shippedDb)};
+    if (wanted('2')) {
+        postgres.emplace();
+        postgres->createDatabase("zips");
+        sources.push_back(postgres->dataSource("zippg", "zips"));
+    }
+    zembra::test::OdbcIni odbc(sources);
+    if (postgres && zembra::test::runLogged({ZEMBRA_CLI_EXE, "db", "load", "--connection",
+                                             "DSN=zippg", "--from", shippedDb.string()},
+                                            "/dev/null") != 0) {
+        std::fputs("zembra db load into the PostgreSQL server failed\n", stderr);
+        return 1;
+    }
 
     std::string pattern = (fs::temp_directory_path() / "zembra-bench-XXXXXX").string();
     if (!mkdtemp(pattern.data())) return 1;
@@ -242,8 +260,10 @@ int main(int argc, char** argv) {
         std::printf("\n2. MapZips of all %zu codes (median of %d)\n", codes.size(), runs);
         std::printf("%-28s %12s %12s %8s\n", "route", "engine ms", "floor ms", "ratio");
         const double floor = medianOf(runs, [&] { preparedLookups(shippedDb, codes); });
-        for (const auto& [label, connection] : {std::pair{"embedded (\"zipcodes\")", "zipcodes"},
-                                                std::pair{"SQLite ODBC driver (DSN)", "zipodbc"}}) {
+        for (const auto& [label, connection] :
+             {std::pair{"embedded (\"zipcodes\")", "zipcodes"},
+              std::pair{"SQLite ODBC driver (DSN)", "zipodbc"},
+              std::pair{"PostgreSQL ODBC driver (DSN)", "zippg"}}) {
             const double engine = medianOf(runs, [&] {
                 Object map = newMap(dir / "small.png");
                 map.put("ConnectionString", connection);

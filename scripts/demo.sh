@@ -34,7 +34,7 @@ echo "== Every zip code of Hawaii on hawaii.jpg"
 codes_of HI | "$zembra" render --map hawaii --marker blue_dot_13 -o out/demo-hawaii.jpg
 
 echo
-echo "== What lies under pixel 1724,406 of usa.jpg (zip code, latitude, longitude)"
+echo "== What lies under pixel 1724,406 of usa.jpg (zip code, latitude, longitude, city and state)"
 "$zembra" lookup 1724 406 --map usa
 
 echo

@@ -6,6 +6,7 @@
 #include <zembra/runtime.hpp>
 
 #include "core/option_values.hpp"
+#include "commands/db_load.hpp"
 #include "core/usage_error.hpp"
 
 #ifndef ZEMBRA_VERSION
@@ -94,6 +95,9 @@ int run(int argc, const char* const* argv, Io& io) {
     addMapOptions(*renderCmd, render.map);
     addMarkerOption(*renderCmd, render.marker);
     addOutputOptions(*renderCmd, render.output);
+    renderCmd->add_flag("--no-towns", render.noTowns,
+                        "Leave codes without an area of their own (post-office boxes) unplaced "
+                        "instead of placing them at their post-office town");
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"
         "from standard input when it is not a terminal. Repeated codes are plotted once.\n"
@@ -135,9 +139,10 @@ int run(int argc, const char* const* argv, Io& io) {
     lookupCmd->footer(
         "\nPrints one line: the nearest zip code within about ten miles of the pixel, or\n"
         "\"none\" when there is none (still exit status 0), then the pixel's latitude and\n"
-        "longitude in degrees, rounded to six decimals:\n"
+        "longitude in degrees, rounded to six decimals, then the code's city and state when\n"
+        "the table has them:\n"
         "  $ zembra lookup 1724 406\n"
-        "  08873 40.507194 -74.52128\n"
+        "  08873 40.507194 -74.52128 Somerset, NJ\n"
         "Give the map and bounds the picture was rendered with.\n\n" +
         std::string(kExitStatuses));
 
@@ -145,6 +150,9 @@ int run(int argc, const char* const* argv, Io& io) {
     auto* listCmd = app.add_subcommand("list", "List the maps and markers installed");
     listCmd->add_option("--images", listImages, "Folder holding Maps/ and Overlays/")
         ->type_name("DIR");
+
+    DbLoadOptions dbLoad;
+    auto* dbCmd = addDbCommand(app, dbLoad);
 
     std::string command;
     try {
@@ -171,6 +179,7 @@ int run(int argc, const char* const* argv, Io& io) {
         if (*pointsCmd) status = runPoints(points, io);
         if (*lookupCmd) status = runLookup(lookup, io);
         if (*listCmd) status = runList(listImages, io);
+        if (*dbCmd) status = runDbLoad(dbLoad, io);
         if (status >= 0) {
             // Output that did not reach its destination is a failure, not a success.
             errno = 0;

@@ -110,6 +110,28 @@ TEST_F(Cli, RendersCodesFromArgumentsWhereTheyLie) {
     EXPECT_EQ(picture.at(100, 100), plain.at(100, 100));
 }
 
+// 10008 and 10041 (New York post-office boxes) have no area of their own: they are placed at
+// their post-office town, unless --no-towns asks otherwise.
+TEST_F(Cli, CodesWithoutAnAreaArePlacedAtTheirTown) {
+    const auto out = dir / "towns.bmp";
+    const auto r = zembraRun({"render", "10008", "08873", "10041", "99999", "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "placed 3 of 4: 1 at their area, 2 at their post-office town; not found: 99999\n");
+    // New York's post-office town lies at 40.71, -74.01 (zip_towns.csv).
+    const auto town = project(40.7143, -74.006, 24.0, 50.0, -125.0, -66.44, plainUsa().width,
+                              plainUsa().height);
+    const auto at = [&](const Picture& picture) {
+        return picture.at(static_cast<int32_t>(town.x), static_cast<int32_t>(town.y));
+    };
+    EXPECT_NE(at(decodeBmp(readBytes(out))), at(plainUsa()));
+
+    const auto off = zembraRun({"render", "10008", "10041", "--no-towns", "-o", out});
+    ASSERT_EQ(off.status, 0) << off.err;
+    EXPECT_EQ(off.err, "placed 0 of 2 zip codes\nnot found (2): 10008 10041\n");
+    EXPECT_EQ(at(decodeBmp(readBytes(out))), at(plainUsa()));
+}
+
 TEST_F(Cli, EveryOutputFormatDecodesToTheMapsSize) {
     const Size size{plainUsa().width, plainUsa().height};
     for (const char* name : {"a.jpg", "b.JPEG", "c.gif", "d.png", "e.Bmp"}) {
@@ -348,7 +370,8 @@ TEST_F(Cli, LookupTellsTheZipCodeUnderAPixel) {
     double lat = 0, lon = 0;
     line >> zip >> lat >> lon;
     EXPECT_EQ(zip, "08873") << r.out;
-    EXPECT_FALSE(line >> rest) << "one line of three fields: " << r.out;
+    std::getline(line, rest);
+    EXPECT_EQ(rest, " Somerset, NJ") << "the code, its position, city and state: " << r.out;
     // The pixel's own position, by the inverse of the projection, to six decimals.
     const double h = plainUsa().height, w = plainUsa().width;
     EXPECT_NEAR(lat, (kUsa.maxLat - kUsa.minLat) * (h - static_cast<double>(p.y)) / h + kUsa.minLat,

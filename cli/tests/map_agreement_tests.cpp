@@ -7,6 +7,7 @@
 // code's projected pixel; the pixels the engine changed are compared with the positions
 // this test computes, so the per-code positions used below are the engine's.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <cmath>
@@ -180,6 +181,117 @@ TEST_P(MapAgreement, CodesLieOnTheUnitedStatesNotOnNeighbours) {
     std::printf("%s: %zu of %zu zip codes on other countries' land\n", m.name, foreign,
                 r.codes.size());
     EXPECT_LE(foreign, r.codes.size() / 200) << m.name << ": e.g." << sample;
+}
+
+// Codes without an area of their own sit in the table zip_towns, at their post-office town,
+// where the reverse lookup never looks: at the pixel of a code with an area it gives the
+// answer it gave before that table existed. The pixels asked, of the shipped database and of
+// a copy holding only the codes of zipcodes.csv, are those where a town position lies about as near as the code
+// itself (where a town row in the lookup's table would win), and every eighth code besides.
+TEST_P(MapAgreement, EveryCodeAnswersAtItsPixelAsWithoutTheTownTable) {
+    const auto& m = kMaps[GetParam()];
+    const auto& r = rendered(GetParam());
+    ScratchDir scratch("agreement");
+    const fs::path before = scratch.path() / "zips-only.db";
+    fs::copy_file(ZEMBRA_ZIPCODES_DB_FILE, before);
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(before.c_str(), &raw), SQLITE_OK);
+        std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, &sqlite3_close);
+        // Before: the ZCTA codes of zipcodes.csv in zips, and no town table.
+        std::string sql = "CREATE TEMP TABLE csv (zipcode TEXT PRIMARY KEY); INSERT INTO csv VALUES ";
+        for (const auto& row : allCodes()) sql += "('" + row.code + "'),";
+        sql.back() = ';';
+        sql += "DELETE FROM zips WHERE zipcode NOT IN (SELECT zipcode FROM csv);";
+        ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db.get(), "DROP TABLE zip_towns", nullptr, nullptr, nullptr),
+                  SQLITE_OK)
+            << "the shipped database has no zip_towns table";
+    }
+
+    // Town positions by whole degree, to find those near a point quickly.
+    std::map<std::pair<int, int>, std::vector<std::pair<double, double>>> towns;
+    for (const auto& town : readZipCsv(ZEMBRA_ZIP_TOWNS_CSV)) {
+        towns[{int(std::floor(town.lat)), int(std::floor(town.lon))}].push_back(
+            {town.lat, town.lon});
+    }
+    ASSERT_GT(towns.size(), 100u);
+    // Flat distance in miles, good enough to pick the pixels worth asking.
+    const auto miles = [](double lat1, double lon1, double lat2, double lon2) {
+        const double dy = (lat2 - lat1) * 69.1;
+        const double dx = (lon2 - lon1) * 69.1 * std::cos(lat1 * M_PI / 180);
+        return std::sqrt(dx * dx + dy * dy);
+    };
+    const auto townWithin = [&](double lat, double lon, double radius) {
+        const double dLat = radius / 69.1 + 0.01;
+        const double dLon = dLat / std::max(0.05, std::cos(lat * M_PI / 180));
+        for (int a = int(std::floor(lat - dLat)); a <= int(std::floor(lat + dLat)); ++a) {
+            for (int o = int(std::floor(lon - dLon)); o <= int(std::floor(lon + dLon)); ++o) {
+                const auto cell = towns.find({a, o});
+                if (cell == towns.end()) continue;
+                for (const auto& [tLat, tLon] : cell->second) {
+                    if (miles(lat, lon, tLat, tLon) <= radius) return true;
+                }
+            }
+        }
+        return false;
+    };
+
+    const double w = r.plain.width, h = r.plain.height;
+    std::vector<const Placed*> asked;
+    size_t atRisk = 0;
+    for (size_t i = 0; i < r.codes.size(); ++i) {
+        const Placed& c = r.codes[i];
+        const double lat = m.minLat + (h - double(c.pixel.y)) * (m.maxLat - m.minLat) / h;
+        const double lon = m.minLon + double(c.pixel.x) * (m.maxLon - m.minLon) / w;
+        const bool risk = townWithin(lat, lon, miles(lat, lon, c.row.lat, c.row.lon) + 1.0);
+        atRisk += risk ? 1 : 0;
+        if (risk || i % 8 == 0) asked.push_back(&c);
+    }
+
+    zembra::Object map = zembra::createObject("Zembra.CMap");
+    map.put("InputMapFile", zembra::Variant((fs::path(ZEMBRA_APP_DIR) / "Images" / "Maps" /
+                                             (std::string(m.name) + ".jpg"))
+                                                .string()));
+    map.put("MinLat", zembra::Variant(m.minLat));
+    map.put("MaxLat", zembra::Variant(m.maxLat));
+    map.put("MinLon", zembra::Variant(m.minLon));
+    map.put("MaxLon", zembra::Variant(m.maxLon));
+    // Codes close together share a pixel: each database is asked once per pixel.
+    const auto answers = [&](const fs::path* database) {
+        if (database) {
+            ::setenv("ZEMBRA_ZIPCODES_DB", database->c_str(), 1);
+        } else {
+            ::unsetenv("ZEMBRA_ZIPCODES_DB");
+        }
+        std::map<std::pair<int64_t, int64_t>, zembra::Variant> atPixel;
+        std::vector<zembra::Variant> found;
+        for (const Placed* c : asked) {
+            auto [it, fresh] = atPixel.try_emplace({c->pixel.x, c->pixel.y});
+            if (fresh) {
+                it->second = map.callWith("GetZipCodeFromMapPoint",
+                                          static_cast<int32_t>(c->pixel.x),
+                                          static_cast<int32_t>(c->pixel.y));
+            }
+            found.push_back(it->second);
+        }
+        ::unsetenv("ZEMBRA_ZIPCODES_DB");
+        return found;
+    };
+    const auto withoutTowns = answers(&before);
+    const auto shipped = answers(nullptr);
+
+    size_t own = 0, changed = 0;
+    std::string sample;
+    for (size_t i = 0; i < asked.size(); ++i) {
+        if (withoutTowns[i] == zembra::Variant(asked[i]->row.code)) ++own;
+        if (!(withoutTowns[i] == shipped[i]) && ++changed <= 20) sample += " " + asked[i]->row.code;
+    }
+    std::printf("%s: %zu codes asked (%zu with a town position about as near as themselves); "
+                "%zu answer at their own pixel; %zu answers changed\n",
+                m.name, asked.size(), atRisk, own, changed);
+    EXPECT_GT(own, asked.size() / 2) << m.name;
+    EXPECT_EQ(changed, 0u) << m.name << ": answers changed at the pixels of" << sample;
 }
 
 INSTANTIATE_TEST_SUITE_P(ShippedMaps, MapAgreement, ::testing::Values(0u, 1u, 2u),

@@ -70,6 +70,18 @@ class ConnectionImpl {
     virtual ~ConnectionImpl();
     // Runs SQL text; statements without rows give a cursor with no columns at its end.
     virtual std::unique_ptr<CursorImpl> execute(std::string_view sql) = 0;
+
+    enum class Transaction { Begin, Commit, Rollback };
+    // Checks that the step fits the state (one transaction at a time), then takes it.
+    void transaction(Transaction step);
+    bool inTransaction() const noexcept { return inTransaction_; }
+
+  protected:
+    // The back end's own step. By default the SQL statements BEGIN, COMMIT and ROLLBACK.
+    virtual void takeStep(Transaction step);
+
+  private:
+    bool inTransaction_ = false;
 };
 
 // A cursor with no rows, for statements that return none.

@@ -232,6 +232,25 @@ void SqlTrace::write(std::string_view sql) const {
 CursorImpl::~CursorImpl() = default;
 ConnectionImpl::~ConnectionImpl() = default;
 
+void ConnectionImpl::transaction(Transaction step) {
+    if (step == Transaction::Begin && inTransaction_) {
+        raiseDatabase(kSourceCore, "A transaction is already open on this connection.");
+    }
+    if (step != Transaction::Begin && !inTransaction_) {
+        raiseDatabase(kSourceCore, "No transaction is open on this connection.");
+    }
+    takeStep(step);
+    inTransaction_ = step == Transaction::Begin;
+}
+
+void ConnectionImpl::takeStep(Transaction step) {
+    switch (step) {
+        case Transaction::Begin: execute("BEGIN"); break;
+        case Transaction::Commit: execute("COMMIT"); break;
+        case Transaction::Rollback: execute("ROLLBACK"); break;
+    }
+}
+
 void CursorImpl::start() {
     eof_ = true;
     row_.clear();
@@ -344,6 +363,25 @@ Recordset Connection::execute(std::string_view sql) {
                     "closed or invalid in this context.");
     }
     return Recordset(impl_->execute(sql));
+}
+
+namespace {
+
+detail::ConnectionImpl& openImpl(const std::shared_ptr<detail::ConnectionImpl>& impl) {
+    if (!impl) {
+        throw Error(kConnectionClosed, detail::kSourceCore,
+                    "The connection cannot be used to perform this operation. It is either "
+                    "closed or invalid in this context.");
+    }
+    return *impl;
+}
+
+}  // namespace
+
+void Connection::beginTrans() { openImpl(impl_).transaction(detail::ConnectionImpl::Transaction::Begin); }
+void Connection::commitTrans() { openImpl(impl_).transaction(detail::ConnectionImpl::Transaction::Commit); }
+void Connection::rollbackTrans() {
+    openImpl(impl_).transaction(detail::ConnectionImpl::Transaction::Rollback);
 }
 
 void Connection::close() { impl_.reset(); }

@@ -199,3 +199,56 @@ TYPED_TEST(BackendTest, TraceFileListsEveryStatementAsSent) {
 
 }  // namespace
 }  // namespace zembra::test
+
+namespace zembra::test {
+namespace {
+
+int32_t rowCount(db::Connection& connection, const std::string& table) {
+    return connection.execute("select count(*) as n from " + table).field("n").toInt32();
+}
+
+TYPED_TEST(BackendTest, TransactionsTakeEffectTogetherOrNotAtAll) {
+    db::Connection& c = this->connection;
+    // One check at a time: a commit or rollback needs an open transaction, and one opens once.
+    EXPECT_EQ(errorOf([&] { c.commitTrans(); }).number(), err::kDatabase);
+    EXPECT_EQ(errorOf([&] { c.rollbackTrans(); }).number(), err::kDatabase);
+    c.beginTrans();
+    EXPECT_EQ(errorOf([&] { c.beginTrans(); }).number(), err::kDatabase);
+    if (std::string(TypeParam::kSource) == "embedded") {
+        // The embedded database is read-only: a transaction only reads.
+        EXPECT_EQ(rowCount(c, "zips"), 4);
+        c.commitTrans();
+        return;
+    }
+    c.rollbackTrans();
+
+    // The two ODBC routes share one database file: a table of each route's own.
+    const std::string table =
+        std::string("trans_") + (std::string(TypeParam::kConnection) == "ZipCodes" ? "name" : "dsn");
+    c.execute("DROP TABLE IF EXISTS " + table);
+    c.execute("CREATE TABLE " + table + " (a INTEGER)");
+    c.beginTrans();
+    c.execute("INSERT INTO " + table + " VALUES (1)");
+    c.rollbackTrans();
+    EXPECT_EQ(rowCount(c, table), 0);
+
+    c.beginTrans();
+    c.execute("INSERT INTO " + table + " VALUES (2)");
+    c.execute("INSERT INTO " + table + " VALUES (3)");
+    c.commitTrans();
+    EXPECT_EQ(rowCount(c, table), 2);
+    c.execute("INSERT INTO " + table + " VALUES (4)");  // outside a transaction: at once
+    EXPECT_EQ(rowCount(c, table), 3);
+
+    // A connection closed with its transaction open leaves nothing of it behind.
+    c.beginTrans();
+    c.execute("DELETE FROM " + table);
+    c.close();
+    EXPECT_EQ(errorOf([&] { c.beginTrans(); }).number(), db::kConnectionClosed);
+    c.open(TypeParam::kConnection);
+    EXPECT_EQ(rowCount(c, table), 3);
+    c.execute("DROP TABLE " + table);
+}
+
+}  // namespace
+}  // namespace zembra::test

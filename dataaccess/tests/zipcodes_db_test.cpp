@@ -42,6 +42,33 @@ TEST_F(ShippedDatabase, HoldsEveryZipCodeOfTheSource) {
     EXPECT_EQ(rs.field("n"), Variant(int32_t{33791}));
 }
 
+// Codes without an area (post-office boxes, single organisations) are kept apart, at their
+// post-office town, so that they never win a reverse lookup over a code with an area.
+TEST_F(ShippedDatabase, TownCodesAreKeptApartFromTheAreas) {
+    EXPECT_EQ(connection.execute("select count(*) as n from zip_towns").field("n"),
+              Variant(int32_t{8120}));
+    EXPECT_TRUE(connection
+                    .execute("select zipcode from zip_towns where zipcode in "
+                             "(select zipcode from zips)")
+                    .eof());
+    // Five-digit codes of the states, DC, the territories and the freely associated states
+    // only: no military codes, nothing from other countries.
+    Recordset odd = connection.execute(
+        "select zipcode, state from zip_towns where length(zipcode) <> 5 or "
+        "zipcode glob '*[^0-9]*' or state in ('AA', 'AE', 'AP') or state is null or "
+        "latitude is null or Longitude is null");
+    EXPECT_TRUE(odd.eof()) << odd.field("zipcode").toString();
+
+    Recordset rs = connection.execute(
+        "select Longitude, latitude, city, state from zip_towns where zipcode = '10041'");
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.field("city"), Variant("New York"));
+    EXPECT_EQ(rs.field("state"), Variant("NY"));
+    EXPECT_NEAR(rs.field("latitude").toDouble(), 40.70, 0.05);
+    EXPECT_NEAR(rs.field("Longitude").toDouble(), -74.01, 0.05);
+    EXPECT_TRUE(connection.execute("select * from zips where zipcode = '10041'").eof());
+}
+
 TEST_F(ShippedDatabase, LooksUpAsTheEngineAsks) {
     auto expected = csvRow("08873");
     ASSERT_EQ(expected.size(), 5u);

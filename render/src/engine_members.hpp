@@ -19,6 +19,8 @@ inline constexpr std::string_view kMaxLon = "MaxLon";
 inline constexpr std::string_view kOutputImageType = "OutputImageType";
 inline constexpr std::string_view kOutputMap = "OutputMap";
 inline constexpr std::string_view kUnmatchedZips = "UnmatchedZips";
+inline constexpr std::string_view kZipTable = "ZipTable";
+inline constexpr std::string_view kZipField = "ZipField";
 
 // Methods.
 inline constexpr std::string_view kMapZips = "MapZips";

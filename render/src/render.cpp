@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <functional>
+#include <tuple>
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
 
 #include "engine_members.hpp"
+#include "towns.hpp"
 
 namespace zembra::render {
 
@@ -94,6 +98,25 @@ void reportProgress(const RenderRequest& request, size_t done, size_t total) {
     if (request.progress) request.progress(Progress{done, total});
 }
 
+// Plots latitude/longitude pairs with MapCoordinates, `chunkSize` per call.
+void mapCoordinates(Object& object, const std::vector<LatLon>& points, size_t chunkSize,
+                    const std::function<void(size_t)>& afterChunk = {}) {
+    for (size_t start = 0; start < points.size(); start += chunkSize) {
+        const size_t end = std::min(points.size(), start + chunkSize);
+        std::vector<Variant> lats;
+        std::vector<Variant> lons;
+        lats.reserve(end - start);
+        lons.reserve(end - start);
+        for (size_t i = start; i < end; ++i) {
+            lats.emplace_back(points[i].lat);
+            lons.emplace_back(points[i].lon);
+        }
+        std::vector<Variant> args{Variant(std::move(lats)), Variant(std::move(lons))};
+        object.call(engine::kMapCoordinates, args);
+        if (afterChunk) afterChunk(end);
+    }
+}
+
 bool isC0OrDel(unsigned char c) noexcept { return c < 0x20 || c == 0x7F; }
 
 // A C1 control (U+0080..U+009F) written in UTF-8 starts at `i`.
@@ -158,6 +181,41 @@ std::string escapeForDisplay(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// The codes the engine did not find that zip_towns holds, placed at their post-office town
+// with the same marker through the engine's connection string; they move from notFound to
+// placedAtTown, both in the order asked.
+void placeAtTowns(Object& object, size_t chunkSize, RenderResult& result) {
+    std::vector<std::string> asked;
+    for (const auto& code : result.notFound) {
+        if (!hasControlCharacter(code)) asked.push_back(code);
+    }
+    if (asked.empty()) return;
+    const auto found =
+        towns::lookUp(object.get(engine::kConnectionString).toString(), asked);
+    if (!found || found->empty()) return;
+
+    std::vector<LatLon> positions;
+    positions.reserve(found->size());
+    for (const auto& town : *found) positions.push_back(town.position);
+    mapCoordinates(object, positions, chunkSize);
+
+    std::vector<std::string> still;
+    size_t next = 0;
+    for (auto& code : result.notFound) {
+        if (next < found->size() && (*found)[next].zip == code) {
+            result.placedAtTown.push_back(std::move(code));
+            ++next;
+        } else {
+            still.push_back(std::move(code));
+        }
+    }
+    result.notFound = std::move(still);
+}
+
+}  // namespace
+
 RenderResult render(const RenderRequest& request) {
     const size_t chunkSize = std::max<size_t>(request.chunkSize, 1);
     const size_t total = request.zips.size() + request.points.size();
@@ -209,22 +267,17 @@ RenderResult render(const RenderRequest& request) {
     }
     result.placedAtArea = result.requested - result.notFound.size();
 
-    for (size_t start = 0; start < request.points.size(); start += chunkSize) {
+    if (request.towns && !result.notFound.empty()) {
         checkCancel(request);
-        const size_t end = std::min(request.points.size(), start + chunkSize);
-        std::vector<Variant> lats;
-        std::vector<Variant> lons;
-        lats.reserve(end - start);
-        lons.reserve(end - start);
-        for (size_t i = start; i < end; ++i) {
-            lats.emplace_back(request.points[i].lat);
-            lons.emplace_back(request.points[i].lon);
-        }
-        std::vector<Variant> args{Variant(std::move(lats)), Variant(std::move(lons))};
-        object.call(engine::kMapCoordinates, args);
+        placeAtTowns(object, chunkSize, result);
+    }
+
+    if (!request.points.empty()) checkCancel(request);
+    mapCoordinates(object, request.points, chunkSize, [&](size_t end) {
         result.points = end;
         reportProgress(request, done + end, total);
-    }
+        if (end < request.points.size()) checkCancel(request);
+    });
 
     checkCancel(request);
     object.put(engine::kOutputImageType, Variant(std::string(formatName(request.format))));
@@ -247,7 +300,13 @@ LookupResult lookupPixel(const LookupRequest& request) {
 
     std::vector<Variant> pixel{Variant(request.x), Variant(request.y)};
     const Variant zip = object.call(engine::kGetZipCodeFromMapPoint, pixel);
-    if (!zip.isNull()) result.zip = zip.toString();
+    if (!zip.isNull()) {
+        result.zip = zip.toString();
+        std::tie(result.city, result.state) = towns::cityAndState(
+            object.get(engine::kConnectionString).toString(),
+            object.get(engine::kZipTable).toString(), object.get(engine::kZipField).toString(),
+            *result.zip);
+    }
     return result;
 }
 

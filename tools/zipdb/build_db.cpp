@@ -1,8 +1,10 @@
-// Builds the zip-code database from its CSV source:
-//   zembra_build_zipdb <zipcodes.csv> <zipcodes.db>
-// The CSV has the header zipcode,latitude,longitude,city,state (RFC 4180 quoting).
-// The database gets one table `zips` with the column names the engine queries and
-// indexes for the zip lookup and the latitude/longitude box query. It is written to a
+// Builds the zip-code database from its CSV sources:
+//   zembra_build_zipdb <zipcodes.csv> <zip_towns.csv> <zipcodes.db>
+// Both CSV files have the header zipcode,latitude,longitude,city,state (RFC 4180 quoting).
+// The database gets two tables with the column names the engine queries: `zips` (the codes
+// with an area, at its centroid) with indexes for the zip lookup and the latitude/longitude
+// box query, and `zip_towns` (codes without an area, at their post-office town) with an
+// index for the zip lookup. A code may be in one table only. The database is written to a
 // temporary file in one transaction and renamed into place, so an interrupted build never
 // leaves a half-filled database behind.
 #include <sqlite3.h>
@@ -87,7 +89,8 @@ void bindText(sqlite3_stmt* stmt, int index, const std::string& text) {
     }
 }
 
-size_t build(const std::filesystem::path& csvPath, const std::filesystem::path& dbPath) {
+// Reads one CSV source into `table` (already created); returns the number of rows.
+size_t loadTable(sqlite3* db, const std::filesystem::path& csvPath, const std::string& table) {
     std::ifstream csv(csvPath);
     if (!csv) fail("cannot read " + csvPath.string());
 
@@ -97,6 +100,42 @@ size_t build(const std::filesystem::path& csvPath, const std::filesystem::path& 
         fail(csvPath.string() + ": header must be zipcode,latitude,longitude,city,state");
     }
 
+    sqlite3_stmt* rawStmt = nullptr;
+    const std::string sql = "INSERT INTO " + table + " VALUES (?1, ?2, ?3, ?4, ?5)";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &rawStmt, nullptr) != SQLITE_OK) {
+        fail(std::string("prepare failed: ") + sqlite3_errmsg(db));
+    }
+    Stmt insert(rawStmt);
+
+    size_t rows = 0;
+    for (size_t lineNo = 2; std::getline(csv, line); ++lineNo) {
+        if (line.empty() || line == "\r") continue;
+        const std::string where = csvPath.filename().string() + " line " + std::to_string(lineNo);
+        auto fields = splitCsv(line, lineNo);
+        if (fields.size() != expected.size()) {
+            fail(where + ": expected 5 fields, found " + std::to_string(fields.size()));
+        }
+        if (fields[0].empty()) fail(where + ": empty zip code");
+        bindText(insert.get(), 1, fields[0]);
+        sqlite3_bind_double(insert.get(), 2, toDouble(fields[1], lineNo, "latitude"));
+        sqlite3_bind_double(insert.get(), 3, toDouble(fields[2], lineNo, "longitude"));
+        bindText(insert.get(), 4, fields[3]);
+        bindText(insert.get(), 5, fields[4]);
+        if (sqlite3_step(insert.get()) != SQLITE_DONE) fail(where + ": " + sqlite3_errmsg(db));
+        sqlite3_reset(insert.get());
+        ++rows;
+    }
+    if (csv.bad()) fail("read error in " + csvPath.string());
+    return rows;
+}
+
+struct Counts {
+    size_t zips = 0;
+    size_t towns = 0;
+};
+
+Counts build(const std::filesystem::path& zipsCsv, const std::filesystem::path& townsCsv,
+             const std::filesystem::path& dbPath) {
     auto temp = dbPath;
     temp += ".tmp";
     std::filesystem::remove(temp);
@@ -109,57 +148,51 @@ size_t build(const std::filesystem::path& csvPath, const std::filesystem::path& 
     exec(db.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;");
     exec(db.get(),
          "CREATE TABLE zips (zipcode TEXT, latitude REAL, Longitude REAL, city TEXT, "
-         "state TEXT)");
-    sqlite3_stmt* rawStmt = nullptr;
-    if (sqlite3_prepare_v2(db.get(), "INSERT INTO zips VALUES (?1, ?2, ?3, ?4, ?5)", -1, &rawStmt,
-                           nullptr) != SQLITE_OK) {
-        fail(std::string("prepare failed: ") + sqlite3_errmsg(db.get()));
-    }
-    Stmt insert(rawStmt);
-
-    size_t rows = 0;
-    for (size_t lineNo = 2; std::getline(csv, line); ++lineNo) {
-        if (line.empty() || line == "\r") continue;
-        auto fields = splitCsv(line, lineNo);
-        if (fields.size() != expected.size()) {
-            fail("line " + std::to_string(lineNo) + ": expected 5 fields, found " +
-                 std::to_string(fields.size()));
-        }
-        if (fields[0].empty()) fail("line " + std::to_string(lineNo) + ": empty zip code");
-        bindText(insert.get(), 1, fields[0]);
-        sqlite3_bind_double(insert.get(), 2, toDouble(fields[1], lineNo, "latitude"));
-        sqlite3_bind_double(insert.get(), 3, toDouble(fields[2], lineNo, "longitude"));
-        bindText(insert.get(), 4, fields[3]);
-        bindText(insert.get(), 5, fields[4]);
-        if (sqlite3_step(insert.get()) != SQLITE_DONE) {
-            fail("line " + std::to_string(lineNo) + ": " + sqlite3_errmsg(db.get()));
-        }
-        sqlite3_reset(insert.get());
-        ++rows;
-    }
-    if (csv.bad()) fail("read error in " + csvPath.string());
-    insert.reset();
-
+         "state TEXT);"
+         "CREATE TABLE zip_towns (zipcode TEXT, latitude REAL, Longitude REAL, city TEXT, "
+         "state TEXT);");
+    Counts counts;
+    counts.zips = loadTable(db.get(), zipsCsv, "zips");
+    counts.towns = loadTable(db.get(), townsCsv, "zip_towns");
     exec(db.get(),
          "CREATE INDEX zips_zipcode ON zips (zipcode);"
          "CREATE INDEX zips_latitude_longitude ON zips (latitude, Longitude);"
-         "COMMIT; ANALYZE;");
+         "CREATE UNIQUE INDEX zip_towns_zipcode ON zip_towns (zipcode);");
+    // A code in both tables would be plotted at its area and never at its town: a fault of
+    // the sources.
+    {
+        sqlite3_stmt* rawStmt = nullptr;
+        if (sqlite3_prepare_v2(db.get(),
+                               "SELECT zipcode FROM zip_towns WHERE zipcode IN "
+                               "(SELECT zipcode FROM zips) LIMIT 1",
+                               -1, &rawStmt, nullptr) != SQLITE_OK) {
+            fail(std::string("prepare failed: ") + sqlite3_errmsg(db.get()));
+        }
+        Stmt both(rawStmt);
+        if (sqlite3_step(both.get()) == SQLITE_ROW) {
+            fail(std::string("zip code ") +
+                 reinterpret_cast<const char*>(sqlite3_column_text(both.get(), 0)) +
+                 " is in both zips and zip_towns");
+        }
+    }
+    exec(db.get(), "COMMIT; ANALYZE;");
     if (sqlite3_close(db.get()) != SQLITE_OK) fail("cannot close " + temp.string());
     db.release();  // closed above
     std::filesystem::rename(temp, dbPath);
-    return rows;
+    return counts;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: " << argv[0] << " <zipcodes.csv> <zipcodes.db>\n";
+    if (argc != 4) {
+        std::cerr << "usage: " << argv[0] << " <zipcodes.csv> <zip_towns.csv> <zipcodes.db>\n";
         return 2;
     }
     try {
-        size_t rows = build(argv[1], argv[2]);
-        std::cout << "zipcodes.db: " << rows << " zip codes\n";
+        const Counts counts = build(argv[1], argv[2], argv[3]);
+        std::cout << "zipcodes.db: " << counts.zips << " zip codes at their area, "
+                  << counts.towns << " at their post-office town\n";
         return 0;
     } catch (const std::exception& e) {
         std::cerr << argv[0] << ": " << e.what() << '\n';

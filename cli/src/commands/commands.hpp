@@ -43,6 +43,7 @@ struct RenderOptions {
     std::string file;    // "-": standard input
     std::string column;  // CSV column holding the codes
     std::string marker;  // a path, or a name looked up in <images>/Overlays
+    bool noTowns = false;  // leave codes without an area of their own unplaced
 };
 
 struct PointsOptions {

@@ -13,10 +13,15 @@ int runLookup(const LookupOptions& options, Io& io) {
     request.connection = options.map.connection;
     request.x = options.x;
     request.y = options.y;
-    const render::LookupResult result = render::lookupPixel(request);
-    io.out << (result.zip ? render::escapeForDisplay(*result.zip) : std::string("none")) << ' '
-           << formatNumber(result.position.lat) << ' ' << formatNumber(result.position.lon)
-           << '\n';
+    const render::LookupResult found = render::lookupPixel(request);
+
+    io.out << (found.zip ? render::escapeForDisplay(*found.zip) : std::string("none")) << ' '
+           << formatNumber(found.position.lat) << ' ' << formatNumber(found.position.lon);
+    if (!found.city.empty() || !found.state.empty()) {
+        io.out << ' ' << found.city << (found.city.empty() || found.state.empty() ? "" : ", ")
+               << found.state;
+    }
+    io.out << '\n';
     return 0;
 }
 

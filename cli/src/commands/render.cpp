@@ -4,6 +4,7 @@
 #include "commands/commands.hpp"
 #include "commands/input_file.hpp"
 #include "core/progress.hpp"
+#include "core/text.hpp"
 #include "core/usage_error.hpp"
 #include "core/zip_input.hpp"
 
@@ -42,6 +43,7 @@ CodeList gatherCodes(const RenderOptions& options, Io& io) {
     return codes;
 }
 
+
 void printList(std::ostream& out, std::string_view heading, const std::vector<std::string>& codes) {
     out << heading << " (" << codes.size() << "):";
     for (const auto& code : codes) out << ' ' << render::escapeForDisplay(code);
@@ -65,6 +67,7 @@ int runRender(const RenderOptions& options, Io& io) {
     request.zips = codes.take();
     request.format = format;
     setOutput(request, options.output);
+    request.towns = !options.noTowns;
     render::RenderResult result;
     {
         Progress progress(io.stderrIsTerminal ? &io.err : nullptr, "placing zip codes",
@@ -73,11 +76,25 @@ int runRender(const RenderOptions& options, Io& io) {
         result = render::render(request);
     }
 
-    io.err << "placed " << result.placed() << " of " << result.requested << " zip codes\n";
+    const std::vector<std::string>& unmatched = result.notFound;
+    if (result.placedAtTown.empty()) {
+        io.err << "placed " << result.placed() << " of " << result.requested << " zip codes\n";
+    } else {
+        // Codes without an area of their own were placed at their post-office town.
+        io.err << "placed " << withThousands(result.placed()) << " of "
+               << withThousands(result.requested) << ": " << withThousands(result.placedAtArea)
+               << " at their area, " << withThousands(result.placedAtTown.size())
+               << " at their post-office town";
+        if (!unmatched.empty()) {
+            io.err << "; not found:";
+            for (const auto& code : unmatched) io.err << ' ' << render::escapeForDisplay(code);
+        }
+        io.err << '\n';
+    }
     if (repeats > 0) io.err << "skipped " << repeats << " repeated zip codes\n";
-    if (!result.notFound.empty()) {
-        printList(io.err, "not found", result.notFound);
-        if (hasShortNumericCode(result.notFound)) {
+    if (!unmatched.empty()) {
+        if (result.placedAtTown.empty()) printList(io.err, "not found", unmatched);
+        if (hasShortNumericCode(unmatched)) {
             io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
         }
     }

@@ -39,4 +39,14 @@ bool lessIgnoreCase(std::string_view a, std::string_view b) noexcept {
     return a < b;
 }
 
+std::string withThousands(size_t n) {
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
 }  // namespace zembra::cli

@@ -88,6 +88,14 @@ public:
     // the connection is not open. Record sets stay readable after the connection closes.
     // When ZEMBRA_SQL_TRACE named a file at open(), each SQL text is appended to it.
     Recordset execute(std::string_view sql);
+    // Transactions: after beginTrans() the statements executed take effect together at
+    // commitTrans() or not at all after rollbackTrans(); a connection closed or destroyed
+    // with a transaction open rolls it back. Raises err::kDatabase with the driver's text
+    // when the driver refuses, and when beginTrans() finds a transaction open or
+    // commitTrans()/rollbackTrans() finds none; kConnectionClosed when not open.
+    void beginTrans();
+    void commitTrans();
+    void rollbackTrans();
     // Closes the connection; closing twice is harmless and it may be opened again.
     void close();
 

@@ -293,6 +293,27 @@ class OdbcCursor final : public CursorImpl {
 class OdbcConnection final : public ConnectionImpl {
   public:
     explicit OdbcConnection(std::shared_ptr<OdbcDatabase> db) : db_(std::move(db)) {}
+    // Many drivers refuse to disconnect with a transaction open: roll it back first.
+    ~OdbcConnection() override {
+        if (inTransaction()) SQLEndTran(SQL_HANDLE_DBC, db_->dbc.get(), SQL_ROLLBACK);
+    }
+    OdbcConnection(const OdbcConnection&) = delete;
+    OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    // ODBC's own transactions: auto-commit off for the transaction, then SQLEndTran.
+    void takeStep(Transaction step) override {
+        SQLHANDLE dbc = db_->dbc.get();
+        if (step != Transaction::Begin &&
+            !SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc,
+                                      step == Transaction::Commit ? SQL_COMMIT : SQL_ROLLBACK))) {
+            raiseOdbc("SQLEndTran", SQL_HANDLE_DBC, dbc, "");
+        }
+        const auto mode = step == Transaction::Begin ? SQL_AUTOCOMMIT_OFF : SQL_AUTOCOMMIT_ON;
+        if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT,
+                                             reinterpret_cast<SQLPOINTER>(mode), 0))) {
+            raiseOdbc("SQLSetConnectAttr", SQL_HANDLE_DBC, dbc, "");
+        }
+    }
 
     std::unique_ptr<CursorImpl> execute(std::string_view sqlText) override {
         std::string sql(sqlText);

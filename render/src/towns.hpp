@@ -1,0 +1,29 @@
+// Codes without an area of their own: the post-office town positions of the table
+// zip_towns, read through the same connection string the engine reads its zips with.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+#include <zembra/render/render.hpp>
+
+namespace zembra::render::towns {
+
+struct TownPosition {
+    std::string zip;
+    LatLon position;
+};
+
+// The positions zip_towns holds for `codes` (in their order; codes it lacks are left out).
+// Nothing when the database has no zip_towns table. Connection and read failures raise
+// zembra::Error unchanged.
+std::optional<std::vector<TownPosition>> lookUp(const std::string& connection,
+                                                const std::vector<std::string>& codes);
+
+// City and state of a code in `table` (empty texts when the row or the columns are missing).
+std::pair<std::string, std::string> cityAndState(const std::string& connection,
+                                                 const std::string& table,
+                                                 const std::string& zipField,
+                                                 const std::string& zip);
+
+}  // namespace zembra::render::towns
