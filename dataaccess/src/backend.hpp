@@ -25,6 +25,24 @@ inline constexpr const char* kSourceExcel = "Zembra.Data.Excel";
 // compared.
 bool iequals(std::string_view a, std::string_view b) noexcept;
 
+// One "key=value" piece of a connection string. valueBegin/valueEnd locate the raw value
+// (quotes or braces included) in the original text.
+struct Attribute {
+    std::string rawKey;  // as written
+    std::string key;     // trimmed
+    std::string value;   // trimmed, unquoted
+    size_t valueBegin = 0;
+    size_t valueEnd = 0;
+};
+
+// Splits a connection string at ';' into attributes. A value may be quoted with '"' or '\''
+// (a doubled quote stands for one) as OLE DB strings are, or put in braces as ODBC
+// strings are, so that it can hold ';'. Pieces without '=' are skipped.
+std::vector<Attribute> parseAttributes(std::string_view text);
+
+// The first attribute whose key equals `key` ignoring case, or null.
+const Attribute* findAttribute(const std::vector<Attribute>& attrs, std::string_view key);
+
 // The connection string with the values of PWD= and Password= replaced by "***", for
 // messages that quote it.
 std::string maskPasswords(std::string_view connectionString);

@@ -35,72 +35,6 @@ std::string_view trim(std::string_view text) noexcept {
     return text;
 }
 
-// One "key=value" piece of a connection string. valueBegin/valueEnd locate the raw value
-// (quotes or braces included) in the original text.
-struct Attribute {
-    std::string rawKey;  // as written
-    std::string key;     // trimmed
-    std::string value;   // trimmed, unquoted
-    size_t valueBegin = 0;
-    size_t valueEnd = 0;
-};
-
-// Splits a connection string at ';' into attributes. A value may be quoted with '"' or '\''
-// (a doubled quote stands for one) as OLE DB strings are, or put in braces as ODBC
-// strings are, so that it can hold ';'. Pieces without '=' are skipped.
-std::vector<Attribute> parseAttributes(std::string_view text) {
-    std::vector<Attribute> result;
-    size_t i = 0;
-    while (i < text.size()) {
-        size_t eq = text.find_first_of("=;", i);
-        if (eq == std::string_view::npos) break;
-        if (text[eq] == ';') {
-            i = eq + 1;
-            continue;
-        }
-        Attribute attr;
-        attr.rawKey = std::string(text.substr(i, eq - i));
-        attr.key = std::string(trim(attr.rawKey));
-        size_t pos = eq + 1;
-        while (pos < text.size() && text[pos] == ' ') ++pos;
-        attr.valueBegin = pos;
-        if (pos < text.size() && (text[pos] == '"' || text[pos] == '\'' || text[pos] == '{')) {
-            char close = text[pos] == '{' ? '}' : text[pos];
-            ++pos;
-            while (pos < text.size()) {
-                if (text[pos] == close) {
-                    if (pos + 1 < text.size() && text[pos + 1] == close) {
-                        attr.value += close;
-                        pos += 2;
-                        continue;
-                    }
-                    ++pos;
-                    break;
-                }
-                attr.value += text[pos++];
-            }
-            size_t semi = text.find(';', pos);
-            attr.valueEnd = pos;
-            i = semi == std::string_view::npos ? text.size() : semi + 1;
-        } else {
-            size_t semi = text.find(';', pos);
-            size_t end = semi == std::string_view::npos ? text.size() : semi;
-            attr.value = std::string(trim(text.substr(pos, end - pos)));
-            attr.valueEnd = end;
-            i = semi == std::string_view::npos ? text.size() : semi + 1;
-        }
-        result.push_back(std::move(attr));
-    }
-    return result;
-}
-
-const Attribute* findAttribute(const std::vector<Attribute>& attrs, std::string_view key) {
-    for (const auto& attr : attrs) {
-        if (iequals(attr.key, key)) return &attr;
-    }
-    return nullptr;
-}
-
 std::string withCredentials(std::string text, std::string_view user, std::string_view password) {
     auto append = [&text](std::string_view key, std::string_view value) {
         if (value.empty()) return;
@@ -200,6 +134,59 @@ bool iequals(std::string_view a, std::string_view b) noexcept {
         if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
+}
+
+std::vector<Attribute> parseAttributes(std::string_view text) {
+    std::vector<Attribute> result;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t eq = text.find_first_of("=;", i);
+        if (eq == std::string_view::npos) break;
+        if (text[eq] == ';') {
+            i = eq + 1;
+            continue;
+        }
+        Attribute attr;
+        attr.rawKey = std::string(text.substr(i, eq - i));
+        attr.key = std::string(trim(attr.rawKey));
+        size_t pos = eq + 1;
+        while (pos < text.size() && text[pos] == ' ') ++pos;
+        attr.valueBegin = pos;
+        if (pos < text.size() && (text[pos] == '"' || text[pos] == '\'' || text[pos] == '{')) {
+            char close = text[pos] == '{' ? '}' : text[pos];
+            ++pos;
+            while (pos < text.size()) {
+                if (text[pos] == close) {
+                    if (pos + 1 < text.size() && text[pos + 1] == close) {
+                        attr.value += close;
+                        pos += 2;
+                        continue;
+                    }
+                    ++pos;
+                    break;
+                }
+                attr.value += text[pos++];
+            }
+            size_t semi = text.find(';', pos);
+            attr.valueEnd = pos;
+            i = semi == std::string_view::npos ? text.size() : semi + 1;
+        } else {
+            size_t semi = text.find(';', pos);
+            size_t end = semi == std::string_view::npos ? text.size() : semi;
+            attr.value = std::string(trim(text.substr(pos, end - pos)));
+            attr.valueEnd = end;
+            i = semi == std::string_view::npos ? text.size() : semi + 1;
+        }
+        result.push_back(std::move(attr));
+    }
+    return result;
+}
+
+const Attribute* findAttribute(const std::vector<Attribute>& attrs, std::string_view key) {
+    for (const auto& attr : attrs) {
+        if (iequals(attr.key, key)) return &attr;
+    }
+    return nullptr;
 }
 
 std::string maskPasswords(std::string_view text) {

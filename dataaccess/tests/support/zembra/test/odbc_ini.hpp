@@ -10,6 +10,8 @@
 //   "SQLite3"                          Debian's SQLite ODBC driver
 //   "SQL Server"                       the SQLite ODBC driver again: no SQL Server runs here
 //   "Microsoft Access Driver (*.mdb)"  mdbtools' driver
+//   "FreeTDS"                          FreeTDS's driver (SQL Server's protocol)
+//   "PostgreSQL"                       psqlODBC
 #pragma once
 
 #include <unistd.h>
@@ -27,6 +29,8 @@ namespace zembra::test {
 
 inline constexpr const char* kSqliteOdbcDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 inline constexpr const char* kMdbOdbcDriver = "/usr/lib/x86_64-linux-gnu/odbc/libmdbodbc.so";
+inline constexpr const char* kFreeTdsOdbcDriver = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
+inline constexpr const char* kPostgresOdbcDriver = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so";
 
 // One data source of odbc.ini: [name] with Driver=<driver> and further key=value lines
 // (for the SQLite driver: {"Database", "/path/file.db"}).
@@ -59,7 +63,8 @@ class OdbcIni {
                   "\n\n"
                   "[Microsoft Access Driver (*.mdb)]\nDescription = mdbtools ODBC driver\n"
                   "Driver = " +
-                  std::string(kMdbOdbcDriver) + "\n");
+                  std::string(kMdbOdbcDriver) + "\n\n[FreeTDS]\nDriver = " + kFreeTdsOdbcDriver +
+                  "\n\n[PostgreSQL]\nDriver = " + kPostgresOdbcDriver + "\n");
         std::string sources;
         for (const auto& source : dataSources) {
             sources += "[" + source.name + "]\nDriver = " + source.driver + "\n";
