@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,10 @@ const Attribute* findAttribute(const std::vector<Attribute>& attrs, std::string_
 // The connection string with the values of PWD= and Password= replaced by "***", for
 // messages that quote it.
 std::string maskPasswords(std::string_view connectionString);
+
+// Why a file a back end was given cannot be opened ("The <noun> 'path' does not exist.", a
+// folder, or not readable with the system's reason); nothing when it looks usable.
+std::optional<std::string> describeUnusableFile(const std::string& path, std::string_view noun);
 
 // Appends each SQL text executed to the file named by ZEMBRA_SQL_TRACE (read when the
 // connection opens); does nothing when the variable is unset or empty.

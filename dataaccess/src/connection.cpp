@@ -1,6 +1,11 @@
 // The data-access core: record sets, connections, and the choice of back end from the
 // connection string.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <utility>
@@ -200,6 +205,18 @@ std::string maskPasswords(std::string_view text) {
         }
     }
     return result;
+}
+
+std::optional<std::string> describeUnusableFile(const std::string& path, std::string_view noun) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    const std::string named = "The " + std::string(noun) + " '" + path + "'";
+    if (status.type() == std::filesystem::file_type::not_found) return named + " does not exist.";
+    if (std::filesystem::is_directory(status)) return named + " is a folder.";
+    if (::access(path.c_str(), R_OK) != 0) {
+        return named + " cannot be read: " + std::strerror(errno) + ".";
+    }
+    return std::nullopt;
 }
 
 SqlTrace SqlTrace::fromEnvironment() {

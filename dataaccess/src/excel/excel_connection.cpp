@@ -215,8 +215,9 @@ std::shared_ptr<ConnectionImpl> openExcel(const std::string& workbookPath, SqlTr
     int rc = freexl_open(workbookPath.c_str(), &raw);
     WorkbookPtr workbook(raw);
     if (rc != FREEXL_OK) {
-        raiseDatabase(kSourceExcel,
-                      "Cannot open workbook '" + workbookPath + "': " + freexlError(rc));
+        std::string text = "Cannot open workbook '" + workbookPath + "': " + freexlError(rc);
+        if (auto file = describeUnusableFile(workbookPath, "workbook")) text = *file + " " + text;
+        raiseDatabase(kSourceExcel, std::move(text));
     }
     return std::make_shared<ExcelConnection>(workbookPath, std::move(workbook), std::move(trace));
 }

@@ -161,7 +161,7 @@ StmtPtr newStatement(SQLHDBC dbc) {
     return StmtPtr(raw);
 }
 
-// The user tables and views (name, type), or nothing when the driver cannot list them.
+// The names of the user tables and views, or nothing when the driver cannot list them.
 std::optional<std::vector<std::string>> tableNames(SQLHDBC dbc) {
     StmtPtr stmt = newStatement(dbc);
     if (!stmt || !SQL_SUCCEEDED(SQLTables(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0,
@@ -176,6 +176,13 @@ std::optional<std::vector<std::string>> tableNames(SQLHDBC dbc) {
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         if (!name.empty() && type.find("SYSTEM") == std::string::npos) names.push_back(name);
     }
+    // In name order, as an operator would look for one (drivers list them in any order).
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+                return std::tolower(x) < std::tolower(y);
+            });
+    });
     return names;
 }
 

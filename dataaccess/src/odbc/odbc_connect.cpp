@@ -6,17 +6,13 @@
 // itself, for drivers that ignore the attributes or restart their timer on every byte: the
 // connect runs on a worker thread and the caller stops waiting after the deadline.
 #include <odbcinst.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -151,24 +147,13 @@ bool saysTimedOut(const Diagnostics& diag) {
            lower.find("timed out") != std::string::npos;
 }
 
-// What is wrong with the database file a file-based driver (DBQ=) was given, when that is
-// why the connect failed: mdbtools says nothing at all about a missing file.
-std::optional<std::string> explainDatabaseFile(const std::vector<Attribute>& attrs) {
+// What is wrong with the database file a file-based driver (DBQ=) was given, if anything:
+// mdbtools says nothing at all about a missing file.
+std::optional<std::string> unusableDatabaseFile(const std::string& connectionString) {
+    const std::vector<Attribute> attrs = parseAttributes(connectionString);
     const Attribute* file = findAttribute(attrs, "DBQ");
     if (!file || file->value.empty()) return std::nullopt;
-    std::error_code ec;
-    const auto status = std::filesystem::status(file->value, ec);
-    if (status.type() == std::filesystem::file_type::not_found) {
-        return "The database file '" + file->value + "' does not exist.";
-    }
-    if (std::filesystem::is_directory(status)) {
-        return "'" + file->value + "' is a folder, not a database file.";
-    }
-    if (::access(file->value.c_str(), R_OK) != 0) {
-        return "The database file '" + file->value + "' cannot be read: " + std::strerror(errno) +
-               ".";
-    }
-    return std::nullopt;
+    return describeUnusableFile(file->value, "database file");
 }
 
 }  // namespace
@@ -217,7 +202,7 @@ std::shared_ptr<OdbcDatabase> connectOdbc(const std::string& connectionString, S
         std::string text = describeFailure("SQLDriverConnect", attempt->diag, shown);
         if (saysTimedOut(attempt->diag)) {
             text = "The server did not answer in time. " + text;
-        } else if (auto file = explainDatabaseFile(parseAttributes(connectionString))) {
+        } else if (auto file = unusableDatabaseFile(connectionString)) {
             text = *file + " " + text;
         }
         raiseDatabase(kSourceOdbc, std::move(text));
