@@ -110,8 +110,8 @@ std::string embeddedDatabasePath();
 std::shared_ptr<ConnectionImpl> openEmbeddedDatabase(SqlTrace trace);
 
 std::shared_ptr<ConnectionImpl> openOdbc(const std::string& connectionString, SqlTrace trace);
-// The configured ODBC data source (user or system) whose name equals `name` ignoring case,
-// with its own spelling; empty when there is none.
+// `name` when it names a configured ODBC data source (user or system, compared ignoring case);
+// empty when there is none.
 std::string findOdbcDataSource(std::string_view name);
 
 std::shared_ptr<ConnectionImpl> openExcel(const std::string& workbookPath, SqlTrace trace);

@@ -45,9 +45,9 @@ std::string describeFailure(const char* operation, const Diagnostics& diag,
 
 EnvPtr allocateEnvironment();
 
-// Held while reading unixODBC's configuration (the data-source listing, driver and data-source
-// entries): those calls share unlocked caches inside the driver manager. Never held across a
-// connect, so one stuck connect cannot block the others.
+// Held while this layer reads unixODBC's configuration (data-source and driver entries): those
+// calls share a cache inside the driver manager. Never held across a connect, so one stuck
+// connect cannot block the others.
 std::mutex& odbcConfigMutex();
 
 // The text without blanks at either end.

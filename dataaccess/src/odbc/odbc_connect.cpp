@@ -219,4 +219,14 @@ std::shared_ptr<OdbcDatabase> connectOdbc(const std::string& connectionString, S
     return db;
 }
 
+// The data source is looked up by its name rather than found in unixODBC's listing
+// (SQLDataSources): each listing adds an entry to the driver manager's configuration cache that
+// is never freed or reused (about 340 bytes a call with a few data sources), while a lookup by
+// name is cached once. unixODBC compares section names ignoring case, as the listing did here.
+std::string findOdbcDataSource(std::string_view name) {
+    if (name.empty() || name.find_first_of(";{}[]") != std::string_view::npos) return {};
+    const std::string section(name);
+    return configValue(section, "Driver", "ODBC.INI").empty() ? std::string() : section;
+}
+
 }  // namespace zembra::db::detail

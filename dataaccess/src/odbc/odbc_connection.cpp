@@ -281,30 +281,4 @@ std::mutex& odbcConfigMutex() {
     return mutex;
 }
 
-std::string findOdbcDataSource(std::string_view name) {
-    EnvPtr env;
-    try {
-        env = allocateEnvironment();
-    } catch (const Error&) {
-        return {};  // no usable ODBC set-up: there are no data sources to find
-    }
-    // unixODBC's listing reads and caches the ini files without a lock of its own.
-    std::lock_guard lock(odbcConfigMutex());
-    SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (true) {
-        std::array<SQLCHAR, SQL_MAX_DSN_LENGTH * 4 + 1> server{};
-        std::array<SQLCHAR, 512> description{};
-        SQLSMALLINT serverLength = 0;
-        SQLSMALLINT descriptionLength = 0;
-        SQLRETURN rc = SQLDataSources(
-            env.get(), direction, server.data(), static_cast<SQLSMALLINT>(server.size()),
-            &serverLength, description.data(), static_cast<SQLSMALLINT>(description.size()),
-            &descriptionLength);
-        if (!SQL_SUCCEEDED(rc)) return {};
-        direction = SQL_FETCH_NEXT;
-        std::string found(reinterpret_cast<const char*>(server.data()));
-        if (iequals(found, name)) return found;
-    }
-}
-
 }  // namespace zembra::db::detail
