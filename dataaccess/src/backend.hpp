@@ -10,6 +10,7 @@
 #include <vector>
 #include <zembra/dataaccess.hpp>
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 namespace zembra::db::detail {
 
@@ -21,10 +22,6 @@ inline constexpr const char* kSourceExcel = "Zembra.Data.Excel";
 
 // A database failure (number err::kDatabase) with the given text.
 [[noreturn]] void raiseDatabase(const char* source, std::string description);
-
-// ASCII case-insensitive comparison, as SQL identifiers and connection-string keys are
-// compared.
-bool iequals(std::string_view a, std::string_view b) noexcept;
 
 // One "key=value" piece of a connection string. valueBegin/valueEnd locate the raw value
 // (quotes or braces included) in the original text.

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -21,18 +20,6 @@ void raiseDatabase(const char* source, std::string description) {
 }
 
 namespace {
-
-char lower(char c) noexcept {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool icontains(std::string_view text, std::string_view part) noexcept {
-    if (part.size() > text.size()) return false;
-    for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-        if (iequals(text.substr(i, part.size()), part)) return true;
-    }
-    return false;
-}
 
 std::string_view trim(std::string_view text) noexcept {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -96,13 +83,13 @@ std::shared_ptr<ConnectionImpl> openByString(std::string_view text, std::string_
         return openOdbc(withCredentials(odbcConnectionText(text, attrs), user, password), trace);
     }
     if (const Attribute* provider = findAttribute(attrs, "Provider")) {
-        if (!iequals(provider->value, "Microsoft.Jet.OLEDB.4.0")) {
+        if (!equalsIgnoreCase(provider->value, "Microsoft.Jet.OLEDB.4.0")) {
             raiseDatabase(kSourceCore, "Provider cannot be found: '" + provider->value +
                                            "'. Only Microsoft.Jet.OLEDB.4.0 with Excel 8.0 "
                                            "workbooks is available.");
         }
         const Attribute* props = findAttribute(attrs, "Extended Properties");
-        if (!props || !icontains(props->value, "Excel 8.0")) {
+        if (!props || !containsIgnoreCase(props->value, "Excel 8.0")) {
             raiseDatabase(kSourceCore,
                           "The Jet provider serves Excel 8.0 workbooks only; the connection "
                           "string needs Extended Properties=\"Excel 8.0;\": " +
@@ -132,14 +119,6 @@ class EmptyCursor final : public CursorImpl {
 };
 
 }  // namespace
-
-bool iequals(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
 
 std::vector<Attribute> parseAttributes(std::string_view text) {
     std::vector<Attribute> result;
@@ -189,7 +168,7 @@ std::vector<Attribute> parseAttributes(std::string_view text) {
 
 const Attribute* findAttribute(const std::vector<Attribute>& attrs, std::string_view key) {
     for (const auto& attr : attrs) {
-        if (iequals(attr.key, key)) return &attr;
+        if (equalsIgnoreCase(attr.key, key)) return &attr;
     }
     return nullptr;
 }
@@ -199,7 +178,7 @@ std::string maskPasswords(std::string_view text) {
     auto attrs = parseAttributes(text);
     // Replace from the back so the earlier offsets stay valid.
     for (auto it = attrs.rbegin(); it != attrs.rend(); ++it) {
-        if ((iequals(it->key, "PWD") || iequals(it->key, "Password")) &&
+        if ((equalsIgnoreCase(it->key, "PWD") || equalsIgnoreCase(it->key, "Password")) &&
             it->valueEnd > it->valueBegin) {
             result.replace(it->valueBegin, it->valueEnd - it->valueBegin, "***");
         }
@@ -214,7 +193,8 @@ std::optional<std::string> describeUnusableFile(const std::string& path, std::st
     if (status.type() == std::filesystem::file_type::not_found) return named + " does not exist.";
     if (std::filesystem::is_directory(status)) return named + " is a folder.";
     if (::access(path.c_str(), R_OK) != 0) {
-        return named + " cannot be read: " + std::strerror(errno) + ".";
+        return named + " cannot be read: " + Error::standardDescription(fileErrorNumber(errno, path)) +
+               ".";
     }
     return std::nullopt;
 }
@@ -299,7 +279,7 @@ Variant Recordset::field(std::string_view name) const {
     if (!impl_) raiseClosed();
     const auto& names = impl_->names();
     for (size_t i = 0; i < names.size(); ++i) {
-        if (detail::iequals(names[i], name)) return field(static_cast<int32_t>(i));
+        if (equalsIgnoreCase(names[i], name)) return field(static_cast<int32_t>(i));
     }
     raiseItemNotFound();
 }

@@ -48,7 +48,7 @@ std::optional<std::string> parseSelectAll(std::string_view sql) {
     };
     auto keyword = [&](std::string_view word) {
         skipBlanks();
-        if (sql.size() - pos < word.size() || !iequals(sql.substr(pos, word.size()), word)) {
+        if (sql.size() - pos < word.size() || !equalsIgnoreCase(sql.substr(pos, word.size()), word)) {
             return false;
         }
         pos += word.size();
@@ -182,7 +182,7 @@ class ExcelConnection final : public ConnectionImpl {
             rc =
                 freexl_get_worksheet_name(workbook_.get(), static_cast<unsigned short>(i), &actual);
             if (rc != FREEXL_OK) fail("cannot list the sheets", rc);
-            if (actual && iequals(actual, sheet)) {
+            if (actual && equalsIgnoreCase(actual, sheet)) {
                 rc =
                     freexl_select_active_worksheet(workbook_.get(), static_cast<unsigned short>(i));
                 if (rc != FREEXL_OK) fail("cannot select sheet '" + sheet + "'", rc);

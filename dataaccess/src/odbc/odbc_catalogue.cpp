@@ -71,7 +71,7 @@ std::optional<std::vector<Token>> tokenize(std::string_view sql) {
 }
 
 bool isKeyword(const Token& token, std::string_view word) {
-    return token.kind == Token::Kind::Word && iequals(token.text, word);
+    return token.kind == Token::Kind::Word && equalsIgnoreCase(token.text, word);
 }
 
 bool isSymbol(const Token& token, char symbol) {
@@ -86,7 +86,7 @@ bool isName(const Token& token) {
     if (token.kind == Token::Kind::QuotedName) return true;
     if (token.kind != Token::Kind::Word) return false;
     return std::none_of(kReserved.begin(), kReserved.end(),
-                        [&](const char* word) { return iequals(token.text, word); });
+                        [&](const char* word) { return equalsIgnoreCase(token.text, word); });
 }
 
 // The table and the plain field names of "SELECT fields FROM table [WHERE condition]".
@@ -171,17 +171,12 @@ std::optional<std::vector<std::string>> tableNames(SQLHDBC dbc) {
     std::vector<std::string> names;
     while (names.size() < kCatalogueRowLimit && SQL_SUCCEEDED(SQLFetch(stmt.get()))) {
         std::string name = columnText(stmt.get(), 3);
-        std::string type = columnText(stmt.get(), 4);
-        std::transform(type.begin(), type.end(), type.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-        if (!name.empty() && type.find("SYSTEM") == std::string::npos) names.push_back(name);
+        const std::string type = columnText(stmt.get(), 4);
+        if (!name.empty() && !containsIgnoreCase(type, "SYSTEM")) names.push_back(name);
     }
     // In name order, as an operator would look for one (drivers list them in any order).
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        return std::lexicographical_compare(
-            a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-                return std::tolower(x) < std::tolower(y);
-            });
+        return compareIgnoreCase(a, b) < 0;
     });
     return names;
 }
@@ -198,7 +193,7 @@ std::optional<std::vector<std::string>> fieldNames(SQLHDBC dbc, const std::strin
     std::vector<std::string> names;
     while (names.size() < kCatalogueRowLimit && SQL_SUCCEEDED(SQLFetch(stmt.get()))) {
         // '_' in the table name is a pattern character: keep this table's rows only.
-        if (!iequals(columnText(stmt.get(), 3), table)) continue;
+        if (!equalsIgnoreCase(columnText(stmt.get(), 3), table)) continue;
         std::string name = columnText(stmt.get(), 4);
         if (!name.empty()) names.push_back(name);
     }
@@ -219,7 +214,7 @@ std::string listed(const std::vector<std::string>& names) {
 
 const std::string* findName(const std::vector<std::string>& names, std::string_view name) {
     auto it = std::find_if(names.begin(), names.end(),
-                           [&](const std::string& n) { return iequals(n, name); });
+                           [&](const std::string& n) { return equalsIgnoreCase(n, name); });
     return it == names.end() ? nullptr : &*it;
 }
 

@@ -7,7 +7,6 @@
 // connect runs on a worker thread and the caller stops waiting after the deadline.
 #include <odbcinst.h>
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <climits>
@@ -140,11 +139,7 @@ void runConnectAttempt(const std::shared_ptr<ConnectAttempt>& attempt) {
 
 bool saysTimedOut(const Diagnostics& diag) {
     if (diag.hasState("HYT00") || diag.hasState("HYT01")) return true;
-    std::string lower = diag.text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.find("timeout") != std::string::npos ||
-           lower.find("timed out") != std::string::npos;
+    return containsIgnoreCase(diag.text, "timeout") || containsIgnoreCase(diag.text, "timed out");
 }
 
 // What is wrong with the database file a file-based driver (DBQ=) was given, if anything:
