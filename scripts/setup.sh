@@ -12,6 +12,7 @@ packages=(
   libspng-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libgif-dev
   # databases and drivers
   libsqlite3-dev sqlite3 unixodbc unixodbc-dev odbc-mdbtools tdsodbc libsqliteodbc libfreexl-dev
+  odbc-postgresql
   # desktop client, command line, help
   qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev fp-utils
   xvfb xauth fonts-dejavu-core
