@@ -193,8 +193,8 @@ std::optional<std::string> describeUnusableFile(const std::string& path, std::st
     if (status.type() == std::filesystem::file_type::not_found) return named + " does not exist.";
     if (std::filesystem::is_directory(status)) return named + " is a folder.";
     if (::access(path.c_str(), R_OK) != 0) {
-        return named + " cannot be read: " + Error::standardDescription(fileErrorNumber(errno, path)) +
-               ".";
+        return named +
+               " cannot be read: " + Error::standardDescription(fileErrorNumber(errno, path)) + ".";
     }
     return std::nullopt;
 }

@@ -64,9 +64,9 @@ TEST(Access, MissingFileGivesAClearError) {
         EXPECT_EQ(e.number(), err::kDatabase);
         EXPECT_EQ(e.source(), "Zembra.Data.ODBC");
         // The driver itself says nothing: the layer says what is wrong and names the operation.
-        EXPECT_NE(e.description().find("The database file '" + missing.string() +
-                                       "' does not exist."),
-                  std::string::npos)
+        EXPECT_NE(
+            e.description().find("The database file '" + missing.string() + "' does not exist."),
+            std::string::npos)
             << e.description();
         EXPECT_NE(e.description().find("SQLDriverConnect"), std::string::npos) << e.description();
         EXPECT_EQ(e.description().find("hush"), std::string::npos) << e.description();
@@ -81,8 +81,7 @@ TEST(Access, AFolderIsNotADatabaseFile) {
         FAIL() << "opened a folder";
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), err::kDatabase);
-        EXPECT_NE(e.description().find("is a folder."), std::string::npos)
-            << e.description();
+        EXPECT_NE(e.description().find("is a folder."), std::string::npos) << e.description();
     }
 }
 

@@ -50,8 +50,8 @@ std::optional<Error> openGuarded(const std::string& text) {
 }
 
 std::string serverString(const char* driver, uint16_t port, const char* extra = "") {
-    return std::string("Driver={") + driver + "}; Server=127.0.0.1; Port=" +
-           std::to_string(port) + "; Database=zips; UID=sa; PWD=secret" + extra;
+    return std::string("Driver={") + driver + "}; Server=127.0.0.1; Port=" + std::to_string(port) +
+           "; Database=zips; UID=sa; PWD=secret" + extra;
 }
 
 struct Case {
@@ -97,8 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         const char* mode = info.param.mode == Mode::Silent ? "Silent"
                            : info.param.mode == Mode::Drip ? "Drip"
                                                            : "AcceptClose";
-        return std::string(mode) + info.param.driver +
-               (*info.param.extra ? "WithVersion" : "");
+        return std::string(mode) + info.param.driver + (*info.param.extra ? "WithVersion" : "");
     });
 
 // A connect left waiting on a stuck server holds no lock the others need: the bare-name

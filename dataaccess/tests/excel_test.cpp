@@ -126,8 +126,7 @@ TEST(ExcelOpen, UnreadableWorkbooksFailAtOpen) {
         out << "Name,Zip\nAlice,08873\n";
     }
     const auto missing = testData().dir / "missing.xls";
-    for (const auto& [path, reason] :
-         std::vector<std::pair<std::filesystem::path, std::string>>{
+    for (const auto& [path, reason] : std::vector<std::pair<std::filesystem::path, std::string>>{
              {missing, "The workbook '" + missing.string() + "' does not exist."},
              {testData().dir, "is a folder."},
              {notWorkbook, "damaged or unreadable"}}) {

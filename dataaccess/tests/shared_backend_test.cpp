@@ -163,9 +163,10 @@ TYPED_TEST(BackendTest, FailuresCarryTheDriversText) {
 
     if (TypeParam::kOdbc) {
         // Through ODBC the message also lists the names the driver's catalogue has.
-        EXPECT_NE(missing.description().find(
-                      "There is no table 'nope'; the tables are: empty_table, kinds, source, zips."),
-                  std::string::npos)
+        EXPECT_NE(
+            missing.description().find(
+                "There is no table 'nope'; the tables are: empty_table, kinds, source, zips."),
+            std::string::npos)
             << missing.description();
         EXPECT_NE(column.description().find("Table 'zips' has no field 'nope'; its fields are: "
                                             "zipcode, latitude, Longitude, city, state."),

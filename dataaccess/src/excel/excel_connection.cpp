@@ -48,7 +48,8 @@ std::optional<std::string> parseSelectAll(std::string_view sql) {
     };
     auto keyword = [&](std::string_view word) {
         skipBlanks();
-        if (sql.size() - pos < word.size() || !equalsIgnoreCase(sql.substr(pos, word.size()), word)) {
+        if (sql.size() - pos < word.size() ||
+            !equalsIgnoreCase(sql.substr(pos, word.size()), word)) {
             return false;
         }
         pos += word.size();

@@ -79,10 +79,10 @@ bool isSymbol(const Token& token, char symbol) {
 }
 
 bool isName(const Token& token) {
-    static constexpr std::array kReserved{"AND",  "OR",      "NOT",  "NULL", "IS",   "LIKE",
-                                          "IN",   "BETWEEN", "TRUE", "FALSE", "AS",   "ESCAPE",
-                                          "ORDER", "GROUP",  "BY",   "HAVING", "LIMIT", "ASC",
-                                          "DESC", "DISTINCT", "ALL", "TOP"};
+    static constexpr std::array kReserved{"AND",   "OR",       "NOT",  "NULL",   "IS",    "LIKE",
+                                          "IN",    "BETWEEN",  "TRUE", "FALSE",  "AS",    "ESCAPE",
+                                          "ORDER", "GROUP",    "BY",   "HAVING", "LIMIT", "ASC",
+                                          "DESC",  "DISTINCT", "ALL",  "TOP"};
     if (token.kind == Token::Kind::QuotedName) return true;
     if (token.kind != Token::Kind::Word) return false;
     return std::none_of(kReserved.begin(), kReserved.end(),
@@ -113,8 +113,8 @@ std::optional<NamedInStatement> namesIn(std::string_view sql) {
 
     // The select list: items that are one plain name, with or without an alias.
     size_t itemStart = 1;
-    while (itemStart < from && (isKeyword(t[itemStart], "DISTINCT") ||
-                                isKeyword(t[itemStart], "ALL"))) {
+    while (itemStart < from &&
+           (isKeyword(t[itemStart], "DISTINCT") || isKeyword(t[itemStart], "ALL"))) {
         ++itemStart;
     }
     for (size_t i = itemStart; i <= from; ++i) {
@@ -164,8 +164,8 @@ StmtPtr newStatement(SQLHDBC dbc) {
 // The names of the user tables and views, or nothing when the driver cannot list them.
 std::optional<std::vector<std::string>> tableNames(SQLHDBC dbc) {
     StmtPtr stmt = newStatement(dbc);
-    if (!stmt || !SQL_SUCCEEDED(SQLTables(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0,
-                                          nullptr, 0))) {
+    if (!stmt ||
+        !SQL_SUCCEEDED(SQLTables(stmt.get(), nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
         return std::nullopt;
     }
     std::vector<std::string> names;
@@ -227,8 +227,7 @@ std::optional<std::string> explainMissingNames(SQLHDBC dbc, std::string_view sql
     if (!tables || tables->empty()) return std::nullopt;
     const std::string* table = findName(*tables, named->table);
     if (!table) {
-        return "There is no table '" + named->table + "'; the tables are: " +
-               listed(*tables) + ".";
+        return "There is no table '" + named->table + "'; the tables are: " + listed(*tables) + ".";
     }
     const auto fields = fieldNames(dbc, *table);
     if (!fields || fields->empty()) return std::nullopt;
@@ -241,8 +240,7 @@ std::optional<std::string> explainMissingNames(SQLHDBC dbc, std::string_view sql
     for (size_t i = 0; i < missing.size() && i < kNamesShown; ++i) {
         which += (i > 0 ? ", '" : "'") + missing[i] + "'";
     }
-    return "Table '" + *table + "' has " + which + "; its fields are: " + listed(*fields) +
-           ".";
+    return "Table '" + *table + "' has " + which + "; its fields are: " + listed(*fields) + ".";
 }
 
 }  // namespace zembra::db::detail

@@ -175,8 +175,8 @@ std::shared_ptr<OdbcDatabase> connectOdbc(const std::string& connectionString, S
     try {
         worker = std::thread(runConnectAttempt, attempt);
     } catch (const std::system_error& e) {
-        raiseDatabase(kSourceOdbc, std::string("Cannot start the connection attempt: ") +
-                                       e.what() + " (" + shown + ")");
+        raiseDatabase(kSourceOdbc, std::string("Cannot start the connection attempt: ") + e.what() +
+                                       " (" + shown + ")");
     }
     std::unique_lock lock(attempt->mutex);
     if (!attempt->done.wait_for(lock, std::chrono::seconds(kConnectDeadlineSeconds),

@@ -4,7 +4,6 @@
 #include <array>
 #include <charconv>
 #include <climits>
-
 #include <mutex>
 
 #include "odbc.hpp"
@@ -54,8 +53,8 @@ Diagnostics readDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
 std::string describeFailure(const char* operation, const Diagnostics& diag,
                             const std::string& subject) {
     if (diag.text.empty()) {
-        return std::string(operation) + " failed and the ODBC driver gave no diagnostic: " +
-               subject;
+        return std::string(operation) +
+               " failed and the ODBC driver gave no diagnostic: " + subject;
     }
     if (!diag.hasSqlState()) return diag.text + " (" + operation + ": " + subject + ")";
     return diag.text;
@@ -107,7 +106,6 @@ bool isRealType(SQLSMALLINT type) {
 bool isBinaryType(SQLSMALLINT type) {
     return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
 }
-
 
 // Converts the character form of a value to the Variant its column type calls for;
 // text that does not parse as the type says stays text.
@@ -250,8 +248,8 @@ class OdbcConnection final : public ConnectionImpl {
         if (!SQL_SUCCEEDED(rc)) {
             // The driver's text first (read before any other call), then what the catalogue
             // says is missing: mdbtools only says "Couldn't parse SQL".
-            std::string text = describeFailure(
-                "SQLExecDirect", readDiagnostics(SQL_HANDLE_STMT, stmt.get()), sql);
+            std::string text =
+                describeFailure("SQLExecDirect", readDiagnostics(SQL_HANDLE_STMT, stmt.get()), sql);
             stmt.reset();
             if (auto missing = explainMissingNames(db_->dbc.get(), sql)) {
                 text = *missing + " " + text;

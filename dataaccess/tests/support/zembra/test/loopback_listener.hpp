@@ -31,8 +31,7 @@ class LoopbackListener {
   public:
     enum class Mode { Silent, Drip, AcceptClose };
 
-    explicit LoopbackListener(Mode mode,
-                              std::chrono::seconds lifetime = std::chrono::seconds(60))
+    explicit LoopbackListener(Mode mode, std::chrono::seconds lifetime = std::chrono::seconds(60))
         : mode_(mode), until_(std::chrono::steady_clock::now() + lifetime) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0) fail("socket");
@@ -71,9 +70,7 @@ class LoopbackListener {
                                  std::strerror(errno));
     }
 
-    bool running() const {
-        return !stop_ && std::chrono::steady_clock::now() < until_;
-    }
+    bool running() const { return !stop_ && std::chrono::steady_clock::now() < until_; }
 
     // Accepts and serves every client on one thread, waking every 100 ms to check the end.
     void serve() {
