@@ -4,11 +4,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 #include <zembra/dataaccess.hpp>
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 namespace zembra::db::detail {
 
@@ -21,13 +23,31 @@ inline constexpr const char* kSourceExcel = "Zembra.Data.Excel";
 // A database failure (number err::kDatabase) with the given text.
 [[noreturn]] void raiseDatabase(const char* source, std::string description);
 
-// ASCII case-insensitive comparison, as SQL identifiers and connection-string keys are
-// compared.
-bool iequals(std::string_view a, std::string_view b) noexcept;
+// One "key=value" piece of a connection string. valueBegin/valueEnd locate the raw value
+// (quotes or braces included) in the original text.
+struct Attribute {
+    std::string rawKey;  // as written
+    std::string key;     // trimmed
+    std::string value;   // trimmed, unquoted
+    size_t valueBegin = 0;
+    size_t valueEnd = 0;
+};
+
+// Splits a connection string at ';' into attributes. A value may be quoted with '"' or '\''
+// (a doubled quote stands for one) as OLE DB strings are, or put in braces as ODBC
+// strings are, so that it can hold ';'. Pieces without '=' are skipped.
+std::vector<Attribute> parseAttributes(std::string_view text);
+
+// The first attribute whose key equals `key` ignoring case, or null.
+const Attribute* findAttribute(const std::vector<Attribute>& attrs, std::string_view key);
 
 // The connection string with the values of PWD= and Password= replaced by "***", for
 // messages that quote it.
 std::string maskPasswords(std::string_view connectionString);
+
+// Why a file a back end was given cannot be opened ("The <noun> 'path' does not exist.", a
+// folder, or not readable with the system's reason); nothing when it looks usable.
+std::optional<std::string> describeUnusableFile(const std::string& path, std::string_view noun);
 
 // Appends each SQL text executed to the file named by ZEMBRA_SQL_TRACE (read when the
 // connection opens); does nothing when the variable is unset or empty.
@@ -99,8 +119,8 @@ std::string embeddedDatabasePath();
 std::shared_ptr<ConnectionImpl> openEmbeddedDatabase(SqlTrace trace);
 
 std::shared_ptr<ConnectionImpl> openOdbc(const std::string& connectionString, SqlTrace trace);
-// The configured ODBC data source (user or system) whose name equals `name` ignoring case,
-// with its own spelling; empty when there is none.
+// `name` when it names a configured ODBC data source (user or system, compared ignoring case);
+// empty when there is none.
 std::string findOdbcDataSource(std::string_view name);
 
 std::shared_ptr<ConnectionImpl> openExcel(const std::string& workbookPath, SqlTrace trace);

@@ -1,6 +1,10 @@
 // The data-access core: record sets, connections, and the choice of back end from the
 // connection string.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <utility>
@@ -17,88 +21,10 @@ void raiseDatabase(const char* source, std::string description) {
 
 namespace {
 
-char lower(char c) noexcept {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool icontains(std::string_view text, std::string_view part) noexcept {
-    if (part.size() > text.size()) return false;
-    for (size_t i = 0; i + part.size() <= text.size(); ++i) {
-        if (iequals(text.substr(i, part.size()), part)) return true;
-    }
-    return false;
-}
-
 std::string_view trim(std::string_view text) noexcept {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
     return text;
-}
-
-// One "key=value" piece of a connection string. valueBegin/valueEnd locate the raw value
-// (quotes or braces included) in the original text.
-struct Attribute {
-    std::string rawKey;  // as written
-    std::string key;     // trimmed
-    std::string value;   // trimmed, unquoted
-    size_t valueBegin = 0;
-    size_t valueEnd = 0;
-};
-
-// Splits a connection string at ';' into attributes. A value may be quoted with '"' or '\''
-// (a doubled quote stands for one) as OLE DB strings are, or put in braces as ODBC
-// strings are, so that it can hold ';'. Pieces without '=' are skipped.
-std::vector<Attribute> parseAttributes(std::string_view text) {
-    std::vector<Attribute> result;
-    size_t i = 0;
-    while (i < text.size()) {
-        size_t eq = text.find_first_of("=;", i);
-        if (eq == std::string_view::npos) break;
-        if (text[eq] == ';') {
-            i = eq + 1;
-            continue;
-        }
-        Attribute attr;
-        attr.rawKey = std::string(text.substr(i, eq - i));
-        attr.key = std::string(trim(attr.rawKey));
-        size_t pos = eq + 1;
-        while (pos < text.size() && text[pos] == ' ') ++pos;
-        attr.valueBegin = pos;
-        if (pos < text.size() && (text[pos] == '"' || text[pos] == '\'' || text[pos] == '{')) {
-            char close = text[pos] == '{' ? '}' : text[pos];
-            ++pos;
-            while (pos < text.size()) {
-                if (text[pos] == close) {
-                    if (pos + 1 < text.size() && text[pos + 1] == close) {
-                        attr.value += close;
-                        pos += 2;
-                        continue;
-                    }
-                    ++pos;
-                    break;
-                }
-                attr.value += text[pos++];
-            }
-            size_t semi = text.find(';', pos);
-            attr.valueEnd = pos;
-            i = semi == std::string_view::npos ? text.size() : semi + 1;
-        } else {
-            size_t semi = text.find(';', pos);
-            size_t end = semi == std::string_view::npos ? text.size() : semi;
-            attr.value = std::string(trim(text.substr(pos, end - pos)));
-            attr.valueEnd = end;
-            i = semi == std::string_view::npos ? text.size() : semi + 1;
-        }
-        result.push_back(std::move(attr));
-    }
-    return result;
-}
-
-const Attribute* findAttribute(const std::vector<Attribute>& attrs, std::string_view key) {
-    for (const auto& attr : attrs) {
-        if (iequals(attr.key, key)) return &attr;
-    }
-    return nullptr;
 }
 
 std::string withCredentials(std::string text, std::string_view user, std::string_view password) {
@@ -157,13 +83,13 @@ std::shared_ptr<ConnectionImpl> openByString(std::string_view text, std::string_
         return openOdbc(withCredentials(odbcConnectionText(text, attrs), user, password), trace);
     }
     if (const Attribute* provider = findAttribute(attrs, "Provider")) {
-        if (!iequals(provider->value, "Microsoft.Jet.OLEDB.4.0")) {
+        if (!equalsIgnoreCase(provider->value, "Microsoft.Jet.OLEDB.4.0")) {
             raiseDatabase(kSourceCore, "Provider cannot be found: '" + provider->value +
                                            "'. Only Microsoft.Jet.OLEDB.4.0 with Excel 8.0 "
                                            "workbooks is available.");
         }
         const Attribute* props = findAttribute(attrs, "Extended Properties");
-        if (!props || !icontains(props->value, "Excel 8.0")) {
+        if (!props || !containsIgnoreCase(props->value, "Excel 8.0")) {
             raiseDatabase(kSourceCore,
                           "The Jet provider serves Excel 8.0 workbooks only; the connection "
                           "string needs Extended Properties=\"Excel 8.0;\": " +
@@ -194,12 +120,57 @@ class EmptyCursor final : public CursorImpl {
 
 }  // namespace
 
-bool iequals(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) return false;
+std::vector<Attribute> parseAttributes(std::string_view text) {
+    std::vector<Attribute> result;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t eq = text.find_first_of("=;", i);
+        if (eq == std::string_view::npos) break;
+        if (text[eq] == ';') {
+            i = eq + 1;
+            continue;
+        }
+        Attribute attr;
+        attr.rawKey = std::string(text.substr(i, eq - i));
+        attr.key = std::string(trim(attr.rawKey));
+        size_t pos = eq + 1;
+        while (pos < text.size() && text[pos] == ' ') ++pos;
+        attr.valueBegin = pos;
+        if (pos < text.size() && (text[pos] == '"' || text[pos] == '\'' || text[pos] == '{')) {
+            char close = text[pos] == '{' ? '}' : text[pos];
+            ++pos;
+            while (pos < text.size()) {
+                if (text[pos] == close) {
+                    if (pos + 1 < text.size() && text[pos + 1] == close) {
+                        attr.value += close;
+                        pos += 2;
+                        continue;
+                    }
+                    ++pos;
+                    break;
+                }
+                attr.value += text[pos++];
+            }
+            size_t semi = text.find(';', pos);
+            attr.valueEnd = pos;
+            i = semi == std::string_view::npos ? text.size() : semi + 1;
+        } else {
+            size_t semi = text.find(';', pos);
+            size_t end = semi == std::string_view::npos ? text.size() : semi;
+            attr.value = std::string(trim(text.substr(pos, end - pos)));
+            attr.valueEnd = end;
+            i = semi == std::string_view::npos ? text.size() : semi + 1;
+        }
+        result.push_back(std::move(attr));
     }
-    return true;
+    return result;
+}
+
+const Attribute* findAttribute(const std::vector<Attribute>& attrs, std::string_view key) {
+    for (const auto& attr : attrs) {
+        if (equalsIgnoreCase(attr.key, key)) return &attr;
+    }
+    return nullptr;
 }
 
 std::string maskPasswords(std::string_view text) {
@@ -207,12 +178,25 @@ std::string maskPasswords(std::string_view text) {
     auto attrs = parseAttributes(text);
     // Replace from the back so the earlier offsets stay valid.
     for (auto it = attrs.rbegin(); it != attrs.rend(); ++it) {
-        if ((iequals(it->key, "PWD") || iequals(it->key, "Password")) &&
+        if ((equalsIgnoreCase(it->key, "PWD") || equalsIgnoreCase(it->key, "Password")) &&
             it->valueEnd > it->valueBegin) {
             result.replace(it->valueBegin, it->valueEnd - it->valueBegin, "***");
         }
     }
     return result;
+}
+
+std::optional<std::string> describeUnusableFile(const std::string& path, std::string_view noun) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    const std::string named = "The " + std::string(noun) + " '" + path + "'";
+    if (status.type() == std::filesystem::file_type::not_found) return named + " does not exist.";
+    if (std::filesystem::is_directory(status)) return named + " is a folder.";
+    if (::access(path.c_str(), R_OK) != 0) {
+        return named +
+               " cannot be read: " + Error::standardDescription(fileErrorNumber(errno, path)) + ".";
+    }
+    return std::nullopt;
 }
 
 SqlTrace SqlTrace::fromEnvironment() {
@@ -314,7 +298,7 @@ Variant Recordset::field(std::string_view name) const {
     if (!impl_) raiseClosed();
     const auto& names = impl_->names();
     for (size_t i = 0; i < names.size(); ++i) {
-        if (detail::iequals(names[i], name)) return field(static_cast<int32_t>(i));
+        if (equalsIgnoreCase(names[i], name)) return field(static_cast<int32_t>(i));
     }
     raiseItemNotFound();
 }

@@ -63,28 +63,67 @@ TEST(Access, MissingFileGivesAClearError) {
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), err::kDatabase);
         EXPECT_EQ(e.source(), "Zembra.Data.ODBC");
-        // The driver itself says nothing: the message names the operation and the file.
+        // The driver itself says nothing: the layer says what is wrong and names the operation.
+        EXPECT_NE(
+            e.description().find("The database file '" + missing.string() + "' does not exist."),
+            std::string::npos)
+            << e.description();
         EXPECT_NE(e.description().find("SQLDriverConnect"), std::string::npos) << e.description();
-        EXPECT_NE(e.description().find(missing.string()), std::string::npos) << e.description();
         EXPECT_EQ(e.description().find("hush"), std::string::npos) << e.description();
     }
     EXPECT_FALSE(connection.isOpen());
 }
 
-TEST(Access, UnknownNamesFailWithTheQueryInTheMessage) {
+TEST(Access, AFolderIsNotADatabaseFile) {
+    Connection connection;
+    try {
+        connection.open(accessConnection(testData().dir));
+        FAIL() << "opened a folder";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::kDatabase);
+        EXPECT_NE(e.description().find("is a folder."), std::string::npos) << e.description();
+    }
+}
+
+// mdbtools says only "Couldn't parse SQL"; the message adds what is missing and what exists,
+// from the driver's catalogue (system tables left out), and keeps the driver's text.
+TEST(Access, UnknownNamesAreNamedWithTheNamesThatExist) {
     Connection connection;
     connection.open(accessConnection(fixture("zips.mdb")));
-    for (const std::string sql : {"SELECT [Nope] FROM [Customers]", "SELECT [Zip] FROM [Nope]"}) {
+    struct Case {
+        std::string sql;
+        std::string explanation;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"SELECT [Zip Code] FROM [Nope]",
+              "There is no table 'Nope'; the tables are: Customers, Zip Codes."},
+             {"SELECT [Nope] FROM [Customers]",
+              "Table 'Customers' has no field 'Nope'; its fields are: Name, Zip, ZipNum."},
+             {"SELECT [Zip ] FROM [customers]",
+              "Table 'Customers' has no field 'Zip '; its fields are: Name, Zip, ZipNum."},
+             {"SELECT [Zip], [Zip Code], Name AS n FROM [Customers] WHERE [Nope] = 'x'",
+              "Table 'Customers' has no fields 'Zip Code', 'Nope'; its fields are: Name, Zip, "
+              "ZipNum."},
+         }) {
         try {
-            connection.execute(sql);
-            FAIL() << sql;
+            connection.execute(c.sql);
+            FAIL() << c.sql;
         } catch (const Error& e) {
             EXPECT_EQ(e.number(), err::kDatabase);
+            EXPECT_EQ(e.description().rfind(c.explanation, 0), 0u) << e.description();
             EXPECT_NE(e.description().find("Couldn't parse SQL"), std::string::npos)
                 << e.description();
-            EXPECT_NE(e.description().find(sql), std::string::npos) << e.description();
+            EXPECT_NE(e.description().find(c.sql), std::string::npos) << e.description();
         }
     }
+    // A failure the catalogue cannot explain keeps the driver's text alone.
+    try {
+        connection.execute("SELECT [Zip] FROM [Customers] WHERE");
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.description().rfind("Couldn't parse SQL", 0), 0u) << e.description();
+    }
+    EXPECT_EQ(readColumn(connection, "SELECT [Zip Code] FROM [Zip Codes]", "Zip Code").size(), 3u);
 }
 
 }  // namespace

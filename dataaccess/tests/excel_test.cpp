@@ -125,7 +125,11 @@ TEST(ExcelOpen, UnreadableWorkbooksFailAtOpen) {
         std::ofstream out(notWorkbook);
         out << "Name,Zip\nAlice,08873\n";
     }
-    for (const auto& path : {testData().dir / "missing.xls", notWorkbook}) {
+    const auto missing = testData().dir / "missing.xls";
+    for (const auto& [path, reason] : std::vector<std::pair<std::filesystem::path, std::string>>{
+             {missing, "The workbook '" + missing.string() + "' does not exist."},
+             {testData().dir, "is a folder."},
+             {notWorkbook, "damaged or unreadable"}}) {
         Connection connection;
         try {
             connection.open(excelConnection(path));
@@ -133,6 +137,7 @@ TEST(ExcelOpen, UnreadableWorkbooksFailAtOpen) {
         } catch (const Error& e) {
             EXPECT_EQ(e.number(), err::kDatabase);
             EXPECT_NE(e.description().find(path.string()), std::string::npos) << e.description();
+            EXPECT_NE(e.description().find(reason), std::string::npos) << e.description();
         }
         EXPECT_FALSE(connection.isOpen());
     }

@@ -87,6 +87,14 @@ const TestData& testData() {
 
 }  // namespace zembra::test
 
+#ifdef ZEMBRA_LSAN_SUPPRESSIONS
+// In the sanitizer build these tests look for leaks; the drivers' own leaks and the connect
+// handle abandoned on purpose at the deadline are listed in this file by name.
+extern "C" const char* __lsan_default_options() {
+    return "suppressions=" ZEMBRA_LSAN_SUPPRESSIONS ":print_suppressions=0";
+}
+#endif
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     // GoogleTest takes ownership of the environment.

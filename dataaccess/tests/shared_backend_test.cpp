@@ -20,15 +20,18 @@ using db::Recordset;
 struct Embedded {
     static constexpr const char* kConnection = "embedded-zips";
     static constexpr const char* kSource = "embedded";
+    static constexpr bool kOdbc = false;
 };
 // The engine's default name, spelled as the viewer spells it, finds the "zipcodes" DSN.
 struct OdbcByName {
     static constexpr const char* kConnection = "ZipCodes";
     static constexpr const char* kSource = "odbc";
+    static constexpr bool kOdbc = true;
 };
 struct OdbcByDsn {
     static constexpr const char* kConnection = "DSN=zipcodes;";
     static constexpr const char* kSource = "odbc";
+    static constexpr bool kOdbc = true;
 };
 
 template <typename Backend>
@@ -157,6 +160,25 @@ TYPED_TEST(BackendTest, FailuresCarryTheDriversText) {
     Error column = errorOf([&] { this->connection.execute("select nope from zips"); });
     EXPECT_NE(column.description().find("no such column: nope"), std::string::npos)
         << column.description();
+
+    if (TypeParam::kOdbc) {
+        // Through ODBC the message also lists the names the driver's catalogue has.
+        EXPECT_NE(
+            missing.description().find(
+                "There is no table 'nope'; the tables are: empty_table, kinds, source, zips."),
+            std::string::npos)
+            << missing.description();
+        EXPECT_NE(column.description().find("Table 'zips' has no field 'nope'; its fields are: "
+                                            "zipcode, latitude, Longitude, city, state."),
+                  std::string::npos)
+            << column.description();
+        Error condition = errorOf([&] {
+            this->connection.execute("select zipcode from ZIPS where zip = '08873' order by 1");
+        });
+        EXPECT_NE(condition.description().find("Table 'zips' has no field 'zip';"),
+                  std::string::npos)
+            << condition.description();
+    }
 
     // The connection stays usable after a failed statement.
     EXPECT_FALSE(this->connection.execute("select * from zips").eof());

@@ -10,7 +10,13 @@
 //   - "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<file.xls>;Extended Properties=..."
 //     with "Excel 8.0": the workbook provider ("SELECT * FROM [Sheet$]", the first
 //     row naming the columns).
-// Failures raise zembra::Error number -2147467259 with the driver's own text.
+// Failures raise zembra::Error number -2147467259 with the driver's own text. Where that text
+// says nothing useful, the layer puts what is wrong before it: a database file that does not
+// exist, a table or field that is not there with the names that are.
+//
+// An ODBC connect ends within 8 seconds whatever the server does; one the driver cannot end
+// by itself is abandoned with "The server did not answer in time" (its handles then stay with
+// the driver until it returns, or for good if it never does).
 #pragma once
 
 #include <zembra/runtime.hpp>

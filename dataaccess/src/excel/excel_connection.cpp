@@ -48,7 +48,8 @@ std::optional<std::string> parseSelectAll(std::string_view sql) {
     };
     auto keyword = [&](std::string_view word) {
         skipBlanks();
-        if (sql.size() - pos < word.size() || !iequals(sql.substr(pos, word.size()), word)) {
+        if (sql.size() - pos < word.size() ||
+            !equalsIgnoreCase(sql.substr(pos, word.size()), word)) {
             return false;
         }
         pos += word.size();
@@ -182,7 +183,7 @@ class ExcelConnection final : public ConnectionImpl {
             rc =
                 freexl_get_worksheet_name(workbook_.get(), static_cast<unsigned short>(i), &actual);
             if (rc != FREEXL_OK) fail("cannot list the sheets", rc);
-            if (actual && iequals(actual, sheet)) {
+            if (actual && equalsIgnoreCase(actual, sheet)) {
                 rc =
                     freexl_select_active_worksheet(workbook_.get(), static_cast<unsigned short>(i));
                 if (rc != FREEXL_OK) fail("cannot select sheet '" + sheet + "'", rc);
@@ -215,8 +216,9 @@ std::shared_ptr<ConnectionImpl> openExcel(const std::string& workbookPath, SqlTr
     int rc = freexl_open(workbookPath.c_str(), &raw);
     WorkbookPtr workbook(raw);
     if (rc != FREEXL_OK) {
-        raiseDatabase(kSourceExcel,
-                      "Cannot open workbook '" + workbookPath + "': " + freexlError(rc));
+        std::string text = "Cannot open workbook '" + workbookPath + "': " + freexlError(rc);
+        if (auto file = describeUnusableFile(workbookPath, "workbook")) text = *file + " " + text;
+        raiseDatabase(kSourceExcel, std::move(text));
     }
     return std::make_shared<ExcelConnection>(workbookPath, std::move(workbook), std::move(trace));
 }

@@ -1,35 +1,18 @@
 // ODBC back end over unixODBC: data sources, Access files through mdbtools, SQL Server
 // through FreeTDS, or any other registered driver.
-#include <sql.h>
-#include <sqlext.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <climits>
+#include <mutex>
 
-#include "../backend.hpp"
+#include "odbc.hpp"
 
 namespace zembra::db::detail {
 
-namespace {
-
-template <SQLSMALLINT Type>
-struct HandleFree {
-    void operator()(SQLHANDLE handle) const noexcept { SQLFreeHandle(Type, handle); }
-};
-using EnvPtr = std::unique_ptr<void, HandleFree<SQL_HANDLE_ENV>>;
-using DbcPtr = std::unique_ptr<void, HandleFree<SQL_HANDLE_DBC>>;
-using StmtPtr = std::unique_ptr<void, HandleFree<SQL_HANDLE_STMT>>;
-
-// Seconds a driver may take to log in before the attempt fails, so that an unreachable
-// server does not hang the caller.
-constexpr SQLULEN kLoginTimeoutSeconds = 5;
-
-struct Diagnostics {
-    std::string text;          // "[SQLSTATE] message" per record, one per line
-    bool hasSqlState = false;  // false when no record carries a SQLSTATE
-};
+bool Diagnostics::hasState(std::string_view state) const {
+    return std::find(states.begin(), states.end(), state) != states.end();
+}
 
 Diagnostics readDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     Diagnostics result;
@@ -55,8 +38,8 @@ Diagnostics readDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
         }
         std::string line;
         if (state[0] != '\0') {
-            result.hasSqlState = true;
-            line = "[" + std::string(reinterpret_cast<const char*>(state)) + "] ";
+            result.states.emplace_back(reinterpret_cast<const char*>(state));
+            line = "[" + result.states.back() + "] ";
         }
         line += message;
         if (!result.text.empty()) result.text += '\n';
@@ -65,21 +48,21 @@ Diagnostics readDiagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     return result;
 }
 
-// Raises the driver's diagnostics for a failed call. Some drivers (mdbtools) give no
-// record at all, or a bare text without SQLSTATE such as "Couldn't parse SQL"; then the
-// message also says which operation failed and on what (`subject`).
-[[noreturn]] void raiseOdbc(const char* operation, SQLSMALLINT type, SQLHANDLE handle,
+// Some drivers (mdbtools) give no record at all, or a bare text without SQLSTATE such as
+// "Couldn't parse SQL"; then the message also says which operation failed and on what.
+std::string describeFailure(const char* operation, const Diagnostics& diag,
                             const std::string& subject) {
-    Diagnostics diag = readDiagnostics(type, handle);
     if (diag.text.empty()) {
-        raiseDatabase(
-            kSourceOdbc,
-            std::string(operation) + " failed and the ODBC driver gave no diagnostic: " + subject);
+        return std::string(operation) +
+               " failed and the ODBC driver gave no diagnostic: " + subject;
     }
-    if (!diag.hasSqlState) {
-        raiseDatabase(kSourceOdbc, diag.text + " (" + operation + ": " + subject + ")");
-    }
-    raiseDatabase(kSourceOdbc, diag.text);
+    if (!diag.hasSqlState()) return diag.text + " (" + operation + ": " + subject + ")";
+    return diag.text;
+}
+
+void raiseOdbc(const char* operation, SQLSMALLINT type, SQLHANDLE handle,
+               const std::string& subject) {
+    raiseDatabase(kSourceOdbc, describeFailure(operation, readDiagnostics(type, handle), subject));
 }
 
 EnvPtr allocateEnvironment() {
@@ -92,17 +75,13 @@ EnvPtr allocateEnvironment() {
     return env;
 }
 
-// Environment and connection handles; disconnects before freeing.
-struct OdbcDatabase {
-    EnvPtr env;
-    DbcPtr dbc;  // after `env`: freed first
-    bool connected = false;
-    SqlTrace trace;
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
 
-    ~OdbcDatabase() {
-        if (connected) SQLDisconnect(dbc.get());
-    }
-};
+namespace {
 
 bool isIntegerType(SQLSMALLINT type, SQLSMALLINT scale) {
     switch (type) {
@@ -126,47 +105,6 @@ bool isRealType(SQLSMALLINT type) {
 
 bool isBinaryType(SQLSMALLINT type) {
     return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    return text;
-}
-
-// Drivers differ in how they read blanks around keywords: the SQL Server form
-// "Driver={SQL Server}; Server=...; Database=..." has a blank before each keyword, which
-// some drivers (SQLite's) do not skip. Keywords go to the driver without outer blanks;
-// values, braced ones included, go unchanged.
-std::string tidyKeywords(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::size_t keyStart = i;
-        while (i < text.size() && text[i] != '=' && text[i] != ';') ++i;
-        out += trimmed(text.substr(keyStart, i - keyStart));
-        if (i == text.size()) break;
-        out += text[i];
-        if (text[i++] == ';') continue;
-        const std::size_t valueStart = i;
-        while (i < text.size() && text[i] == ' ') ++i;
-        if (i < text.size() && text[i] == '{') {
-            // A braced value ends at its closing brace ("}}" stands for one brace).
-            for (++i; i < text.size(); ++i) {
-                if (text[i] != '}') continue;
-                if (i + 1 < text.size() && text[i + 1] == '}') {
-                    ++i;
-                    continue;
-                }
-                ++i;
-                break;
-            }
-        }
-        while (i < text.size() && text[i] != ';') ++i;
-        out += text.substr(valueStart, i - valueStart);
-    }
-    return out;
 }
 
 // Converts the character form of a value to the Variant its column type calls for;
@@ -328,7 +266,17 @@ class OdbcConnection final : public ConnectionImpl {
         SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(sql.data()),
                                      static_cast<SQLINTEGER>(sql.size()));
         if (rc == SQL_NO_DATA) return emptyCursor();  // a statement that touched no rows
-        if (!SQL_SUCCEEDED(rc)) raiseOdbc("SQLExecDirect", SQL_HANDLE_STMT, stmt.get(), sql);
+        if (!SQL_SUCCEEDED(rc)) {
+            // The driver's text first (read before any other call), then what the catalogue
+            // says is missing: mdbtools only says "Couldn't parse SQL".
+            std::string text =
+                describeFailure("SQLExecDirect", readDiagnostics(SQL_HANDLE_STMT, stmt.get()), sql);
+            stmt.reset();
+            if (auto missing = explainMissingNames(db_->dbc.get(), sql)) {
+                text = *missing + " " + text;
+            }
+            raiseDatabase(kSourceOdbc, std::move(text));
+        }
         SQLSMALLINT columns = 0;
         if (!SQL_SUCCEEDED(SQLNumResultCols(stmt.get(), &columns))) {
             raiseOdbc("SQLNumResultCols", SQL_HANDLE_STMT, stmt.get(), sql);
@@ -344,56 +292,12 @@ class OdbcConnection final : public ConnectionImpl {
 }  // namespace
 
 std::shared_ptr<ConnectionImpl> openOdbc(const std::string& connectionString, SqlTrace trace) {
-    auto db = std::make_shared<OdbcDatabase>();
-    db->trace = std::move(trace);
-    db->env = allocateEnvironment();
-    SQLHANDLE raw = SQL_NULL_HANDLE;
-    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, db->env.get(), &raw))) {
-        raiseOdbc("SQLAllocHandle", SQL_HANDLE_ENV, db->env.get(), maskPasswords(connectionString));
-    }
-    db->dbc.reset(raw);
-    SQLSetConnectAttr(db->dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
-    if (connectionString.size() > static_cast<size_t>(SHRT_MAX)) {
-        raiseDatabase(kSourceOdbc, "Connection string too long");
-    }
-    std::string text = tidyKeywords(connectionString);
-    std::array<SQLCHAR, 1024> completed{};
-    SQLSMALLINT completedLength = 0;
-    SQLRETURN rc = SQLDriverConnect(db->dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
-                                    static_cast<SQLSMALLINT>(text.size()), completed.data(),
-                                    static_cast<SQLSMALLINT>(completed.size()), &completedLength,
-                                    SQL_DRIVER_NOPROMPT);
-    if (!SQL_SUCCEEDED(rc)) {
-        raiseOdbc("SQLDriverConnect", SQL_HANDLE_DBC, db->dbc.get(),
-                  "\"" + maskPasswords(connectionString) + "\"");
-    }
-    db->connected = true;
-    return std::make_shared<OdbcConnection>(std::move(db));
+    return std::make_shared<OdbcConnection>(connectOdbc(connectionString, std::move(trace)));
 }
 
-std::string findOdbcDataSource(std::string_view name) {
-    EnvPtr env;
-    try {
-        env = allocateEnvironment();
-    } catch (const Error&) {
-        return {};  // no usable ODBC set-up: there are no data sources to find
-    }
-    SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (true) {
-        std::array<SQLCHAR, SQL_MAX_DSN_LENGTH * 4 + 1> server{};
-        std::array<SQLCHAR, 512> description{};
-        SQLSMALLINT serverLength = 0;
-        SQLSMALLINT descriptionLength = 0;
-        SQLRETURN rc = SQLDataSources(
-            env.get(), direction, server.data(), static_cast<SQLSMALLINT>(server.size()),
-            &serverLength, description.data(), static_cast<SQLSMALLINT>(description.size()),
-            &descriptionLength);
-        if (!SQL_SUCCEEDED(rc)) return {};
-        direction = SQL_FETCH_NEXT;
-        std::string found(reinterpret_cast<const char*>(server.data()));
-        if (iequals(found, name)) return found;
-    }
+std::mutex& odbcConfigMutex() {
+    static std::mutex mutex;
+    return mutex;
 }
 
 }  // namespace zembra::db::detail
