@@ -90,10 +90,21 @@ std::vector<std::string> splitAtCommas(std::string_view line) {
     }
 }
 
+void requireRegularFile(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) {
+        return;
+    }
+    throw Error(kPathFileAccess, kClientErrorSource,
+                "Path/File access error: " + path + " is not a regular file");
+}
+
 TextLineReader::TextLineReader(const std::string& path) : path_(path) {
     if (path.empty()) {
         throw Error::standard(err::kFileNotFound, kClientErrorSource, "(no file name)");
     }
+    requireRegularFile(path);
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         throw fileError(errno, path);

@@ -21,13 +21,19 @@ std::string windows1252ToUtf8(std::string_view bytes);
 // An empty text gives no pieces at all (not one empty piece), as the platform's Split.
 std::vector<std::string> splitAtCommas(std::string_view line);
 
+// Raises 75 naming the path when something exists there that is not a regular file (a
+// folder, a FIFO, a device): such a source could block a read forever or yield nothing
+// sensible. A missing path passes, for the reader or driver to report as it does.
+void requireRegularFile(const std::string& path);
+
 // Reads a file's lines as raw single-byte text. A line ends at LF; a CR right before it
 // (or right before the end of the file) is dropped, so CRLF and LF files read alike.
 // A final line without LF is still a line; a file ending in LF has no empty last line.
 class TextLineReader {
   public:
     // Opens the file for reading; it is never created. Raises 53 (file not found),
-    // 76 (path not found), 70 (permission denied) or 75 (other access failures).
+    // 76 (path not found), 70 (permission denied) or 75 (not a regular file, other
+    // access failures).
     explicit TextLineReader(const std::string& path);
     TextLineReader(const TextLineReader&) = delete;
     TextLineReader& operator=(const TextLineReader&) = delete;

@@ -1,6 +1,9 @@
 #include "main/ui_seam.hpp"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QShortcut>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
@@ -33,6 +36,10 @@ QMessageBox::StandardButton QtUiSeam::showMessage(QWidget* parent, const QString
             break;
     }
     QMessageBox box(qtIcon, title, text, QMessageBox::Ok, parent);
+    // Ctrl+C copies the message, so an operator can paste an error into a report.
+    auto* copy = new QShortcut(QKeySequence::Copy, &box);  // owned by the box
+    QObject::connect(copy, &QShortcut::activated, &box,
+                     [text] { QGuiApplication::clipboard()->setText(text); });
     box.exec();
     return QMessageBox::Ok;
 }
