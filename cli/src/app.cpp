@@ -1,8 +1,11 @@
 #include "app.hpp"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
 #include <zembra/runtime.hpp>
 
+#include "core/option_values.hpp"
 #include "core/usage_error.hpp"
 
 #ifndef ZEMBRA_VERSION
@@ -25,7 +28,8 @@ void addMapOptions(CLI::App& command, MapOptions& options) {
         ->capture_default_str();
     command
         .add_option("--bounds", options.bounds,
-                    "Degrees; default: from the map's name (usa, alaska or hawaii in it)")
+                    "Degrees; default: from the map's name (usa, alaska or hawaii in it) or "
+                    "its world file (usa.jgw beside usa.jpg)")
         ->type_name("minLat,maxLat,minLon,maxLon");
     command.add_option("--images", options.images, "Folder holding Maps/ and Overlays/")
         ->type_name("DIR");
@@ -42,13 +46,22 @@ void addMarkerOption(CLI::App& command, std::string& marker) {
         ->type_name("MARKER");
 }
 
-void addOutputOptions(CLI::App& command, std::string& output, size_t& chunkSize) {
-    command.add_option("-o,--output", output, "Picture to write: .jpg, .gif, .bmp or .png")
+void addOutputOptions(CLI::App& command, OutputOptions& output) {
+    command
+        .add_option("-o,--output", output.output,
+                    "Picture to write: .jpg, .gif, .bmp or .png; - is stdout (with --format)")
         ->type_name("FILE")
         ->required();
-    command.add_option("--chunk-size", chunkSize, "Items per engine call (progress between calls)")
+    command
+        .add_option("--format", output.format,
+                    "Picture format: jpg, gif, bmp or png (default: from the extension)")
+        ->type_name("FORMAT");
+    command
+        .add_option("--chunk-size", output.chunkSize,
+                    "Items per engine call (progress between calls)")
         ->type_name("N")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Validator(
+            [](std::string& text) { return checkCount(text); }, "N", "at least 1"))
         ->capture_default_str();
 }
 
@@ -80,7 +93,7 @@ int run(int argc, const char* const* argv, Io& io) {
         ->type_name("NAME");
     addMapOptions(*renderCmd, render.map);
     addMarkerOption(*renderCmd, render.marker);
-    addOutputOptions(*renderCmd, render.output, render.chunkSize);
+    addOutputOptions(*renderCmd, render.output);
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"
         "from standard input when it is not a terminal. Repeated codes are plotted once.\n"
@@ -90,7 +103,8 @@ int run(int argc, const char* const* argv, Io& io) {
         "  zembra render 08873 08232 -o nj.jpg\n"
         "  zembra render -f customers.csv --column Zip --marker red_pin -o out.png\n"
         "  grep '^99' zips.txt | zembra render --map alaska -o alaska.gif\n"
-        "  zembra render 96813 --map my-islands.jpg --bounds 18.5,22.5,-161,-154 -o hi.bmp\n\n" +
+        "  zembra render 96813 --map my-islands.jpg --bounds 18.5,22.5,-161,-154 -o hi.bmp\n"
+        "  zembra render 08873 --format png -o - | display -\n\n" +
         std::string(kExitStatuses));
 
     PointsOptions points;
@@ -101,7 +115,7 @@ int run(int argc, const char* const* argv, Io& io) {
         ->type_name("FILE");
     addMapOptions(*pointsCmd, points.map);
     addMarkerOption(*pointsCmd, points.marker);
-    addOutputOptions(*pointsCmd, points.output, points.chunkSize);
+    addOutputOptions(*pointsCmd, points.output);
     pointsCmd->footer(
         "\nExamples:\n"
         "  zembra points 40.7,-74 34.05,-118.25 -o cities.png\n"
@@ -152,16 +166,30 @@ int run(int argc, const char* const* argv, Io& io) {
         return kExitOk;
     }
     try {
-        if (*renderCmd) return runRender(render, io);
-        if (*pointsCmd) return runPoints(points, io);
-        if (*lookupCmd) return runLookup(lookup, io);
-        if (*listCmd) return runList(listImages, io);
+        int status = -1;
+        if (*renderCmd) status = runRender(render, io);
+        if (*pointsCmd) status = runPoints(points, io);
+        if (*lookupCmd) status = runLookup(lookup, io);
+        if (*listCmd) status = runList(listImages, io);
+        if (status >= 0) {
+            // Output that did not reach its destination is a failure, not a success.
+            errno = 0;
+            if (!io.out.flush()) {
+                const int error = errno;
+                io.err << "zembra: error: standard output could not be written"
+                       << (error != 0 ? std::string(": ") + std::strerror(error) : std::string())
+                       << '\n';
+                return kExitFailure;
+            }
+            return status;
+        }
     } catch (const UsageError& e) {
         for (const auto* sub : app.get_subcommands()) command = sub->get_name();
         reportUsage(io.err, e.what(), command);
         return kExitUsage;
     } catch (const Error& e) {
-        io.err << "zembra: error " << e.number() << ": " << e.description() << '\n';
+        io.err << "zembra: error " << e.number() << ": " << render::escapeForDisplay(e.description())
+               << '\n';
         return kExitFailure;
     } catch (const std::exception& e) {
         io.err << "zembra: " << e.what() << '\n';

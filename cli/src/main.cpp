@@ -7,9 +7,7 @@
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    zembra::cli::Io io{std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) == 1,
-                       isatty(STDERR_FILENO) == 1};
-    const int status = zembra::cli::run(argc, argv, io);
-    std::cout.flush();
-    return status;
+    zembra::cli::Io io{STDIN_FILENO, std::cout, std::cerr, isatty(STDIN_FILENO) == 1,
+                       isatty(STDOUT_FILENO) == 1, isatty(STDERR_FILENO) == 1};
+    return zembra::cli::run(argc, argv, io);
 }

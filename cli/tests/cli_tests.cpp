@@ -8,6 +8,8 @@
 #include <sstream>
 #include <zembra/runtime.hpp>
 
+#include <zembra/render/catalogue.hpp>
+
 #include "support.hpp"
 
 namespace fs = std::filesystem;
@@ -41,11 +43,18 @@ const Picture& plainUsa() {
     return picture;
 }
 
+const zembra::render::Bounds kUsa = *zembra::render::boundsForMapName("usa.jpg");
+
 Pixel usaPixel(const std::string& code) {
     const auto& row = zipRow(code);
-    return project(row.lat, row.lon, 24.0, 50.0, -125.0, -66.44, plainUsa().width,
-                   plainUsa().height);
+    return project(row.lat, row.lon, kUsa.minLat, kUsa.maxLat, kUsa.minLon, kUsa.maxLon,
+                   plainUsa().width, plainUsa().height);
 }
+
+// Runs a shell command line (for redirections the test harness cannot make).
+RunResult shell(const std::string& command) { return runProgram("/bin/sh", {"-c", command}); }
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -171,6 +180,30 @@ TEST_F(Cli, ReadsStandardInput) {
     EXPECT_TRUE(contains(empty.err, "no zip codes in standard input")) << empty.err;
 }
 
+// Input that cannot be read, in full, ends the run with status 1 and says why.
+TEST_F(Cli, UnreadableInputFailsInsteadOfDroppingCodes) {
+    const std::string exe = quoted(kExe.string());
+    const auto folder = shell(exe + " render 08873 -f - -o " + quoted(dir / "f.png") + " < /tmp");
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_TRUE(contains(folder.err, "standard input")) << folder.err;
+    EXPECT_FALSE(fs::exists(dir / "f.png"));
+
+    writeText(dir / "long.txt", "08873\n" + std::string(2 << 20, '1') + "\n08232\n");
+    const auto tooLong = zembraRun({"render", "-f", dir / "long.txt", "-o", dir / "l.png"});
+    EXPECT_EQ(tooLong.status, 1);
+    EXPECT_TRUE(contains(tooLong.err, "long.txt, line 2")) << tooLong.err;
+    EXPECT_FALSE(fs::exists(dir / "l.png"));
+}
+
+// A code with a NUL or a terminal escape is not found, shown escaped, and the rest of
+// the batch is placed.
+TEST_F(Cli, ControlCharactersInCodesAreReportedNotFoundAndEscaped) {
+    const std::string input = std::string("Zip\n08") + '\0' + "873\n08232\n\x1b[31mred\n";
+    const auto r = zembraRun({"render", "-f", "-", "--column", "Zip", "-o", dir / "c.png"}, input);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "placed 1 of 3 zip codes\nnot found (2): 08\\x00873 \\x1B[31mred\n");
+}
+
 TEST_F(Cli, PiecesAccumulateToTheSamePicture) {
     // Unknown codes in different pieces are all reported, in order, and the picture is the
     // one a single call draws.
@@ -190,7 +223,39 @@ TEST_F(Cli, PiecesAccumulateToTheSamePicture) {
     EXPECT_EQ(a.err, b.err);
     EXPECT_EQ(readBytes(dir / "whole.bmp"), readBytes(dir / "pieces.bmp"));
 
-    EXPECT_EQ(zembraRun({"render", "08873", "--chunk-size", "0", "-o", dir / "z.bmp"}).status, 2);
+    const auto zero = zembraRun({"render", "08873", "--chunk-size", "0", "-o", dir / "z.bmp"});
+    EXPECT_EQ(zero.status, 2);
+    EXPECT_TRUE(contains(zero.err, "at least 1, not '0'")) << zero.err;
+    EXPECT_LT(zero.err.size(), 200u) << zero.err;
+}
+
+// The picture can go to standard output for a pipeline, never to a terminal; output that
+// cannot be written fails the run.
+TEST_F(Cli, OutputGoesToStandardOutputOrFailsAloud) {
+    const auto png = zembraRun({"render", "08873", "--format", "png", "-o", "-"});
+    ASSERT_EQ(png.status, 0) << png.err;
+    EXPECT_EQ(sniffFormat(std::vector<uint8_t>(png.out.begin(), png.out.end())), "png");
+    ASSERT_EQ(zembraRun({"render", "08873", "-o", dir / "f.png"}).status, 0);
+    const auto file = readBytes(dir / "f.png");
+    EXPECT_EQ(std::vector<uint8_t>(png.out.begin(), png.out.end()), file);
+    const auto gif = zembraRun({"points", "40,-74", "--format", "GIF", "-o", "-"});
+    EXPECT_EQ(sniffFormat(std::vector<uint8_t>(gif.out.begin(), gif.out.end())), "gif");
+
+    EXPECT_EQ(zembraRun({"render", "08873", "-o", "-"}).status, 2);  // no --format
+    EXPECT_EQ(zembraRun({"render", "08873", "--format", "png", "-o", dir / "x.jpg"}).status, 2);
+
+    const std::string exe = quoted(kExe.string());
+    const auto full = shell(exe + " lookup 1724 406 > /dev/full");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_TRUE(contains(full.err, "standard output could not be written")) << full.err;
+    const auto fullPicture = shell(exe + " render 08873 --format jpg -o - > /dev/full");
+    EXPECT_EQ(fullPicture.status, 1);
+
+    if (!fs::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1) to give a terminal";
+    const auto tty = runProgram("/usr/bin/script",
+                                {"-qec", exe + " render 08873 --format png -o -", "/dev/null"});
+    EXPECT_NE(tty.status, 0);
+    EXPECT_TRUE(contains(tty.out, "terminal")) << tty.out;
 }
 
 TEST_F(Cli, BadOutputIsRefusedBeforeAnyWork) {
@@ -226,12 +291,26 @@ TEST_F(Cli, MapsByPathOrNameAndTheirBounds) {
         zembraRun({"render", "08873", "--map", dir / "world.jpg", "-o", dir / "w.bmp"});
     EXPECT_EQ(noBounds.status, 2);
     EXPECT_TRUE(contains(noBounds.err, "--bounds")) << noBounds.err;
+    EXPECT_TRUE(contains(noBounds.err, "world.jgw")) << noBounds.err;
     const auto withBounds = zembraRun({"render", "08873", "--map", dir / "world.jpg", "--bounds",
                                        "24,50,-125,-66.44", "-o", dir / "w.bmp"});
     ASSERT_EQ(withBounds.status, 0) << withBounds.err;
     const auto named = zembraRun({"render", "08873", "--map", "USA", "-o", dir / "n.bmp"});
     ASSERT_EQ(named.status, 0) << named.err;
     EXPECT_EQ(readBytes(dir / "w.bmp"), readBytes(dir / "n.bmp"));
+
+    // With a world file beside it, the copy needs no --bounds, renders the same picture and
+    // answers lookups the same way.
+    zembra::render::writeWorldFile(dir / "world.jgw", kUsa, plainUsa().width, plainUsa().height);
+    const auto withWorld =
+        zembraRun({"render", "08873", "--map", dir / "world.jpg", "-o", dir / "ww.bmp"});
+    ASSERT_EQ(withWorld.status, 0) << withWorld.err;
+    EXPECT_EQ(readBytes(dir / "ww.bmp"), readBytes(dir / "n.bmp"));
+    const auto p = usaPixel("08873");
+    EXPECT_EQ(zembraRun({"lookup", std::to_string(p.x), std::to_string(p.y), "--map",
+                         dir / "world.jpg"})
+                  .out,
+              zembraRun({"lookup", std::to_string(p.x), std::to_string(p.y)}).out);
 
     const auto badBounds = zembraRun(
         {"render", "08873", "--map", "usa", "--bounds", "50,24,-125,-66", "-o", dir / "b.png"});
@@ -264,8 +343,10 @@ TEST_F(Cli, LookupTellsTheZipCodeUnderAPixel) {
     EXPECT_FALSE(line >> rest) << "one line of three fields: " << r.out;
     // The pixel's own position, by the inverse of the projection, to six decimals.
     const double h = plainUsa().height, w = plainUsa().width;
-    EXPECT_NEAR(lat, (50.0 - 24.0) * (h - static_cast<double>(p.y)) / h + 24.0, 1e-6);
-    EXPECT_NEAR(lon, (-66.44 + 125.0) / w * static_cast<double>(p.x) - 125.0, 1e-6);
+    EXPECT_NEAR(lat, (kUsa.maxLat - kUsa.minLat) * (h - static_cast<double>(p.y)) / h + kUsa.minLat,
+                1e-6);
+    EXPECT_NEAR(lon, (kUsa.maxLon - kUsa.minLon) / w * static_cast<double>(p.x) + kUsa.minLon,
+                1e-6);
     EXPECT_NEAR(lat, zipRow("08873").lat, 0.05);
     EXPECT_NEAR(lon, zipRow("08873").lon, 0.05);
 

@@ -1,4 +1,4 @@
-// Unit tests of the command line's Qt-free core: bounds, output formats, input readers
+// Unit tests of the command line's Qt-free core: option values, output formats, input readers
 // and the images folder.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -6,12 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <memory>
 #include <zembra/runtime.hpp>
 
-#include "core/bounds.hpp"
-#include "core/csv.hpp"
 #include "core/images.hpp"
+#include "core/option_values.hpp"
 #include "core/output_format.hpp"
 #include "core/points_input.hpp"
 #include "core/usage_error.hpp"
@@ -56,6 +55,11 @@ struct TempDir {
         std::error_code ec;
         fs::remove_all(path, ec);
     }
+    std::unique_ptr<zembra::render::CsvReader> reader(const std::string& name,
+                                                      const std::string& bytes) const {
+        std::ofstream(path / name, std::ios::binary | std::ios::trunc) << bytes;
+        return std::make_unique<zembra::render::CsvReader>(path / name);
+    }
     void touch(const fs::path& relative) const {
         fs::create_directories((path / relative).parent_path());
         std::ofstream(path / relative) << "x";
@@ -64,27 +68,11 @@ struct TempDir {
 
 }  // namespace
 
-TEST(Bounds, MapNamesFollowTheClientsTableInItsOrder) {
-    const zc::Bounds usa{24.0, 50.0, -125.0, -66.44};
-    const zc::Bounds alaska{51.0, 77.0, -180.0, -125.0};
-    const zc::Bounds hawaii{18.5, 22.5, -161.0, -154.0};
-    EXPECT_EQ(zc::boundsForMapName("usa.jpg"), usa);
-    EXPECT_EQ(zc::boundsForMapName("Hawaii_detail.JPG"), hawaii);
-    EXPECT_EQ(zc::boundsForMapName("ALASKA.jpg"), alaska);
-    // "usa" is tried first, then "alaska", whatever the order in the name.
-    EXPECT_EQ(zc::boundsForMapName("Alaska_USA.jpg"), usa);
-    EXPECT_EQ(zc::boundsForMapName("hawaii-alaska.jpg"), alaska);
-    EXPECT_EQ(zc::boundsForMapName("world.jpg"), std::nullopt);
-    // Folders above the file do not count.
-    EXPECT_EQ(zc::boundsForMapName("/home/usa/world.jpg"), std::nullopt);
-    EXPECT_EQ(zc::boundsForMapName("/maps/old/hawaii.jpg"), hawaii);
-}
-
 TEST(Bounds, ParsesFourNumbersAndRefusesNonsense) {
-    EXPECT_EQ(zc::parseBounds("24,50,-125,-66.44"), (zc::Bounds{24, 50, -125, -66.44}));
-    EXPECT_EQ(zc::parseBounds(" 18.5 , 22.5,-161 ,-154"), (zc::Bounds{18.5, 22.5, -161, -154}));
+    EXPECT_EQ(zc::parseBounds("24,50,-125,-66.44"), (zembra::render::Bounds{24, 50, -125, -66.44}));
+    EXPECT_EQ(zc::parseBounds(" 18.5 , 22.5,-161 ,-154"), (zembra::render::Bounds{18.5, 22.5, -161, -154}));
     EXPECT_EQ(zc::parseBounds(zc::formatBounds({24, 50, -125, -66.44})),
-              (zc::Bounds{24, 50, -125, -66.44}));
+              (zembra::render::Bounds{24, 50, -125, -66.44}));
 
     EXPECT_NE(usageMessage([] { zc::parseBounds("24,50,-125"); }).find("four numbers"),
               std::string::npos);
@@ -104,90 +92,70 @@ TEST(Bounds, ParsesFourNumbersAndRefusesNonsense) {
 }
 
 TEST(OutputFormat, ExtensionChoosesTheTypeWithoutRegardToCase) {
-    EXPECT_EQ(zc::imageTypeForPath("out/map.jpg"), "jpg");
-    EXPECT_EQ(zc::imageTypeForPath("MAP.JPEG"), "jpg");
-    EXPECT_EQ(zc::imageTypeForPath("a.b/map.Gif"), "gif");
-    EXPECT_EQ(zc::imageTypeForPath("map.BMP"), "bmp");
-    EXPECT_EQ(zc::imageTypeForPath("map.png"), "png");
-    EXPECT_NE(usageMessage([] { zc::imageTypeForPath("map.tif"); }).find("'.tif'"),
+    using F = zembra::render::OutputFormat;
+    EXPECT_EQ(zc::formatForPath("out/map.jpg"), F::Jpeg);
+    EXPECT_EQ(zc::formatForPath("MAP.JPEG"), F::Jpeg);
+    EXPECT_EQ(zc::formatForPath("a.b/map.Gif"), F::Gif);
+    EXPECT_EQ(zc::formatForPath("map.BMP"), F::Bmp);
+    EXPECT_EQ(zc::formatForPath("map.png"), F::Png);
+    EXPECT_NE(usageMessage([] { zc::formatForPath("map.tif"); }).find("'.tif'"),
               std::string::npos);
-    EXPECT_NE(usageMessage([] { zc::imageTypeForPath("a.png/map"); }).find("no extension"),
+    EXPECT_NE(usageMessage([] { zc::formatForPath("a.png/map"); }).find("no extension"),
               std::string::npos);
-    EXPECT_NE(usageMessage([] { zc::imageTypeForPath("map.png.txt"); }).find(".jpg, .gif"),
+    EXPECT_NE(usageMessage([] { zc::formatForPath("map.png.txt"); }).find(".jpg, .gif"),
               std::string::npos);
-}
-
-TEST(Csv, QuotesCommasLineBreaksAndByteOrderMark) {
-    std::istringstream in(
-        "\xEF\xBB\xBF\"Name\",Zip\r\n"
-        "\"Adams, Alice\",08873\r\n"
-        "\"Say \"\"hi\"\"\",\"08232\"\n"
-        "\"two\nlines\",10001\n"
-        "\n"
-        "last,99501");
-    zc::CsvReader reader(in);
-    std::vector<std::string> f;
-    ASSERT_TRUE(reader.next(f));
-    EXPECT_EQ(f, (std::vector<std::string>{"Name", "Zip"}));
-    ASSERT_TRUE(reader.next(f));
-    EXPECT_EQ(f, (std::vector<std::string>{"Adams, Alice", "08873"}));
-    ASSERT_TRUE(reader.next(f));
-    EXPECT_EQ(f, (std::vector<std::string>{"Say \"hi\"", "08232"}));
-    ASSERT_TRUE(reader.next(f));
-    EXPECT_EQ(f, (std::vector<std::string>{"two\nlines", "10001"}));
-    EXPECT_EQ(reader.line(), 4u);
-    ASSERT_TRUE(reader.next(f));
-    EXPECT_EQ(f, (std::vector<std::string>{""}));
-    ASSERT_TRUE(reader.next(f));
-    EXPECT_EQ(reader.line(), 7u);
-    EXPECT_EQ(f, (std::vector<std::string>{"last", "99501"}));
-    EXPECT_FALSE(reader.next(f));
-
-    EXPECT_EQ(zc::splitCsvLine("a,,\"\""), (std::vector<std::string>{"a", "", ""}));
-    std::istringstream open("a,\"never closed\n");
-    zc::CsvReader bad(open);
-    EXPECT_NE(usageMessage([&] { bad.next(f); }).find("not closed"), std::string::npos);
+    EXPECT_EQ(zc::formatForName("PNG"), F::Png);
+    EXPECT_NE(usageMessage([] { zc::formatForName(".png"); }).find("jpg, gif"), std::string::npos);
+    EXPECT_EQ(zc::checkCount("2000"), "");
+    EXPECT_EQ(zc::checkCount("0"), "must be a whole number of at least 1, not '0'");
+    EXPECT_NE(zc::checkCount("-1"), "");
+    EXPECT_NE(zc::checkCount("99999999999999999999999"), "");
 }
 
 TEST(ZipInput, OneCodePerLine) {
-    std::istringstream in(
-        "\xEF\xBB\xBF"
-        "08873\r\n  08232  \n\n\t\n10001");
-    EXPECT_EQ(zc::readZipLines(in, "codes.txt"),
-              (std::vector<std::string>{"08873", "08232", "10001"}));
+    TempDir dir;
+    auto in = dir.reader("codes.txt",
+                         "\xEF\xBB\xBF"
+                         "08873\r\n  08232  \n\n\t\n\"10001\"\n08873\n");
+    zc::CodeList codes;
+    zc::readZipLines(*in, codes);
+    EXPECT_EQ(codes.items(), (std::vector<std::string>{"08873", "08232", "10001"}));
+    EXPECT_EQ(codes.repeats(), 1u);
 
-    std::istringstream table("zip\n08873,NJ\n");
-    const auto message = usageMessage([&] { zc::readZipLines(table, "codes.txt"); });
+    auto table = dir.reader("codes.txt", "zip\n08873,NJ\n");
+    const auto message = usageMessage([&] { zc::readZipLines(*table, codes); });
     EXPECT_NE(message.find("codes.txt, line 2"), std::string::npos);
     EXPECT_NE(message.find("--column"), std::string::npos);
 }
 
 TEST(ZipInput, CsvColumnByHeaderName) {
-    std::istringstream in(
-        "Name, Zip ,State\n"
-        "Alice,08873,NJ\n"
-        "Bob, 08232 ,NJ\n"
-        "Carol,,NY\n"
-        "Dan\n"
-        "\"Eve, Jr.\",\"99501\",AK\n");
-    EXPECT_EQ(zc::readZipColumn(in, "zip", "people.csv"),
-              (std::vector<std::string>{"08873", "08232", "99501"}));
+    TempDir dir;
+    auto in = dir.reader("people.csv",
+                         "Name, Zip ,State\n"
+                         "Alice,08873,NJ\n"
+                         "Bob, 08232 ,NJ\n"
+                         "Carol,,NY\n"
+                         "Dan\n"
+                         "\"Eve, Jr.\",\"99501\",AK\n");
+    zc::CodeList codes;
+    zc::readZipColumn(*in, "zip", codes);
+    EXPECT_EQ(codes.items(), (std::vector<std::string>{"08873", "08232", "99501"}));
 
-    std::istringstream wrong("Name,Zip\nAlice,08873\n");
-    const auto message = usageMessage([&] { zc::readZipColumn(wrong, "zipcode", "people.csv"); });
+    auto wrong = dir.reader("people.csv", "Name,Zip\nAlice,08873\n");
+    const auto message = usageMessage([&] { zc::readZipColumn(*wrong, "zipcode", codes); });
     EXPECT_NE(message.find("no column 'zipcode'"), std::string::npos);
     EXPECT_NE(message.find("Name, Zip"), std::string::npos);
 
-    std::istringstream empty("");
-    EXPECT_NE(usageMessage([&] { zc::readZipColumn(empty, "zip", "people.csv"); }).find("empty"),
+    auto empty = dir.reader("people.csv", "");
+    EXPECT_NE(usageMessage([&] { zc::readZipColumn(*empty, "zip", codes); }).find("empty"),
               std::string::npos);
 }
 
 TEST(ZipInput, RepeatsDroppedInOrderAndShortCodesNoticed) {
-    size_t repeats = 0;
-    EXPECT_EQ(zc::distinctCodes({"08873", "08232", "08873", "10001", "08232"}, repeats),
-              (std::vector<std::string>{"08873", "08232", "10001"}));
-    EXPECT_EQ(repeats, 2u);
+    zc::CodeList codes;
+    for (const char* code : {"08873", "08232", "08873", "10001", "08232"}) codes.add(code);
+    EXPECT_EQ(codes.items(), (std::vector<std::string>{"08873", "08232", "10001"}));
+    EXPECT_EQ(codes.repeats(), 2u);
     EXPECT_TRUE(zc::hasShortNumericCode({"99999", "8873"}));
     EXPECT_FALSE(zc::hasShortNumericCode({"99999", "ABC", "O'1"}));
 }
@@ -202,13 +170,15 @@ TEST(PointsInput, PairsAndHeader) {
     EXPECT_NE(usageMessage([] { zc::parsePoint("north,-74"); }).find("'north'"), std::string::npos);
     EXPECT_NE(usageMessage([] { zc::parsePoint("95,-74"); }).find("-90..90"), std::string::npos);
 
-    std::istringstream in("latitude,longitude\n40.7,-74\n\n21.3,-157.8\n");
-    const auto points = zc::readPoints(in, "pts.csv");
+    TempDir dir;
+    auto in = dir.reader("pts.csv", "latitude,longitude\n40.7,-74\n\n\"21.3\",-157.8\n");
+    std::vector<zembra::render::LatLon> points;
+    zc::readPoints(*in, points);
     ASSERT_EQ(points.size(), 2u);
     EXPECT_DOUBLE_EQ(points[1].lon, -157.8);
     // A broken first pair is an error, not a header.
-    std::istringstream broken("40.7;-74\n21.3,-157.8\n");
-    EXPECT_NE(usageMessage([&] { zc::readPoints(broken, "pts.csv"); }).find("pts.csv, line 1"),
+    auto broken = dir.reader("pts.csv", "40.7;-74\n21.3,-157.8\n");
+    EXPECT_NE(usageMessage([&] { zc::readPoints(*broken, points); }).find("pts.csv, line 1"),
               std::string::npos);
 }
 

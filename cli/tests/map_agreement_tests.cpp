@@ -15,6 +15,8 @@
 #include <set>
 #include <zembra/runtime.hpp>
 
+#include <zembra/render/catalogue.hpp>
+
 #include "support.hpp"
 
 namespace fs = std::filesystem;
@@ -39,11 +41,15 @@ struct MapCase {
     double minLat, maxLat, minLon, maxLon;
 };
 
-const MapCase kMaps[] = {
-    {"usa", 24.0, 50.0, -125.0, -66.44},
-    {"alaska", 51.0, 77.0, -180.0, -125.0},
-    {"hawaii", 18.5, 22.5, -161.0, -154.0},
-};
+// The shipped maps and their bounds, from the map catalogue.
+const std::vector<MapCase> kMaps = [] {
+    std::vector<MapCase> maps;
+    for (const auto& key : zembra::render::mapKeys()) {
+        maps.push_back({key.key.data(), key.bounds.minLat, key.bounds.maxLat, key.bounds.minLon,
+                        key.bounds.maxLon});
+    }
+    return maps;
+}();
 
 struct Placed {
     ZipRow row;

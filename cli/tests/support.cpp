@@ -13,7 +13,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "core/csv.hpp"
+#include <zembra/render/csv.hpp>
 
 extern char** environ;
 
@@ -198,12 +198,7 @@ std::vector<uint8_t> encodeBmp(const Picture& picture) {
 }
 
 std::vector<ZipRow> readZipCsv(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        ADD_FAILURE() << "cannot read " << path;
-        return {};
-    }
-    zembra::cli::CsvReader reader(in);
+    zembra::render::CsvReader reader(path);
     std::vector<std::string> f;
     reader.next(f);  // header: zipcode,latitude,longitude,city,state
     std::vector<ZipRow> rows;

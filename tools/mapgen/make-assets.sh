@@ -10,11 +10,13 @@ maps="$images/Maps"
 overlays="$images/Overlays"
 mkdir -p "$maps" "$overlays"
 
-"$mapgen" --bounds 24,50,-125,-66.44 --width 2000 --out "$maps/usa.jpg"
-"$mapgen" --bounds 51,77,-180,-125 --width 1500 --out "$maps/alaska.jpg"
+# The bounds of the shipped maps come from the map catalogue (--map); each map gets its
+# world file (usa.jgw beside usa.jpg).
+"$mapgen" --map usa --width 2000 --out "$maps/usa.jpg"
+"$mapgen" --map alaska --width 1500 --out "$maps/alaska.jpg"
 # Hawaii's islands are drawn from the more detailed world outline; the census shoreline,
 # which fits the zip codes best on the mainland, is coarse at this zoom.
-"$mapgen" --bounds 18.5,22.5,-161,-154 --width 1800 --us-land country --out "$maps/hawaii.jpg"
+"$mapgen" --map hawaii --width 1800 --us-land country --out "$maps/hawaii.jpg"
 
 # The client selects the fifth overlay in name order at start-up: red_dot_11.png.
 marker() { "$mapgen" --marker "$1" --size "$2" --fill "$3" --outline "$4" --out "$overlays/$5"; }

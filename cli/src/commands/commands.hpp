@@ -4,48 +4,53 @@
 #pragma once
 
 #include <cstddef>
-#include <istream>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include "core/plotting.hpp"
+#include <zembra/render/render.hpp>
 
 namespace zembra::cli {
 
 struct Io {
-    std::istream& in;
+    int inFd;  // standard input, read through the CSV reader
     std::ostream& out;
     std::ostream& err;
     bool stdinIsTerminal = false;
+    bool stdoutIsTerminal = false;
     bool stderrIsTerminal = false;
 };
 
 // Options naming the map picture and its geographic bounds, shared by every command.
 struct MapOptions {
     std::string map = "usa";  // a path, or a name looked up in <images>/Maps
-    std::string bounds;       // "minLat,maxLat,minLon,maxLon"; empty: from the map's name
+    std::string bounds;       // "minLat,maxLat,minLon,maxLon"; empty: from the catalogue
     std::string images;       // images folder; empty: the one beside the program
     std::string connection;   // zip-code database; empty: the engine's default
 };
 
+// Options of the commands that write a picture.
+struct OutputOptions {
+    std::string output;  // "-": standard output
+    std::string format;  // empty: from the output's extension
+    size_t chunkSize = render::kDefaultChunkSize;
+};
+
 struct RenderOptions {
     MapOptions map;
+    OutputOptions output;
     std::vector<std::string> zips;
     std::string file;    // "-": standard input
     std::string column;  // CSV column holding the codes
     std::string marker;  // a path, or a name looked up in <images>/Overlays
-    std::string output;
-    size_t chunkSize = kDefaultChunkSize;
 };
 
 struct PointsOptions {
     MapOptions map;
+    OutputOptions output;
     std::vector<std::string> points;  // "LAT,LON"
     std::string file;                 // "-": standard input
     std::string marker;
-    std::string output;
-    size_t chunkSize = kDefaultChunkSize;
 };
 
 struct LookupOptions {
@@ -63,15 +68,21 @@ int runList(const std::string& images, Io& io);
 struct ResolvedMap {
     std::filesystem::path images;
     std::filesystem::path map;
-    Bounds bounds;
+    render::Bounds bounds;
 };
 ResolvedMap resolveMap(const MapOptions& options);
 
 // The marker file: named by `marker` or the default of the images folder.
 std::filesystem::path resolveMarker(const std::string& marker, const std::filesystem::path& images);
 
-// Checks, before any work, that the output's format is known and its folder exists;
-// returns the engine's OutputImageType word.
-std::string checkOutput(const std::string& output);
+// Checks, before any work, that the output's format is known, that its folder exists
+// and that a picture for standard output does not go to a terminal.
+render::OutputFormat checkOutput(const OutputOptions& output, const Io& io);
+
+// Sets the output of a request: the file, or in memory for standard output.
+void setOutput(render::RenderRequest& request, const OutputOptions& output);
+
+// Writes the picture of a request for standard output there, or the path written.
+void reportOutput(const render::RenderResult& result, const OutputOptions& output, Io& io);
 
 }  // namespace zembra::cli

@@ -1,7 +1,10 @@
 #include <system_error>
+#include <zembra/render/catalogue.hpp>
+#include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
 #include "core/images.hpp"
+#include "core/option_values.hpp"
 #include "core/output_format.hpp"
 #include "core/usage_error.hpp"
 
@@ -15,12 +18,13 @@ ResolvedMap resolveMap(const MapOptions& options) {
     resolved.map = resolvePicture(options.map, resolved.images / "Maps", "jpg", "map");
     if (!options.bounds.empty()) {
         resolved.bounds = parseBounds(options.bounds);
-    } else if (const auto bounds = boundsForMapName(resolved.map.filename().string())) {
+    } else if (const auto bounds = render::boundsForMap(resolved.map)) {
         resolved.bounds = *bounds;
     } else {
         throw UsageError("the bounds of map '" + resolved.map.filename().string() +
-                         "' do not follow from its name (it holds none of usa, alaska, "
-                         "hawaii); give them with --bounds minLat,maxLat,minLon,maxLon");
+                         "' are unknown: its name holds none of usa, alaska, hawaii and no "
+                         "world file " + render::worldFilePath(resolved.map).filename().string() +
+                         " lies beside it; give them with --bounds minLat,maxLat,minLon,maxLon");
     }
     return resolved;
 }
@@ -30,15 +34,44 @@ fs::path resolveMarker(const std::string& marker, const fs::path& images) {
     return marker.empty() ? defaultMarker(folder) : resolvePicture(marker, folder, "png", "marker");
 }
 
-std::string checkOutput(const std::string& output) {
-    const fs::path path(output);
-    std::string type = imageTypeForPath(path);
+render::OutputFormat checkOutput(const OutputOptions& output, const Io& io) {
+    if (output.output == "-") {
+        if (output.format.empty()) {
+            throw UsageError("-o - writes the picture to standard output: name its format "
+                             "with --format jpg, gif, bmp or png");
+        }
+        if (io.stdoutIsTerminal) {
+            throw UsageError("-o - would write the picture to a terminal: redirect standard "
+                             "output to a file or a pipe");
+        }
+        return formatForName(output.format);
+    }
+    const fs::path path(output.output);
+    const render::OutputFormat format = formatForPath(path);
+    if (!output.format.empty() && formatForName(output.format) != format) {
+        throw UsageError("--format " + output.format + " does not match the extension of '" +
+                         output.output + "'");
+    }
     const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
         throw Error::standard(err::kPathNotFound, "zembra", folder.string());
     }
-    return type;
+    return format;
+}
+
+void setOutput(render::RenderRequest& request, const OutputOptions& output) {
+    request.chunkSize = output.chunkSize;
+    if (output.output != "-") request.output = fs::path(output.output);
+}
+
+void reportOutput(const render::RenderResult& result, const OutputOptions& output, Io& io) {
+    if (output.output == "-") {
+        io.out.write(reinterpret_cast<const char*>(result.bytes.data()),
+                     static_cast<std::streamsize>(result.bytes.size()));
+    } else {
+        io.out << output.output << '\n';
+    }
 }
 
 }  // namespace zembra::cli

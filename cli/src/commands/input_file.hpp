@@ -1,25 +1,16 @@
-// Opening the file an input list is read from ("-": standard input).
+// Opening the input a list is read from ("-": standard input).
 #pragma once
 
-#include <fstream>
-#include <istream>
+#include <memory>
 #include <string>
+#include <zembra/render/csv.hpp>
+
+#include "commands/commands.hpp"
 
 namespace zembra::cli {
 
-class InputFile {
-  public:
-    // Raises zembra::Error 53 for a missing file, 70 for one that cannot be read.
-    InputFile(const std::string& path, std::istream& standardInput);
-
-    std::istream& stream() { return stream_ ? *stream_ : file_; }
-    // How messages name the input: the path, or "standard input".
-    const std::string& name() const { return name_; }
-
-  private:
-    std::ifstream file_;
-    std::istream* stream_ = nullptr;
-    std::string name_;
-};
+// A reader of the file, or of standard input for "-". Raises zembra::Error 53 for a
+// missing file, 76 for a missing folder, 70 for one that may not be read.
+std::unique_ptr<render::CsvReader> openInput(const std::string& path, const Io& io);
 
 }  // namespace zembra::cli

@@ -1,8 +1,10 @@
 #include <algorithm>
+#include <zembra/render/catalogue.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
 #include "core/images.hpp"
+#include "core/option_values.hpp"
 
 namespace zembra::cli {
 
@@ -17,8 +19,14 @@ int runList(const std::string& images, Io& io) {
     io.out << "maps in " << (root / "Maps").string() << ":\n";
     for (const auto& name : maps) {
         io.out << "  " << name << std::string(width - name.size() + 2, ' ');
-        const auto bounds = boundsForMapName(name);
-        io.out << (bounds ? "bounds " + formatBounds(*bounds) : "needs --bounds") << '\n';
+        std::string shown;
+        try {
+            const auto bounds = render::boundsForMap(root / "Maps" / name);
+            shown = bounds ? "bounds " + formatBounds(*bounds) : "needs --bounds or a world file";
+        } catch (const Error& e) {
+            shown = "world file unreadable: " + e.description();
+        }
+        io.out << shown << '\n';
     }
     io.out << "markers in " << (root / "Overlays").string() << ":\n";
     const size_t defaultIndex = defaultMarkerIndex(markers.size());

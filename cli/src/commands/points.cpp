@@ -1,22 +1,30 @@
 #include <algorithm>
+#include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
 #include "commands/input_file.hpp"
+#include "core/option_values.hpp"
+#include "core/points_input.hpp"
 #include "core/progress.hpp"
 #include "core/usage_error.hpp"
 
 namespace zembra::cli {
 
 int runPoints(const PointsOptions& options, Io& io) {
-    const std::string imageType = checkOutput(options.output);
+    const render::OutputFormat format = checkOutput(options.output, io);
     const ResolvedMap resolved = resolveMap(options.map);
-    const auto marker = resolveMarker(options.marker, resolved.images);
 
-    std::vector<Point> points;
-    for (const auto& text : options.points) points.push_back(parsePoint(text));
+    render::RenderRequest request;
+    request.map = resolved.map;
+    request.marker = resolveMarker(options.marker, resolved.images);
+    request.bounds = resolved.bounds;
+    request.connection = options.map.connection;
+    request.format = format;
+    setOutput(request, options.output);
+    for (const auto& text : options.points) request.points.push_back(parsePoint(text));
     std::string file = options.file;
-    if (file.empty() && points.empty()) {
+    if (file.empty() && request.points.empty()) {
         if (io.stdinIsTerminal) {
             throw UsageError(
                 "no points given: list LAT,LON pairs, read them with -f FILE, "
@@ -25,21 +33,21 @@ int runPoints(const PointsOptions& options, Io& io) {
         file.assign(1, '-');  // (GCC 12 warns falsely on = "-")
     }
     if (!file.empty()) {
-        InputFile input(file, io.in);
-        auto read = readPoints(input.stream(), input.name());
-        if (read.empty() && points.empty())
-            throw UsageError(std::string("no points in ").append(input.name()));
-        points.insert(points.end(), read.begin(), read.end());
+        const auto input = openInput(file, io);
+        readPoints(*input, request.points);
+        if (request.points.empty()) throw UsageError("no points in " + input->name());
     }
 
-    Object map = createMap({resolved.map, marker, resolved.bounds, options.map.connection});
+    render::RenderResult result;
     {
-        Progress progress(io.stderrIsTerminal ? &io.err : nullptr, "placing points", points.size());
-        plotPoints(map, points, options.chunkSize, [&](size_t done) { progress.update(done); });
+        Progress progress(io.stderrIsTerminal ? &io.err : nullptr, "placing points",
+                          request.points.size());
+        request.progress = [&](const render::Progress& p) { progress.update(p.done); };
+        result = render::render(request);
     }
-    saveMap(map, imageType, options.output);
 
-    const auto inside = std::count_if(points.begin(), points.end(), [&](const Point& p) {
+    const auto& points = request.points;
+    const auto inside = std::count_if(points.begin(), points.end(), [&](const render::LatLon& p) {
         return resolved.bounds.contains(p.lat, p.lon);
     });
     io.err << "placed " << points.size() << " points";
@@ -48,7 +56,7 @@ int runPoints(const PointsOptions& options, Io& io) {
                << " lie outside the map's bounds " << formatBounds(resolved.bounds);
     }
     io.err << '\n';
-    io.out << options.output << '\n';
+    reportOutput(result, options.output, io);
     return 0;
 }
 

@@ -1,3 +1,4 @@
+#include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
@@ -11,10 +12,11 @@ namespace zembra::cli {
 namespace {
 
 // The codes from the arguments, then from the file or standard input.
-std::vector<std::string> gatherCodes(const RenderOptions& options, Io& io) {
-    std::vector<std::string> codes = options.zips;
+CodeList gatherCodes(const RenderOptions& options, Io& io) {
+    CodeList codes;
+    for (const auto& code : options.zips) codes.add(code);
     std::string file = options.file;
-    if (file.empty() && codes.empty()) {
+    if (file.empty() && options.zips.empty()) {
         if (io.stdinIsTerminal) {
             throw UsageError(
                 "no zip codes given: list them, read them with -f FILE, or pipe them in");
@@ -27,21 +29,22 @@ std::vector<std::string> gatherCodes(const RenderOptions& options, Io& io) {
         }
         return codes;
     }
-    InputFile input(file, io.in);
-    auto read = options.column.empty()
-                    ? readZipLines(input.stream(), input.name())
-                    : readZipColumn(input.stream(), options.column, input.name());
-    if (read.empty() && codes.empty()) {
-        throw UsageError(std::string("no zip codes in ").append(input.name()));
+    const auto input = openInput(file, io);
+    const size_t before = codes.items().size() + codes.repeats();
+    if (options.column.empty()) {
+        readZipLines(*input, codes);
+    } else {
+        readZipColumn(*input, options.column, codes);
     }
-    codes.insert(codes.end(), std::make_move_iterator(read.begin()),
-                 std::make_move_iterator(read.end()));
+    if (codes.items().empty() && before == 0) {
+        throw UsageError("no zip codes in " + input->name());
+    }
     return codes;
 }
 
 void printList(std::ostream& out, std::string_view heading, const std::vector<std::string>& codes) {
     out << heading << " (" << codes.size() << "):";
-    for (const auto& code : codes) out << ' ' << code;
+    for (const auto& code : codes) out << ' ' << render::escapeForDisplay(code);
     out << '\n';
 }
 
@@ -49,32 +52,36 @@ void printList(std::ostream& out, std::string_view heading, const std::vector<st
 
 int runRender(const RenderOptions& options, Io& io) {
     // Every check that needs no engine comes first, so a mistake costs no waiting.
-    const std::string imageType = checkOutput(options.output);
+    const render::OutputFormat format = checkOutput(options.output, io);
     const ResolvedMap resolved = resolveMap(options.map);
-    const auto marker = resolveMarker(options.marker, resolved.images);
-    size_t repeats = 0;
-    const auto codes = distinctCodes(gatherCodes(options, io), repeats);
+    CodeList codes = gatherCodes(options, io);
+    const size_t repeats = codes.repeats();
 
-    Object map = createMap({resolved.map, marker, resolved.bounds, options.map.connection});
-    std::vector<std::string> unmatched;
+    render::RenderRequest request;
+    request.map = resolved.map;
+    request.marker = resolveMarker(options.marker, resolved.images);
+    request.bounds = resolved.bounds;
+    request.connection = options.map.connection;
+    request.zips = codes.take();
+    request.format = format;
+    setOutput(request, options.output);
+    render::RenderResult result;
     {
         Progress progress(io.stderrIsTerminal ? &io.err : nullptr, "placing zip codes",
-                          codes.size());
-        unmatched =
-            plotZips(map, codes, options.chunkSize, [&](size_t done) { progress.update(done); });
+                          request.zips.size());
+        request.progress = [&](const render::Progress& p) { progress.update(p.done); };
+        result = render::render(request);
     }
-    saveMap(map, imageType, options.output);
 
-    io.err << "placed " << codes.size() - unmatched.size() << " of " << codes.size()
-           << " zip codes\n";
+    io.err << "placed " << result.placed() << " of " << result.requested << " zip codes\n";
     if (repeats > 0) io.err << "skipped " << repeats << " repeated zip codes\n";
-    if (!unmatched.empty()) {
-        printList(io.err, "not found", unmatched);
-        if (hasShortNumericCode(unmatched)) {
+    if (!result.notFound.empty()) {
+        printList(io.err, "not found", result.notFound);
+        if (hasShortNumericCode(result.notFound)) {
             io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
         }
     }
-    io.out << options.output << '\n';
+    reportOutput(result, options.output, io);
     return 0;
 }
 

@@ -1,17 +1,24 @@
 #include "core/output_format.hpp"
 
-#include "core/text.hpp"
 #include "core/usage_error.hpp"
 
 namespace zembra::cli {
 
-std::string imageTypeForPath(const std::filesystem::path& path) {
-    const std::string ext = toLower(path.extension().string());
-    if (ext == ".jpg" || ext == ".jpeg") return "jpg";
-    if (ext == ".gif" || ext == ".bmp" || ext == ".png") return ext.substr(1);
+render::OutputFormat formatForPath(const std::filesystem::path& path) {
+    const std::string ext = path.extension().string();
+    if (const auto format = ext.empty() ? std::nullopt : render::formatForExtension(ext)) {
+        return *format;
+    }
     const std::string found = ext.empty() ? "no extension" : "the extension '" + ext + "'";
     throw UsageError("output file '" + path.string() + "' has " + found +
                      "; use .jpg, .gif, .bmp or .png");
+}
+
+render::OutputFormat formatForName(const std::string& name) {
+    if (const auto format = name.starts_with('.') ? std::nullopt : render::formatForExtension(name)) {
+        return *format;
+    }
+    throw UsageError("--format '" + name + "': use jpg, gif, bmp or png");
 }
 
 }  // namespace zembra::cli

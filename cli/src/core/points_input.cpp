@@ -13,7 +13,7 @@ namespace zembra::cli {
 
 namespace {
 
-bool tryParsePoint(std::string_view text, Point& point, std::string& problem) {
+bool tryParsePoint(std::string_view text, render::LatLon& point, std::string& problem) {
     const auto comma = text.find(',');
     if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos) {
         problem = "expected LAT,LON";
@@ -37,8 +37,8 @@ bool tryParsePoint(std::string_view text, Point& point, std::string& problem) {
 
 }  // namespace
 
-Point parsePoint(std::string_view text) {
-    Point point;
+render::LatLon parsePoint(std::string_view text) {
+    render::LatLon point;
     std::string problem;
     if (!tryParsePoint(text, point, problem)) {
         throw UsageError("point '" + std::string(text) + "': " + problem);
@@ -46,28 +46,25 @@ Point parsePoint(std::string_view text) {
     return point;
 }
 
-std::vector<Point> readPoints(std::istream& in, std::string_view source) {
-    std::vector<Point> points;
-    std::string line;
-    size_t number = 0;
+void readPoints(render::CsvReader& in, std::vector<render::LatLon>& points) {
+    std::vector<std::string> fields;
     bool firstPair = true;
-    while (std::getline(in, line)) {
-        ++number;
+    while (in.next(fields)) {
+        std::string line;
+        for (size_t i = 0; i < fields.size(); ++i) line += (i == 0 ? "" : ",") + fields[i];
         const auto text = trim(line);
         if (text.empty()) continue;
-        Point point;
+        render::LatLon point;
         std::string problem;
         if (tryParsePoint(text, point, problem)) {
             points.push_back(point);
         } else if (!firstPair || std::any_of(text.begin(), text.end(), [](unsigned char c) {
                        return std::isdigit(c) != 0;
                    })) {
-            throw UsageError(std::string(source) + ", line " + std::to_string(number) + ": " +
-                             problem);
+            throw UsageError(in.name() + ", line " + std::to_string(in.line()) + ": " + problem);
         }
         firstPair = false;
     }
-    return points;
 }
 
 }  // namespace zembra::cli

@@ -1,23 +1,19 @@
 // Latitude/longitude pairs written as "LAT,LON".
 #pragma once
 
-#include <istream>
 #include <string_view>
 #include <vector>
+#include <zembra/render/csv.hpp>
+#include <zembra/render/render.hpp>
 
 namespace zembra::cli {
 
-struct Point {
-    double lat = 0;
-    double lon = 0;
-};
-
-// Parses "LAT,LON" (blanks allowed around each number). Raises UsageError for anything
+// Parses "LAT,LON" (blanks allowed around each). Raises UsageError for anything
 // else, a latitude outside -90..90 included.
-Point parsePoint(std::string_view text);
+render::LatLon parsePoint(std::string_view text);
 
-// One "LAT,LON" pair per line; blank lines are skipped, and so is a first line without
-// any digit (a header such as "latitude,longitude"). `source` names the input in messages.
-std::vector<Point> readPoints(std::istream& in, std::string_view source);
+// One "LAT,LON" pair per record, appended to `points`; blank lines are skipped, and so
+// is a first record without any digit (a header such as "latitude,longitude").
+void readPoints(render::CsvReader& in, std::vector<render::LatLon>& points);
 
 }  // namespace zembra::cli

@@ -2,72 +2,51 @@
 
 #include <algorithm>
 #include <cctype>
-#include <unordered_set>
 
-#include "core/csv.hpp"
 #include "core/text.hpp"
 #include "core/usage_error.hpp"
 
 namespace zembra::cli {
 
-std::vector<std::string> readZipLines(std::istream& in, std::string_view source) {
-    std::vector<std::string> codes;
-    std::string line;
-    size_t number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        std::string_view code = trim(line);
-        if (number == 1 && code.starts_with("\xEF\xBB\xBF")) code = trim(code.substr(3));
-        if (code.empty()) continue;
-        if (code.find_first_of(",;\t") != std::string_view::npos) {
-            throw UsageError(std::string(source) + ", line " + std::to_string(number) + ": '" +
-                             std::string(code) +
-                             "' holds several fields; name the CSV column with --column");
-        }
-        codes.emplace_back(code);
+void CodeList::add(std::string code) {
+    if (seen_.insert(code).second) {
+        items_.push_back(std::move(code));
+    } else {
+        ++repeats_;
     }
-    return codes;
 }
 
-std::vector<std::string> readZipColumn(std::istream& in, std::string_view column,
-                                       std::string_view source) {
-    CsvReader reader(in);
+void readZipLines(render::CsvReader& in, CodeList& codes) {
     std::vector<std::string> fields;
-    if (!reader.next(fields)) {
-        throw UsageError(std::string(source) + " is empty: expected a header naming column '" +
+    while (in.next(fields)) {
+        if (fields.empty()) continue;
+        const std::string_view code = trim(fields.front());
+        if (fields.size() > 1 || code.find_first_of(";\t") != std::string_view::npos) {
+            throw UsageError(in.name() + ", line " + std::to_string(in.line()) +
+                             ": it holds several fields; name the CSV column with --column");
+        }
+        if (!code.empty()) codes.add(std::string(code));
+    }
+}
+
+void readZipColumn(render::CsvReader& in, std::string_view column, CodeList& codes) {
+    std::vector<std::string> fields;
+    if (!in.next(fields)) {
+        throw UsageError(in.name() + " is empty: expected a header naming column '" +
                          std::string(column) + "'");
     }
-    const auto wanted = trim(column);
-    const auto found = std::find_if(fields.begin(), fields.end(), [&](const std::string& f) {
-        return equalsIgnoreCase(trim(f), wanted);
-    });
-    if (found == fields.end()) {
+    const auto index = render::findField(fields, column, render::NameMatch::IgnoreCase);
+    if (!index) {
         std::string names;
         for (const auto& f : fields) names += (names.empty() ? "" : ", ") + std::string(trim(f));
-        throw UsageError(std::string(source) + " has no column '" + std::string(column) +
+        throw UsageError(in.name() + " has no column '" + std::string(column) +
                          "'; its columns are: " + names);
     }
-    const auto index = static_cast<size_t>(found - fields.begin());
-
-    std::vector<std::string> codes;
-    while (reader.next(fields)) {
-        if (index >= fields.size()) continue;
-        const auto value = trim(fields[index]);
-        if (!value.empty()) codes.emplace_back(value);
+    while (in.next(fields)) {
+        if (*index >= fields.size()) continue;
+        const auto value = trim(fields[*index]);
+        if (!value.empty()) codes.add(std::string(value));
     }
-    return codes;
-}
-
-std::vector<std::string> distinctCodes(std::vector<std::string> codes, size_t& repeats) {
-    std::unordered_set<std::string> seen;
-    seen.reserve(codes.size());
-    std::vector<std::string> out;
-    out.reserve(codes.size());
-    for (auto& code : codes) {
-        if (seen.insert(code).second) out.push_back(std::move(code));
-    }
-    repeats = codes.size() - out.size();
-    return out;
 }
 
 bool hasShortNumericCode(const std::vector<std::string>& codes) {

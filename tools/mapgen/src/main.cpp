@@ -1,12 +1,15 @@
 // zembra-mapgen: draws a map picture for any bounds from public boundary data, or a
 // marker picture for the overlay list.
 //
-//   zembra-mapgen --bounds 24,50,-125,-66.44 --width 2000 --out usa.jpg
+//   zembra-mapgen --map usa --width 2000 --out usa.jpg       (also writes usa.jgw)
+//   zembra-mapgen --bounds 40,45,-80,-70 --width 1200 --out northeast.jpg
 //   zembra-mapgen --marker dot --size 11 --fill d62728 --outline 461010 --out red_dot_11.png
 #include "marker.hpp"
 #include "projection.hpp"
 #include "render.hpp"
 #include "topojson.hpp"
+
+#include <zembra/render/catalogue.hpp>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -60,8 +63,17 @@ int run(const QCommandLineParser& args) {
         return 0;
     }
 
-    if (!args.isSet("bounds")) raise(err::kInvalidArgument, "--bounds or --marker is required");
-    const Bounds bounds = parseBounds(args.value("bounds"));
+    if (!args.isSet("bounds") && !args.isSet("map"))
+        raise(err::kInvalidArgument, "--map, --bounds or --marker is required");
+    Bounds bounds;
+    if (args.isSet("map")) {
+        // A shipped map: its bounds come from the map catalogue.
+        const auto known = zembra::render::boundsForMapName(args.value("map").toStdString());
+        if (!known) raise(err::kInvalidArgument, "--map names none of the shipped maps (usa, alaska, hawaii)");
+        bounds = *known;
+    } else {
+        bounds = parseBounds(args.value("bounds"));
+    }
     const int width = positiveInt(args.value("width"), "--width");
     const int height = args.isSet("height") ? positiveInt(args.value("height"), "--height")
                                             : heightForWidth(bounds, width);
@@ -80,7 +92,10 @@ int run(const QCommandLineParser& args) {
     const MapLayers layers =
         buildLayers(Topology::load(usPath), Topology::load(worldPath), lakes ? &*lakes : nullptr, usLand);
     save(renderMap(layers, Projection(bounds, width, height)), out, quality);
-    std::printf("%s: %d x %d\n", qPrintable(out), width, height);
+    // The world file beside the picture gives any program its bounds.
+    const auto world = zembra::render::worldFilePath(out.toStdString());
+    zembra::render::writeWorldFile(world, bounds, width, height);
+    std::printf("%s: %d x %d, %s\n", qPrintable(out), width, height, world.c_str());
     return 0;
 }
 
@@ -99,6 +114,7 @@ int main(int argc, char** argv) {
     args.addVersionOption();
     args.addOptions({
         {"bounds", "Map bounds in degrees, west longitudes negative.", "minLat,maxLat,minLon,maxLon"},
+        {"map", "A shipped map (usa, alaska, hawaii): its bounds from the map catalogue.", "name"},
         {"width", "Picture width in pixels.", "pixels", "2000"},
         {"height", "Picture height; by default it keeps the ground's proportions.", "pixels"},
         {"out", "Output picture (.jpg for maps, .png for markers).", "file"},

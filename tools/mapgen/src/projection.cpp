@@ -58,7 +58,7 @@ QPointF Projection::toPixel(const LonLat& p) const {
 }
 
 double Projection::wrapLon(double lon) const {
-    const double lo = b_.centreLon() - 180;
+    const double lo = (b_.minLon + b_.maxLon) / 2 - 180;
     return lon - 360 * std::floor((lon - lo) / 360);
 }
 

@@ -4,19 +4,15 @@
 
 #include "topojson.hpp"
 
+#include <zembra/render/catalogue.hpp>
+
 #include <QPointF>
 #include <QString>
 
 namespace zembra::mapgen {
 
-struct Bounds {
-    double minLat = 0;
-    double maxLat = 0;
-    double minLon = 0;
-    double maxLon = 0;
-
-    double centreLon() const { return (minLon + maxLon) / 2; }
-};
+// The map catalogue's rectangle: the bounds a map picture shows edge to edge.
+using Bounds = render::Bounds;
 
 // Parses "minLat,maxLat,minLon,maxLon". Raises error 5 unless there are four numbers
 // with minLat < maxLat within -90..90 and minLon < maxLon spanning at most 360 degrees.

@@ -1,8 +1,9 @@
-#include "core/bounds.hpp"
+#include "core/option_values.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
-#include <filesystem>
 #include <vector>
 #include <zembra/runtime.hpp>
 
@@ -25,7 +26,7 @@ std::vector<std::string_view> splitOn(std::string_view text, char separator) {
 
 }  // namespace
 
-Bounds parseBounds(std::string_view text) {
+render::Bounds parseBounds(std::string_view text) {
     const auto parts = splitOn(text, ',');
     const std::string shown = "'" + std::string(text) + "'";
     if (parts.size() != 4) {
@@ -44,7 +45,7 @@ Bounds parseBounds(std::string_view text) {
                              "' is not a finite number");
         }
     }
-    const Bounds b{values[0], values[1], values[2], values[3]};
+    const render::Bounds b{values[0], values[1], values[2], values[3]};
     if (b.minLat < -90 || b.maxLat > 90) {
         throw UsageError("--bounds " + shown + ": latitudes must lie between -90 and 90");
     }
@@ -61,27 +62,19 @@ Bounds parseBounds(std::string_view text) {
     return b;
 }
 
-std::optional<Bounds> boundsForMapName(std::string_view fileName) {
-    struct Entry {
-        std::string_view key;
-        Bounds bounds;
-    };
-    // The client's table, in its order: "usa" wins over the others in a name holding several.
-    static constexpr std::array<Entry, 3> kTable{{
-        {"usa", {24.0, 50.0, -125.0, -66.44}},
-        {"alaska", {51.0, 77.0, -180.0, -125.0}},
-        {"hawaii", {18.5, 22.5, -161.0, -154.0}},
-    }};
-    const std::string name = toLower(std::filesystem::path(fileName).filename().string());
-    for (const auto& entry : kTable) {
-        if (name.find(entry.key) != std::string::npos) return entry.bounds;
-    }
-    return std::nullopt;
-}
-
-std::string formatBounds(const Bounds& b) {
+std::string formatBounds(const render::Bounds& b) {
     return formatNumber(b.minLat) + "," + formatNumber(b.maxLat) + "," + formatNumber(b.minLon) +
            "," + formatNumber(b.maxLon);
+}
+
+std::string checkCount(const std::string& text) {
+    const bool digits = !text.empty() && text.size() <= 18 &&
+                        std::all_of(text.begin(), text.end(),
+                                    [](unsigned char c) { return std::isdigit(c) != 0; });
+    if (!digits || std::stoull(text) == 0) {
+        return "must be a whole number of at least 1, not '" + text + "'";
+    }
+    return {};
 }
 
 }  // namespace zembra::cli
