@@ -179,7 +179,7 @@ void FrmViewImage::load() {
             }
             QImage picture;
             if (!picture.load(imageFile_)) {
-                throw Error(481, kProgramTitle,
+                throw Error(err::kInvalidPicture, kProgramTitle,
                             "Invalid picture: " + QFile::encodeName(imageFile_).toStdString());
             }
             picture_ = std::move(picture);

@@ -336,7 +336,7 @@ void FrmRender::mapSelected() {
     }
     QPixmap picture;
     if (!picture.load(file)) {
-        throw Error(481, kProgramTitle, "Invalid picture: " + toNative(file));
+        throw Error(err::kInvalidPicture, kProgramTitle, "Invalid picture: " + toNative(file));
     }
     imgMap_->setPixmap(picture);
     UpdateBounds(name);

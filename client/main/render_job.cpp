@@ -25,9 +25,9 @@ bool RenderControl::commit() {
 }
 
 std::string unknownBoundsMessage(const std::string& mapName) {
-    const std::string stem = std::filesystem::path(mapName).stem().string();
-    return "The bounds of map " + mapName + " are unknown: add a world file " + stem +
-           ".jgw beside it (see Help).";
+    const std::string worldFile = render::worldFilePath(mapName).filename().string();
+    return "The bounds of map " + mapName + " are unknown: add a world file " + worldFile +
+           " beside it (see Help).";
 }
 
 void removeReadOnlyFile(const std::filesystem::path& path) {
@@ -36,11 +36,7 @@ void removeReadOnlyFile(const std::filesystem::path& path) {
     if (ec || !std::filesystem::is_regular_file(status)) return;
     if (::access(path.c_str(), W_OK) == 0 || errno != EACCES) return;
     if (std::filesystem::remove(path, ec) || !ec) return;
-    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
-        ec == std::errc::read_only_file_system) {
-        throw Error::standard(err::kPermissionDenied, kClientErrorSource, path.string());
-    }
-    throw Error(75, kClientErrorSource, "Path/File access error: " + path.string());
+    throw fileError(ec.value(), kClientErrorSource, path.string(), path.string());
 }
 
 render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
@@ -75,12 +71,10 @@ render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
         committed = control.commit();
         if (committed) removeReadOnlyFile(output);
     };
-    const size_t total = request.zips.size();
     request.progress = [&](const render::Progress& progress) {
         control.codesPlaced.store(progress.done);
         if (progress.done >= progress.total) commitToSave();
     };
-    if (total == 0) commitToSave();
 
     const auto format = render::formatForExtension(extensionName(job.output));
     if (!format) throw Error::standard(err::kInvalidArgument, kClientErrorSource, job.output);

@@ -3,14 +3,6 @@
 namespace zembra::client {
 
 
-std::string lowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
-
 std::string parentFolderName(std::string_view path) {
     const auto slash = path.rfind('/');
     if (slash == std::string_view::npos) return {};

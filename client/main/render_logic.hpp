@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <zembra/text.hpp>
 
 namespace zembra::client {
 
@@ -12,9 +13,6 @@ std::string parentFolderName(std::string_view path);
 
 // The text after the last "." of the file-name part of `path`, as written; empty if none.
 std::string extensionName(std::string_view path);
-
-// ASCII lower case, as the client compares extensions and map names.
-std::string lowerAscii(std::string_view text);
 
 // Joins a folder and a name with exactly one "/" between them.
 std::string buildPath(std::string_view folder, std::string_view name);

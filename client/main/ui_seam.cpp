@@ -103,12 +103,6 @@ void showErrorResponse(UiSeam& seam, QWidget* window, const Error& error, const 
     resetPointer();
 }
 
-void useDialogFont() {
-    QFont font = QApplication::font();
-    font.setPixelSize(11);
-    QApplication::setFont(font);
-}
-
 void setHourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 
 void resetPointer() {
@@ -125,7 +119,7 @@ QString trimSpaces(const QString& text) {
 
 namespace detail {
 Error asError(const std::exception& failure) {
-    return Error(51, kProgramTitle, std::string("Internal error: ") + failure.what());
+    return Error(err::kInternal, kProgramTitle, std::string("Internal error: ") + failure.what());
 }
 }  // namespace detail
 

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
+#include <zembra/test/support.hpp>
 
 #include "input/main_module.hpp"
 #include "main/render_job.hpp"
@@ -21,24 +21,16 @@ namespace fs = std::filesystem;
 class CoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("zembra-client-core-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
         fs::create_directories(dir_ / "Maps");
         fs::create_directories(dir_ / "Output");
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     fs::path write(const fs::path& relative, const std::string& bytes) {
         const fs::path path = dir_ / relative;
-        std::ofstream(path, std::ios::binary) << bytes;
+        test::writeText(path, bytes);
         return path;
     }
-    static std::string read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    static std::string read(const fs::path& path) { return test::readText(path); }
 
     // Input that passes every check: page 0 with one row, output in Output/.
     ValidationInput valid() const {
@@ -52,7 +44,8 @@ class CoreTest : public ::testing::Test {
         return in;
     }
 
-    fs::path dir_;
+    test::TempDir temp_{"client-core"};
+    const fs::path& dir_ = temp_.path();
 };
 
 TEST_F(CoreTest, ChecksRunInTheWindowsOrderAndTheFirstFailureDecides) {
@@ -161,15 +154,12 @@ TEST_F(CoreTest, AMapWithoutBoundsIsRefusedBeforeAnythingIsRead) {
     source.csvPath = (dir_ / "missing.csv").string();
     job.batch = source;
     RenderControl control;
-    try {
-        runRenderJob(job, control, {});
-        FAIL() << "no error raised";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.number(), 11);
-        EXPECT_EQ(error.description(),
-                  "The bounds of map world.jpg are unknown: add a world file world.jgw beside "
-                  "it (see Help).");
-    }
+    const auto error = test::errorOf([&] { runRenderJob(job, control, {}); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->number(), 11);
+    EXPECT_EQ(error->description(),
+              "The bounds of map world.jpg are unknown: add a world file world.jgw beside it "
+              "(see Help).");
 }
 
 TEST_F(CoreTest, ACancelledOrFailingBatchReadLeavesTheOldOutput) {
@@ -192,13 +182,10 @@ TEST_F(CoreTest, ACancelledOrFailingBatchReadLeavesTheOldOutput) {
     ASSERT_EQ(::mkfifo((dir_ / "codes.fifo").c_str(), 0600), 0);
     job.batch->csvPath = (dir_ / "codes.fifo").string();
     RenderControl control;
-    try {
-        runRenderJob(job, control, {});
-        FAIL() << "no error raised";
-    } catch (const Error& error) {
-        EXPECT_EQ(error.number(), 75);
-        EXPECT_NE(error.description().find("not a regular file"), std::string::npos);
-    }
+    const auto error = test::errorOf([&] { runRenderJob(job, control, {}); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->number(), 75);
+    EXPECT_NE(error->description().find("not a regular file"), std::string::npos);
     job.batch->access = true;
     job.batch->accessPath = dir_.string();  // a folder
     EXPECT_THROW(runRenderJob(job, control, {}), Error);
