@@ -45,6 +45,9 @@ class CapturingSeam final : public zembra::client::UiSeam {
     int runModal(QDialog& dialog) override {
         dialog.show();
         QTest::qWait(300);
+        // The viewer is shown whole, so that the picture's markers are in view.
+        if (auto* fit = dialog.findChild<QAction*>(QStringLiteral("actFit"))) fit->trigger();
+        QTest::qWait(200);
         capture(dialog, folder_ + QLatin1Char('/') + names_.value(dialog.objectName()) + suffix_ +
                             QStringLiteral(".png"));
         dialog.reject();
