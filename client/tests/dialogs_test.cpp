@@ -7,6 +7,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -292,6 +293,11 @@ void DialogsTest::viewerZoomsAndMapsPointsToPicturePixels() {
     RecordingSeam seam;
     FrmViewImage viewer(seam);
     viewer.setImageFile(folder.images() + QStringLiteral("/Maps/map.png"));
+    viewer.setLookupBounds({24.0, 50.0, -125.0, -66.44});
+    zembra::render::RenderResult result;
+    result.requested = 1;
+    result.placedAtArea = 1;
+    viewer.setRenderResult(result);
     viewer.resize(500, 400);
     seam.modalHandlers.push_back([&](QDialog&) {
         const auto act = [&](const char* name) {
@@ -308,6 +314,16 @@ void DialogsTest::viewerZoomsAndMapsPointsToPicturePixels() {
         act("actActualSize");
         QCOMPARE(viewer.zoom(), 1.0);
         QCOMPARE(viewer.pbImage()->size(), QSize(1602, 1002));
+
+        // The status line tells the position under the pointer, with the render's summary.
+        const int frame = viewer.pbImage()->frameWidth();
+        QMouseEvent move(QEvent::MouseMove, QPointF(800 + frame, 500 + frame),
+                         viewer.pbImage()->mapToGlobal(QPointF(800 + frame, 500 + frame)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewer.pbImage(), &move);
+        QCOMPARE(viewer.statusLine()->text(),
+                 QStringLiteral("x 800, y 500   lat/lon 37.0000, -95.7200   |   "
+                                "placed 1 of 1 zip codes"));
     });
     seam.runModal(viewer);
     QVERIFY(seam.messages.empty());
