@@ -17,6 +17,8 @@ packages=(
   # desktop client, command line, help
   qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev fp-utils
   xvfb xauth fonts-dejavu-core
+  # the desktop check of the real client window under a window manager
+  openbox xdotool xclip
 )
 
 missing=()

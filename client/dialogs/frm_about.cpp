@@ -1,5 +1,6 @@
 #include "dialogs/frm_about.hpp"
 
+#include <QBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <exception>
@@ -12,22 +13,21 @@ FrmAbout::FrmAbout(const QIcon& icon, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("frmAbout"));
-    setFixedSize(twipsSize(4575, 1935));
 
     auto* close = new QPushButton(QStringLiteral("&Close"), this);
     close->setObjectName(QStringLiteral("cmdClose"));
-    close->setGeometry(twipsRect(3120, 1380, 1215, 375));
+    close->setMinimumSize(twipsSize(1215, 375));
     close->setDefault(true);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* imgIcon = new QLabel(this);
     imgIcon->setObjectName(QStringLiteral("imgIcon"));
-    imgIcon->setGeometry(twipsRect(240, 240, 480, 480));
+    imgIcon->setFixedSize(twipsSize(480, 480));
     imgIcon->setScaledContents(true);
 
     auto* product = new QLabel(QStringLiteral("Zembra"), this);
     product->setObjectName(QStringLiteral("lblProduct"));
-    product->setGeometry(twipsRect(960, 240, 3375, 300));
+    product->setMinimumWidth(twipsToPixels(3375));
     QFont bold = product->font();
     bold.setBold(true);
     if (bold.pixelSize() > 0) {
@@ -39,7 +39,26 @@ FrmAbout::FrmAbout(const QIcon& icon, QWidget* parent)
 
     auto* version = new QLabel(this);
     version->setObjectName(QStringLiteral("lblVersion"));
-    version->setGeometry(twipsRect(960, 660, 3375, 255));
+
+    // Icon at the top left, product and version beside it, Close at the bottom right;
+    // the layout sizes the box so that it follows the system font.
+    auto* text = new QVBoxLayout;
+    text->addWidget(product);
+    text->addWidget(version);
+    auto* top = new QHBoxLayout;
+    top->addWidget(imgIcon, 0, Qt::AlignTop);
+    top->addSpacing(twipsToPixels(240));
+    top->addLayout(text, 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(close);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(twipsToPixels(240), twipsToPixels(240), twipsToPixels(240),
+                               twipsToPixels(180));
+    column->addLayout(top);
+    column->addStretch(1);
+    column->addLayout(bottom);
+    column->setSizeConstraint(QLayout::SetFixedSize);  // a fixed dialog frame
 
     close->setFocus();  // first in the tab order
     load(icon);

@@ -1,12 +1,20 @@
 #include "dialogs/frm_view_image.hpp"
 
+#include <QAction>
 #include <QFile>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
+#include <cmath>
 
 #include "main/twips.hpp"
 #include "main/ui_seam.hpp"
@@ -28,6 +36,9 @@ int32_t add(int32_t a, int32_t b) {
     return out;
 }
 
+constexpr double kMinZoom = 1.0 / 16;
+constexpr double kMaxZoom = 8.0;
+
 }  // namespace
 
 FrameExtras sizeExtrasTwips(double twipsPerPixel, int32_t border, int32_t caption, bool hasMenu,
@@ -41,21 +52,87 @@ FrameExtras sizeExtrasTwips(double twipsPerPixel, int32_t border, int32_t captio
     return extras;
 }
 
+QString placedSummary(const render::RenderResult& result, std::size_t shownCodes) {
+    QString text = QStringLiteral("placed %1 of %2 zip codes").arg(result.placed()).arg(result.requested);
+    if (result.notFound.empty()) return text;
+    QStringList codes;
+    for (std::size_t i = 0; i < result.notFound.size() && i < shownCodes; ++i) {
+        codes << QString::fromStdString(result.notFound[i]);
+    }
+    text += QStringLiteral("; not found: ") + codes.join(QStringLiteral(", "));
+    if (result.notFound.size() > shownCodes) {
+        text += QStringLiteral(" and %1 more").arg(result.notFound.size() - shownCodes);
+    }
+    return text;
+}
+
+QPoint picturePixel(QPointF displayed, double scale) {
+    return {roundToInt32(displayed.x() / scale), roundToInt32(displayed.y() / scale)};
+}
+
 FrmViewImage::FrmViewImage(UiSeam& seam, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowMaximizeButtonHint),
       seam_(seam) {
     setObjectName(QStringLiteral("frmViewImage"));
     setWindowTitle(QStringLiteral("View Image"));
-    setFixedSize(twipsSize(5730, 4515));  // the design size, until SizeToPicture runs
+    resize(twipsSize(5730, 4515));  // the design size, until SizeToPicture runs
 
-    pbImage_ = new QLabel(this);
+    toolBar_ = new QToolBar(this);
+    toolBar_->setObjectName(QStringLiteral("tbView"));
+    const auto action = [this](const char* name, const QString& text, const QKeySequence& key,
+                               auto slot) {
+        QAction* act = toolBar_->addAction(text);
+        act->setObjectName(QLatin1String(name));
+        act->setShortcut(key);
+        act->setToolTip(text + QStringLiteral(" (") + key.toString(QKeySequence::NativeText) +
+                        QLatin1Char(')'));
+        connect(act, &QAction::triggered, this, slot);
+        addAction(act);
+        return act;
+    };
+    action("actFit", QStringLiteral("Fit to Window"), QKeySequence(Qt::CTRL | Qt::Key_F),
+           [this] { zoomToFit(); });
+    action("actActualSize", QStringLiteral("100%"), QKeySequence(Qt::CTRL | Qt::Key_0),
+           [this] { zoomToActualSize(); });
+    action("actZoomIn", QStringLiteral("Zoom In"), QKeySequence::ZoomIn,
+           [this] { setZoom(zoom_ * 1.25); });
+    action("actZoomOut", QStringLiteral("Zoom Out"), QKeySequence::ZoomOut,
+           [this] { setZoom(zoom_ / 1.25); });
+
+    pbImage_ = new QLabel;
     pbImage_->setObjectName(QStringLiteral("pbImage"));
     pbImage_->setFrameStyle(QFrame::Box | QFrame::Plain);
     pbImage_->setLineWidth(1);
     pbImage_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    pbImage_->setGeometry(twipsRect(240, 120, 5220, 4140));
+    pbImage_->setMouseTracking(true);
     pbImage_->installEventFilter(this);
+
+    scrollArea_ = new QScrollArea(this);
+    scrollArea_->setObjectName(QStringLiteral("scrImage"));
+    scrollArea_->setFrameShape(QFrame::NoFrame);
+    scrollArea_->setWidget(pbImage_);  // owned by the scroll area
+    scrollArea_->setWidgetResizable(false);
+
+    lblStatus_ = new QLabel(this);
+    lblStatus_->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(toolBar_);
+    column->addWidget(scrollArea_, 1);
+    column->addWidget(lblStatus_);
+}
+
+void FrmViewImage::setRenderResult(const render::RenderResult& result) {
+    summary_ = placedSummary(result);
+    QStringList all;
+    for (const std::string& code : result.notFound) all << QString::fromStdString(code);
+    lblStatus_->setToolTip(all.isEmpty() ? QString()
+                                         : QStringLiteral("Not found: ") + all.join(QStringLiteral(" ")));
+    lblStatus_->setText(summary_);
 }
 
 void FrmViewImage::showEvent(QShowEvent* event) {
@@ -69,7 +146,27 @@ void FrmViewImage::showEvent(QShowEvent* event) {
             placed.moveCenter(screen->availableGeometry().center());
             move(placed.topLeft());
         }
+        fitOnScreen();
+        // The window manager's frame is known only once it has framed the window.
+        QTimer::singleShot(0, this, &FrmViewImage::fitOnScreen);
+        QTimer::singleShot(250, this, &FrmViewImage::fitOnScreen);
     }
+}
+
+void FrmViewImage::fitOnScreen() {
+    const QScreen* screen = this->screen();
+    if (screen == nullptr || !isVisible()) return;
+    const QRect area = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    const QSize decoration = frame.size() - size();
+    const QSize client = size().boundedTo(area.size() - decoration);
+    if (client != size()) resize(client);
+    QRect outer(frame.topLeft(), client + decoration);
+    if (outer.right() > area.right()) outer.moveRight(area.right());
+    if (outer.bottom() > area.bottom()) outer.moveBottom(area.bottom());
+    if (outer.left() < area.left()) outer.moveLeft(area.left());
+    if (outer.top() < area.top()) outer.moveTop(area.top());
+    if (outer.topLeft() != frame.topLeft()) move(outer.topLeft());
 }
 
 void FrmViewImage::load() {
@@ -80,18 +177,54 @@ void FrmViewImage::load() {
                 throw Error::standard(err::kFileNotFound, kProgramTitle,
                                       QFile::encodeName(imageFile_).toStdString());
             }
-            QPixmap picture;
+            QImage picture;
             if (!picture.load(imageFile_)) {
-                throw Error(481, kProgramTitle,
+                throw Error(err::kInvalidPicture, kProgramTitle,
                             "Invalid picture: " + QFile::encodeName(imageFile_).toStdString());
             }
-            // Auto-size: the inside of the box takes the picture's size.
-            pbImage_->setPixmap(picture);
-            const int frame = pbImage_->frameWidth();
-            pbImage_->resize(picture.width() + 2 * frame, picture.height() + 2 * frame);
+            picture_ = std::move(picture);
+            setZoom(1.0);
             SizeToPicture();
         },
         windowTitle());
+}
+
+double FrmViewImage::scale() const {
+    const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
+    return zoom_ / ratio;
+}
+
+void FrmViewImage::setZoom(double zoom) {
+    if (picture_.isNull()) return;
+    zoom_ = std::clamp(zoom, kMinZoom, kMaxZoom);
+    const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
+    // 100% is the picture itself, one picture pixel per device pixel; other zooms are
+    // resampled once here, not on every paint.
+    QPixmap shown;
+    if (zoom_ == 1.0) {
+        shown = QPixmap::fromImage(picture_);
+    } else {
+        const QSize size(std::max(1, static_cast<int>(std::lround(picture_.width() * zoom_))),
+                         std::max(1, static_cast<int>(std::lround(picture_.height() * zoom_))));
+        shown = QPixmap::fromImage(
+            picture_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+    shown.setDevicePixelRatio(ratio);
+    pbImage_->setPixmap(shown);
+    // Auto-size: the inside of the box takes the displayed picture's size.
+    const int frame = pbImage_->frameWidth();
+    const QSizeF logical = shown.deviceIndependentSize();
+    pbImage_->resize(static_cast<int>(std::ceil(logical.width())) + 2 * frame,
+                     static_cast<int>(std::ceil(logical.height())) + 2 * frame);
+}
+
+void FrmViewImage::zoomToFit() {
+    if (picture_.isNull()) return;
+    const QSize room = scrollArea_->viewport()->size() - QSize(4, 4);
+    const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
+    const double fit = std::min(room.width() * ratio / picture_.width(),
+                                room.height() * ratio / picture_.height());
+    setZoom(fit);
 }
 
 void FrmViewImage::SizeToPicture() {
@@ -106,10 +239,8 @@ void FrmViewImage::SizeToPicture() {
         caption = margins.top() - border;
     }
     const bool hasMenu = false;  // the viewer has no menu bar
-    const double twipsPerPixel = kTwipsPerPixel;
-    const FrameExtras extras = sizeExtrasTwips(twipsPerPixel, border, caption, hasMenu, 0);
+    const FrameExtras extras = sizeExtrasTwips(kTwipsPerPixel, border, caption, hasMenu, 0);
 
-    pbImage_->move(0, 0);
     // Outer size in twips, as single precision; then the client size the frame leaves.
     const auto outerWidth =
         static_cast<float>(static_cast<double>(pbImage_->width()) * kTwipsPerPixel + extras.width);
@@ -117,41 +248,71 @@ void FrmViewImage::SizeToPicture() {
         static_cast<double>(pbImage_->height()) * kTwipsPerPixel + extras.height);
     const int frameWidth = margins.left() + margins.right();
     const int frameHeight = margins.top() + margins.bottom();
-    const int clientWidth = static_cast<int>(std::lround(outerWidth / kTwipsPerPixel)) - frameWidth;
-    const int clientHeight =
-        static_cast<int>(std::lround(outerHeight / kTwipsPerPixel)) - frameHeight;
-    // No clipping: the client area always holds the whole picture box.
-    setFixedSize(std::max(clientWidth, pbImage_->width()),
-                 std::max(clientHeight, pbImage_->height()));
+    QSize client(std::max(static_cast<int>(std::lround(outerWidth / kTwipsPerPixel)) - frameWidth,
+                          pbImage_->width()),
+                 std::max(static_cast<int>(std::lround(outerHeight / kTwipsPerPixel)) - frameHeight,
+                          pbImage_->height()));
+    client.rheight() += toolBar_->sizeHint().height() + lblStatus_->sizeHint().height();
+
+    // Never larger than the screen's available area: a larger picture scrolls. Before
+    // the window manager has framed the window, a caption's height is allowed for.
+    if (const QScreen* screen = this->screen()) {
+        const QSize area = screen->availableGeometry().size();
+        const int frameW = frameWidth > 0 ? frameWidth : 2 * border;
+        const int frameH = frameHeight > 0 ? frameHeight : caption + 2 * border;
+        client = client.boundedTo(area - QSize(frameW, frameH));
+    }
+    resize(client);
 }
 
 bool FrmViewImage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == pbImage_ && event->type() == QEvent::MouseButtonRelease) {
+    if (watched == pbImage_ && (event->type() == QEvent::MouseButtonRelease ||
+                                event->type() == QEvent::MouseMove)) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        // Picture pixels: inside the box's frame, origin at the picture's top-left.
+        // Picture pixels: inside the box's frame, origin at the picture's top-left, at
+        // any zoom and scroll position.
         const QPointF inside = mouse->position() - QPointF(pbImage_->contentsRect().topLeft());
-        lookupAt(inside.x(), inside.y());
+        if (event->type() == QEvent::MouseMove) {
+            showPointer(inside);
+            return false;
+        }
+        const QPoint pixel = picturePixel(inside, scale());
+        lookupAt(pixel.x(), pixel.y());
         return true;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void FrmViewImage::showPointer(QPointF displayed) {
+    if (picture_.isNull()) return;
+    const QPoint pixel = picturePixel(displayed, scale());
+    const render::Bounds& b = lookupBounds_;
+    QString text;
+    if (b.maxLat != b.minLat && b.maxLon != b.minLon) {
+        // The engine's projection, the other way round: edges of the picture are the bounds.
+        const double lon = b.minLon + pixel.x() * (b.maxLon - b.minLon) / picture_.width();
+        const double lat = b.maxLat - pixel.y() * (b.maxLat - b.minLat) / picture_.height();
+        text = QStringLiteral("%1, %2").arg(lat, 0, 'f', 4).arg(lon, 0, 'f', 4);
+    }
+    text = QStringLiteral("x %1, y %2").arg(pixel.x()).arg(pixel.y()) +
+           (text.isEmpty() ? QString() : QStringLiteral("   lat/lon ") + text);
+    if (!summary_.isEmpty()) text += QStringLiteral("   |   ") + summary_;
+    lblStatus_->setText(text);
 }
 
 void FrmViewImage::lookupAt(double x, double y) {
     guardedResponse(
         seam_, this,
         [&] {
-            Object map = createObject("Zembra.CMap");  // one engine object per click
-            map.put("InputMapFile", QFile::encodeName(lookupMapFile_).toStdString());
-            map.put("ConnectionString", "ZipCodes");
-            map.put("MinLat", lookupBounds_.minLat);
-            map.put("MaxLat", lookupBounds_.maxLat);
-            map.put("MinLon", lookupBounds_.minLon);
-            map.put("MaxLon", lookupBounds_.maxLon);
-            const Variant found =
-                map.callWith("GetZipCodeFromMapPoint", roundToInt32(x), roundToInt32(y));
-            const QString text = found.isNull()
-                                     ? QStringLiteral("Please supply a Zip code to search by.")
-                                     : QString::fromStdString(found.toString());
+            render::LookupRequest request;  // one engine object per click
+            request.map = std::filesystem::path(QFile::encodeName(lookupMapFile_).toStdString());
+            request.bounds = lookupBounds_;
+            request.connection = "ZipCodes";
+            request.x = roundToInt32(x);
+            request.y = roundToInt32(y);
+            const render::LookupResult found = render::lookupPixel(request);
+            const QString text = found.zip ? QString::fromStdString(*found.zip)
+                                           : QStringLiteral("Please supply a Zip code to search by.");
             seam_.showMessage(this, text, QLatin1String(kProgramTitle), MessageIcon::None);
         },
         windowTitle());

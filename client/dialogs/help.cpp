@@ -14,16 +14,28 @@ QString helpFilePath(const QString& appPath) {
     return QString::fromStdString(buildPath(folder, "Zembra.chm"));
 }
 
+QString helpLaunchFailedMessage(const QString& path) {
+    return QStringLiteral("Unable to open the help file. The desktop's document launcher "
+                          "(xdg-open) could not open %1; open it with a help viewer such as "
+                          "xchm or kchmviewer.")
+        .arg(path);
+}
+
 void openHelpContents(UiSeam& seam, QWidget* window, const QString& appPath) {
     const QString path = helpFilePath(appPath);
     const QFileInfo file(path);
+    const QString title = window != nullptr ? window->window()->windowTitle() : QString();
     if (file.exists() && file.isFile()) {
-        seam.openUrl(QUrl::fromLocalFile(path));
+        // A launcher that fails says what was tried, so the operator can open it by hand.
+        if (!seam.openUrl(QUrl::fromLocalFile(path))) {
+            seam.showMessage(window, helpLaunchFailedMessage(path), title,
+                             MessageIcon::Information);
+        }
         return;
     }
-    seam.showMessage(
-        window, QStringLiteral("Unable to open the help file. The help file is missing."),
-        window != nullptr ? window->window()->windowTitle() : QString(), MessageIcon::Information);
+    seam.showMessage(window,
+                     QStringLiteral("Unable to open the help file. The help file is missing."),
+                     title, MessageIcon::Information);
 }
 
 }  // namespace zembra::client

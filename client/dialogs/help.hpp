@@ -12,8 +12,11 @@ class UiSeam;
 // appPath + "Help" + "Zembra.chm", joined with exactly one separator between parts.
 QString helpFilePath(const QString& appPath);
 
-// Opens the help file with the desktop's viewer, or tells the operator it is missing
-// (information icon, `window`'s caption as title). The launcher's result is not examined.
+// What the operator is told when the desktop could not launch a viewer for `path`.
+QString helpLaunchFailedMessage(const QString& path);
+
+// Opens the help file with the desktop's viewer, or tells the operator it is missing or
+// that no viewer could be launched (information icon, `window`'s caption as title).
 void openHelpContents(UiSeam& seam, QWidget* window, const QString& appPath);
 
 }  // namespace zembra::client

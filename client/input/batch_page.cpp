@@ -7,20 +7,24 @@
 #include "main/ui_seam.hpp"
 
 #include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QVBoxLayout>
 
 namespace zembra::client {
 
 namespace {
 
+// A control of the page; the layout places it, no narrower than designed.
 template <typename W>
 W* place(QWidget* page, const char* name, QRect rect) {
     auto* widget = new W(page);  // owned by the page
     widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(rect);
+    widget->setMinimumWidth(rect.width());
     return widget;
 }
 
@@ -98,7 +102,59 @@ BatchPage::BatchPage(UiSeam& seam, QWidget* parent) : QWidget(parent), seam_(sea
     ui_.cboFieldName = place<QComboBox>(this, "cboFieldName", pageTwipsRect(1800, 1920, 3015, 315));
     ui_.lblExcelNote = label(this, "lblExcelNote", "First Column Index is 0.",
                              pageTwipsRect(4920, 1920, 2775, 255));
+    arrange();
     connectSourceButtons();
+}
+
+void BatchPage::arrange() {
+    // The options in one row (MS Access, CSV File, MS SQL Server, MS Excel); below them
+    // the path caption, the path box with its button (one pair shown at a time), then
+    // the table and field rows. Hidden table controls keep their room, so the field
+    // row stays where it was designed for every source.
+    auto* options = new QHBoxLayout;
+    for (const int index : {int{kAccess}, int{kCsv}, int{kSqlServer}, int{kExcel}}) {
+        options->addWidget(ui_.optDataSource[index], 1);
+    }
+    auto* path = new QHBoxLayout;
+    for (QWidget* box : {static_cast<QWidget*>(ui_.txtAccessPath),
+                         static_cast<QWidget*>(ui_.txtExcelPath),
+                         static_cast<QWidget*>(ui_.txtCSVPath),
+                         static_cast<QWidget*>(ui_.txtConnString)}) {
+        path->addWidget(box, 1);
+    }
+    for (QWidget* button : {ui_.cmdBrowseAccess, ui_.cmdBrowseExcel, ui_.cmdBrowseCSV,
+                            ui_.cmdBuild}) {
+        path->addWidget(button);
+    }
+    for (QWidget* kept : {static_cast<QWidget*>(ui_.lblTableName),
+                          static_cast<QWidget*>(ui_.txtTableName)}) {
+        QSizePolicy policy = kept->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        kept->setSizePolicy(policy);
+    }
+    auto* fields = new QGridLayout;
+    fields->addWidget(ui_.lblTableName, 0, 0);
+    fields->addWidget(ui_.txtTableName, 0, 1);
+    fields->addWidget(ui_.lblFieldName, 1, 0);
+    auto* field = new QHBoxLayout;
+    field->addWidget(ui_.txtFieldName);
+    field->addWidget(ui_.cboFieldName);
+    fields->addLayout(field, 1, 1);
+    fields->addWidget(ui_.lblExcelNote, 1, 2);
+    fields->setColumnStretch(1, 3);
+    fields->setColumnStretch(2, 2);
+    fields->setColumnMinimumWidth(0, twipsToPixels(1455));
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(twipsToPixels(120), twipsToPixels(150), twipsToPixels(120),
+                               twipsToPixels(60));
+    column->addLayout(options);
+    column->addSpacing(twipsToPixels(105));
+    column->addWidget(ui_.lblFileName);
+    column->addLayout(path);
+    column->addSpacing(twipsToPixels(195));
+    column->addLayout(fields);
+    column->addStretch(1);
 }
 
 int BatchPage::selectedSource() const {
@@ -188,6 +244,20 @@ void BatchPage::connectSourceButtons() {
         browseClicked(ui_.txtCSVPath, kCsvFilter, true);
     });
     connect(ui_.cmdBuild, &QPushButton::clicked, this, [this] { buildClicked(); });
+    connect(ui_.txtCSVPath, &QLineEdit::editingFinished, this, [this] { csvPathCommitted(); });
+}
+
+void BatchPage::csvPathCommitted() {
+    guardedResponse(seam_, this, [&] {
+        const QString path = ui_.txtCSVPath->text();
+        if (path == loadedCsvPath_ || selectedSource() != kCsv) return;
+        ui_.cboFieldName->clear();
+        if (path.isEmpty()) {
+            loadedCsvPath_.clear();
+            return;
+        }
+        reloadCsvFields();
+    });
 }
 
 void BatchPage::notice(const QString& text) {
@@ -218,6 +288,7 @@ bool BatchPage::LoadCSVFields() {
 }
 
 void BatchPage::reloadCsvFields() {
+    loadedCsvPath_ = ui_.txtCSVPath->text();
     setHourglass();
     if (!LoadCSVFields()) {
         notice(QLatin1String(kNoCsvFieldsMessage));
@@ -255,6 +326,13 @@ void BatchPage::buildClicked() {
 }
 
 std::vector<std::string> BatchPage::ReadBatchData() {
+    return zembra::client::ReadBatchData(batchSource(), [this](const std::string& message) {
+               notice(QString::fromStdString(message));
+           })
+        .items();
+}
+
+BatchSource BatchPage::batchSource() const {
     BatchSource source;
     source.access = ui_.optDataSource[kAccess]->isChecked();
     source.excel = ui_.optDataSource[kExcel]->isChecked();
@@ -266,10 +344,7 @@ std::vector<std::string> BatchPage::ReadBatchData() {
     source.tableName = ui_.txtTableName->text().toStdString();
     source.fieldName = ui_.txtFieldName->text().toStdString();
     source.csvFieldName = ui_.cboFieldName->currentText().toStdString();
-    return zembra::client::ReadBatchData(source, [this](const std::string& message) {
-               notice(QString::fromStdString(message));
-           })
-        .items();
+    return source;
 }
 
 }  // namespace zembra::client

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "input/batch_reader.hpp"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -64,6 +66,10 @@ public:
     // appearance. Raises zembra::Error for any failure of the source.
     std::vector<std::string> ReadBatchData();
 
+    // The page's values the reader needs, copied, so that a render can read them on
+    // another thread.
+    BatchSource batchSource() const;
+
     // Fills cboFieldName from the header line of the file named in txtCSVPath (the list is
     // not emptied first) and selects the first entry; shows the list and its label. An
     // empty file hides both and returns false; any failure returns false and leaves the
@@ -78,6 +84,7 @@ public:
         "The specified CSV file does not contain field information.";
 
 private:
+    void arrange();
     // The response to a click on optDataSource(index).
     void sourceClicked(int index);
 
@@ -86,6 +93,10 @@ private:
     void browseClicked(QLineEdit* pathBox, const char* filter, bool csv);
     // LoadCSVFields under the hourglass, with its message when it fails.
     void reloadCsvFields();
+    // A path typed into txtCSVPath loads the field list when it is committed (Enter or
+    // leaving the box), as a browse does; an unchanged path is not read again.
+    void csvPathCommitted();
+    QString loadedCsvPath_;
     void buildClicked();
     // A notice with the information icon and the main window's caption.
     void notice(const QString& text);

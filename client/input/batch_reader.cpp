@@ -5,6 +5,8 @@
 #include <zembra/dataaccess.hpp>
 #include <zembra/runtime.hpp>
 
+#include <zembra/render/csv.hpp>
+
 #include "main_module.hpp"
 #include "text_file.hpp"
 
@@ -114,77 +116,32 @@ std::string sheetQuery(std::string_view sheet) {
 
 namespace {
 
-bool hasHighBytes(std::string_view text) noexcept {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The field at `position` of a comma-separated line, or false when the line has fewer
-// fields. An empty line has none.
-bool fieldAt(std::string_view line, std::size_t position, std::string_view& field) noexcept {
-    if (line.empty()) {
-        return false;
-    }
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    for (std::size_t i = 0; i < position; ++i) {
-        const void* comma = std::memchr(p, ',', static_cast<std::size_t>(end - p));
-        if (comma == nullptr) {
-            return false;
-        }
-        p = static_cast<const char*>(comma) + 1;
-    }
-    const void* comma = std::memchr(p, ',', static_cast<std::size_t>(end - p));
-    const char* stop = comma != nullptr ? static_cast<const char*>(comma) : end;
-    field = std::string_view(p, static_cast<std::size_t>(stop - p));
-    return true;
-}
-
 ZipSet readCsv(const BatchSource& source, const NoticeFn& notice) {
     ZipSet zips;
-    TextLineReader reader(source.csvPath);
+    if (source.csvPath.empty()) {
+        throw Error::standard(err::kFileNotFound, kClientErrorSource, "(no file name)");
+    }
+    requireRegularFile(source.csvPath);
+    render::CsvReader reader(source.csvPath);
     if (reader.atEnd()) {
         return zips;
     }
 
-    std::string_view line;
-    reader.nextLine(line);
-    const std::vector<std::string> header = splitAtCommas(windows1252ToUtf8(line));
-    const std::string_view wanted = trimText(source.csvFieldName);
-    std::size_t position = 0;
-    bool found = false;
-    for (; position < header.size(); ++position) {
-        if (trimText(header[position]) == wanted) {
-            found = true;
-            break;
-        }
-    }
-    if (!found) {
+    std::vector<std::string> fields;
+    reader.next(fields);
+    const std::optional<std::size_t> position =
+        render::findField(fields, source.csvFieldName, render::NameMatch::Exact);
+    if (!position) {
         if (notice) {
             notice(kFieldNotFoundMessage);
         }
         return zips;
     }
-
-    // Trimming commutes with the code-page conversion (a blank is one byte in both), so
-    // the raw bytes are trimmed and only values with bytes above 0x7F are converted.
-    std::string converted;
-    std::string_view field;
-    while (reader.nextLine(line)) {
-        if (!fieldAt(line, position, field)) {
-            continue;
-        }
-        const std::string_view value = trimText(field);
-        if (hasHighBytes(value)) {
-            converted.clear();
-            appendWindows1252AsUtf8(value, converted);
-            zips.add(converted);
-        } else {
-            zips.add(value);
+    // A record too short for the chosen field (an empty line included) adds nothing; a
+    // blank field adds the empty text once.
+    while (reader.next(fields)) {
+        if (fields.size() > *position) {
+            zips.add(trimText(fields[*position]));
         }
     }
     return zips;

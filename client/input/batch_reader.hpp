@@ -73,11 +73,13 @@ inline constexpr const char* kFieldNotFoundMessage =
     "Selected field could not be found in the file.";
 
 // Reads the chosen source and returns its distinct zip codes, each trimmed of spaces, in
-// the order of first appearance. A CSV file is read in the Windows-1252 code page and its
-// values converted to UTF-8; a blank CSV field adds "" once, a blank or Null database
+// the order of first appearance. A CSV file is read by render::CsvReader (quoted fields,
+// UTF-8 when the file is valid UTF-8, otherwise Windows-1252, values always come out as
+// UTF-8); a blank CSV field adds "" once, a blank or Null database
 // value is skipped. When the chosen CSV field is not in the header line, `notice` gets
 // kFieldNotFoundMessage and the result is empty.
-// Raises: the file errors of TextLineReader (53, 76, 70, 75); the database layer's errors
+// Raises: the CSV reader's file errors (53, 76, 70, 75; 75 also for a path that is not
+// a regular file); the database layer's errors
 // unchanged (connection, query, unknown field 3265, column position out of range); for
 // Excel 13 when the column index is not a number and 6 when it is outside -32768..32767.
 ZipSet ReadBatchData(const BatchSource& source, const NoticeFn& notice);

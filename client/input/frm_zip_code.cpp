@@ -1,8 +1,10 @@
 #include "input/frm_zip_code.hpp"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "main/twips.hpp"
 #include "main/ui_seam.hpp"
@@ -15,26 +17,38 @@ FrmZipCode::FrmZipCode(UiSeam& seam, QWidget* parent)
       seam_(seam) {
     setObjectName(QStringLiteral("frmZipCode"));
     setWindowTitle(QStringLiteral("Enter Zip Code"));
-    setFixedSize(twipsSize(4350, 1095));
 
     auto* label = new QLabel(QStringLiteral("Zip Code"), this);
     label->setObjectName(QStringLiteral("Label1"));
-    label->setGeometry(twipsRect(120, 120, 975, 255));
+    label->setMinimumWidth(twipsToPixels(975));
 
     txtZipCode_ = new QLineEdit(this);
     txtZipCode_->setObjectName(QStringLiteral("txtZipCode"));
-    txtZipCode_->setGeometry(twipsRect(1200, 120, 3015, 285));
+    txtZipCode_->setMinimumWidth(twipsToPixels(3015));
 
     auto* ok = new QPushButton(QStringLiteral("&OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
-    ok->setGeometry(twipsRect(1680, 600, 1215, 375));
+    ok->setMinimumSize(twipsSize(1215, 375));
     ok->setDefault(true);
     ok->setAutoDefault(true);
 
     auto* cancel = new QPushButton(QStringLiteral("&Cancel"), this);
     cancel->setObjectName(QStringLiteral("cmdCancel"));
-    cancel->setGeometry(twipsRect(3000, 600, 1215, 375));
+    cancel->setMinimumSize(twipsSize(1215, 375));
     cancel->setAutoDefault(false);
+
+    // The designed arrangement, sized by the layout so that it follows the system font.
+    auto* row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(txtZipCode_, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(row);
+    column->addLayout(buttons);
+    column->setSizeConstraint(QLayout::SetFixedSize);  // a fixed dialog frame
 
     setTabOrder(txtZipCode_, ok);
     setTabOrder(ok, cancel);

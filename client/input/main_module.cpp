@@ -53,4 +53,17 @@ std::string GetPairValue(std::string_view text, std::string_view delimiter) {
     return std::string(trimText(rest));
 }
 
+std::vector<std::string> splitPastedCodes(std::string_view text) {
+    std::vector<std::string> codes;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const bool separator = i == text.size() || text[i] == '\n' || text[i] == '\r' ||
+                               text[i] == ',' || text[i] == '\t' || text[i] == ' ';
+        if (!separator) continue;
+        if (i > start) codes.emplace_back(text.substr(start, i - start));
+        start = i + 1;
+    }
+    return codes;
+}
+
 }  // namespace zembra::client

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 #include <zembra/runtime.hpp>
 
 namespace zembra::client {
@@ -25,5 +26,9 @@ std::string CleanValue(const Variant& value);
 // to the next one, trimmed. An empty delimiter means "="; the empty text when the
 // delimiter does not occur. Never raises.
 std::string GetPairValue(std::string_view text, std::string_view delimiter);
+
+// The codes of a pasted text, in order: the pieces between line breaks, commas, tabs
+// and blanks, empty pieces dropped.
+std::vector<std::string> splitPastedCodes(std::string_view text);
 
 }  // namespace zembra::client

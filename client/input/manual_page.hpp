@@ -28,9 +28,15 @@ class ManualPage : public QWidget {
     // The rows' texts, first row first.
     std::vector<std::string> zipCodes() const;
 
+    // Appends each code of `text` (codes separated by line breaks, commas, tabs or
+    // blanks) as a row, in order: Ctrl+V on the list and its Paste item use the
+    // clipboard's text. Returns the number of rows added.
+    int pasteCodes(const QString& text);
+
   private:
     void addClicked();
     void removeClicked();
+    void pasteClicked();
 
     UiSeam& seam_;
     QTreeWidget* lstData_ = nullptr;

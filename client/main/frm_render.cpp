@@ -1,26 +1,39 @@
 #include "main/frm_render.hpp"
 
+#include <unistd.h>
+
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <filesystem>
-#include <system_error>
+#include <mutex>
 
 #include "dialogs/frm_about.hpp"
 #include "dialogs/frm_view_image.hpp"
 #include "dialogs/help.hpp"
 #include "input/batch_page.hpp"
 #include "input/manual_page.hpp"
+#include "main/render_job.hpp"
+#include "main/render_logic.hpp"
 #include "main/twips.hpp"
 #include "main/ui_seam.hpp"
 
@@ -31,38 +44,45 @@ namespace zembra::client {
 
 namespace {
 
-std::filesystem::path toPath(const QString& text) {
-    return std::filesystem::path(QFile::encodeName(text).toStdString());
-}
-
 std::string toNative(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
 template <typename W>
-W* place(QWidget* parent, const char* name, QRect rect) {
+W* named(QWidget* parent, const char* name) {
     auto* widget = new W(parent);  // owned by `parent`
     widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(rect);
     return widget;
 }
 
-// Deletes the file at `path` (a read-only file too, as the folder allows), raising the
-// classic file errors.
-void deleteExistingFile(const QString& text) {
-    const std::filesystem::path path = toPath(text);
-    std::error_code ec;
-    const auto status = std::filesystem::symlink_status(path, ec);
-    if (ec || !(std::filesystem::is_regular_file(status) || std::filesystem::is_symlink(status))) {
-        return;
-    }
-    if (std::filesystem::remove(path, ec) || !ec) return;
-    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
-        ec == std::errc::read_only_file_system) {
-        throw Error::standard(err::kPermissionDenied, kProgramTitle, toNative(text));
-    }
-    throw Error(75, kProgramTitle, "Path/File access error: " + toNative(text));
+QLabel* caption(QWidget* parent, const char* name, const char* text) {
+    auto* label = named<QLabel>(parent, name);
+    label->setText(QLatin1String(text));
+    return label;
 }
 
+constexpr int kFolderRole = Qt::UserRole + 1;  // the folder a list entry was found in
+
 }  // namespace
+
+// One render's thread and what it hands back. The thread owns copies of everything it
+// reads, so a cancelled render may finish on its own after the window stopped waiting.
+struct FrmRender::Worker {
+    std::shared_ptr<RenderControl> control;
+    std::mutex mutex;
+    bool done = false;
+    std::optional<render::RenderResult> result;
+    std::exception_ptr failure;
+    std::vector<std::string> notices;
+    std::thread thread;
+
+    bool finished() {
+        const std::lock_guard lock(mutex);
+        return done;
+    }
+    ~Worker() {
+        if (control) control->requestCancel();
+        if (thread.joinable()) thread.join();
+    }
+};
 
 FrmRender::FrmRender(UiSeam& seam, const QString& appPath, QWidget* parent)
     : QMainWindow(parent), seam_(seam) {
@@ -79,37 +99,75 @@ FrmRender::FrmRender(UiSeam& seam, const QString& appPath, QWidget* parent)
     load();
 }
 
-FrmRender::~FrmRender() = default;
+FrmRender::~FrmRender() {
+    if (control_) control_->requestCancel();
+    workers_.clear();  // each worker cancels and joins its thread
+}
 
 void FrmRender::buildControls() {
-    auto* client = new QWidget(this);  // the client area, 8310 x 4695 twips
-    client->setObjectName(QStringLiteral("clientArea"));
-    client->setFixedSize(twipsSize(8310, 4695));
-    setCentralWidget(client);
+    // The designed client area (8310 x 4695 twips) is the least the window shrinks to;
+    // the layouts grow it with the window and with the system font.
+    form_ = new QWidget(this);
+    form_->setObjectName(QStringLiteral("clientArea"));
+    form_->setMinimumSize(twipsSize(8310, 4695));
+    setCentralWidget(form_);
 
-    auto* label1 = place<QLabel>(client, "Label1", twipsRect(120, 120, 1215, 255));
-    label1->setText(QStringLiteral("Map"));
-    cbMap_ = place<QComboBox>(client, "cbMap", twipsRect(1440, 120, 2655, 315));
-    auto* label2 = place<QLabel>(client, "Label2", twipsRect(120, 480, 1215, 255));
-    label2->setText(QStringLiteral("Overlay"));
-    cbOverlay_ = place<QComboBox>(client, "cbOverlay", twipsRect(1440, 480, 2655, 315));
-    auto* label3 = place<QLabel>(client, "Label3", twipsRect(120, 960, 1215, 255));
-    label3->setText(QStringLiteral("Result File"));
-    txtFile_ = place<QLineEdit>(client, "txtFile", twipsRect(1440, 960, 3375, 285));
+    auto* label1 = caption(form_, "Label1", "Map");
+    cbMap_ = named<QComboBox>(form_, "cbMap");
+    auto* label2 = caption(form_, "Label2", "Overlay");
+    cbOverlay_ = named<QComboBox>(form_, "cbOverlay");
+    auto* label3 = caption(form_, "Label3", "Result File");
+    txtFile_ = named<QLineEdit>(form_, "txtFile");
     txtFile_->setText(QStringLiteral("c:\\temp\\test.gif"));
-    cmdBrowse_ = place<QPushButton>(client, "cmdBrowse", twipsRect(4920, 960, 1212, 285));
+    cmdBrowse_ = named<QPushButton>(form_, "cmdBrowse");
     cmdBrowse_->setText(QStringLiteral("Browse..."));
-    imgMap_ = place<QLabel>(client, "imgMap", twipsRect(6240, 120, 1935, 1095));
+    imgMap_ = named<QLabel>(form_, "imgMap");
     imgMap_->setScaledContents(true);  // the preview is stretched to the box
+    imgMap_->setMinimumSize(twipsSize(1935, 1095));
+    imgMap_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
 
-    tabMain_ = place<QTabWidget>(client, "tabMain", twipsRect(120, 1440, 8055, 2655));
+    tabMain_ = named<QTabWidget>(form_, "tabMain");
     manualPage_ = new ManualPage(seam_, tabMain_);
     batchPage_ = new BatchPage(seam_, tabMain_);
     tabMain_->addTab(manualPage_, QStringLiteral("Manual Data Entry"));
     tabMain_->addTab(batchPage_, QStringLiteral("Batch Data Entry"));
 
-    cmdRender_ = place<QPushButton>(client, "cmdRender", twipsRect(6600, 4200, 1575, 375));
+    cmdRender_ = named<QPushButton>(form_, "cmdRender");
     cmdRender_->setText(QStringLiteral("Render Image"));
+    cmdRender_->setMinimumSize(twipsSize(1575, 375));
+
+    // Map, overlay and result file on the left, the preview on the right, the pages
+    // below, the render button at the bottom right: the designed arrangement.
+    auto* top = new QGridLayout;
+    top->addWidget(label1, 0, 0);
+    top->addWidget(cbMap_, 0, 1);
+    top->addWidget(label2, 1, 0);
+    top->addWidget(cbOverlay_, 1, 1);
+    top->addWidget(label3, 2, 0);
+    top->addWidget(txtFile_, 2, 1, 1, 2);
+    top->addWidget(cmdBrowse_, 2, 3);
+    top->addWidget(imgMap_, 0, 4, 3, 1);
+    top->setColumnMinimumWidth(0, twipsToPixels(1215));
+    top->setColumnStretch(1, 3);
+    top->setColumnStretch(2, 1);
+    top->setColumnStretch(4, 2);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(cmdRender_);
+    auto* column = new QVBoxLayout(form_);
+    column->setContentsMargins(8, 8, 8, 8);
+    column->addLayout(top);
+    column->addWidget(tabMain_, 1);
+    column->addLayout(bottom);
+
+    // The progress line of a render, with its Cancel button.
+    lblProgress_ = named<QLabel>(this, "lblProgress");
+    cmdCancel_ = named<QPushButton>(this, "cmdCancel");
+    cmdCancel_->setText(QStringLiteral("Cancel"));
+    statusBar()->addWidget(lblProgress_, 1);
+    statusBar()->addPermanentWidget(cmdCancel_);
+    statusBar()->setSizeGripEnabled(true);
+    showProgress(false);
 
     setTabOrder(cbMap_, cbOverlay_);
     setTabOrder(cbOverlay_, txtFile_);
@@ -125,6 +183,7 @@ void FrmRender::buildControls() {
         guardedResponse(seam_, this, [this, page] { pageChanged(page); });
     });
     connect(cmdRender_, &QPushButton::clicked, this, &FrmRender::renderClicked);
+    connect(cmdCancel_, &QPushButton::clicked, this, &FrmRender::cancelClicked);
     txtFile_->installEventFilter(this);
 }
 
@@ -162,7 +221,7 @@ void FrmRender::load() {
         manualPage_->SetListColumns();
         manualPage_->addRow(QStringLiteral("08873"));
         manualPage_->addRow(QStringLiteral("08232"));
-        txtFile_->setText(GetImagesDir() + QStringLiteral("/Output/Temp.jpg"));
+        txtFile_->setText(proposedOutputFile());
         tabMain_->setTabEnabled(1, true);
         tabMain_->setTabEnabled(0, true);
         tabMain_->setCurrentIndex(0);  // runs the page-switch response if the page changes
@@ -172,43 +231,97 @@ void FrmRender::load() {
 
 QString FrmRender::GetImagesDir() const { return appPath_ + QStringLiteral("/Images"); }
 
+QString FrmRender::userImagesDir() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Zembra/Images");
+}
+
+QString FrmRender::proposedOutputFile() const {
+    // The program folder's Output when the user may write there (a copy run from where
+    // it was built); an installed program folder belongs to root, so then Zembra/ in the
+    // user's pictures folder (home when there is none), created as needed.
+    const QString output = GetImagesDir() + QStringLiteral("/Output");
+    const QFileInfo folder(output);
+    if (folder.isDir() && ::access(QFile::encodeName(output).constData(), W_OK) == 0) {
+        return output + QStringLiteral("/Temp.jpg");
+    }
+    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty()) pictures = QDir::homePath();
+    const QString own = pictures + QStringLiteral("/Zembra");
+    QDir().mkpath(own);
+    return own + QStringLiteral("/Temp.jpg");
+}
+
 void FrmRender::SetBounds(double dMinLat, double dMaxLat, double dMinLon, double dMaxLon) {
     bounds_ = {dMinLat, dMaxLat, dMinLon, dMaxLon};
 }
 
 void FrmRender::UpdateBounds(const QString& sType) {
-    const Bounds chosen = boundsForMapName(sType.toStdString());
-    SetBounds(chosen.minLat, chosen.maxLat, chosen.minLon, chosen.maxLon);
+    // The name rule decides first; a picture whose name holds no key may carry a world
+    // file beside it. The chosen entry's picture is looked at only when it is `sType`.
+    std::optional<render::Bounds> chosen = render::boundsForMapName(sType.toStdString());
+    if (!chosen && cbMap_->currentText() == sType) {
+        chosen = render::boundsForMap(std::filesystem::path(toNative(mapFile())));
+    }
+    boundsKnown_ = chosen.has_value();
+    const render::Bounds b = chosen.value_or(render::Bounds{});
+    SetBounds(b.minLat, b.maxLat, b.minLon, b.maxLon);
 }
 
 void FrmRender::FillCombo(QComboBox* cb, const QString& sSubDir, const QString& sExtension,
                           int16_t nSelIndex) {
-    const QDir folder(GetImagesDir() + QLatin1Char('/') + sSubDir);
-    if (!folder.exists()) return;
-
-    // A folder lists in name order compared case-insensitively, as the file system the
-    // program was designed for lists it; ties fall back to an exact comparison.
-    QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        const int folded = QString::compare(a, b, Qt::CaseInsensitive);
-        return folded != 0 ? folded < 0 : a < b;
-    });
+    // The program's own folder first, then the user's own; the same folder once.
+    QStringList folders{GetImagesDir() + QLatin1Char('/') + sSubDir};
+    const QString own = userImagesDir() + QLatin1Char('/') + sSubDir;
+    if (QFileInfo(own).canonicalFilePath() != QFileInfo(folders.front()).canonicalFilePath()) {
+        folders << own;
+    }
 
     const std::string wanted = sExtension.toStdString();
+    bool anyFolder = false;
     {
         // Adding to an empty combo box selects its first entry by itself; the selection
         // response must run once, for the entry chosen below, so changes are held back.
         const int previous = cb->currentIndex();
         const QSignalBlocker blocker(cb);
-        for (const QString& name : names) {
-            if (lowerAscii(extensionName(name.toStdString())) == wanted) cb->addItem(name);
+        for (const QString& path : folders) {
+            const QDir folder(path);
+            if (!folder.exists()) continue;
+            anyFolder = true;
+            // A folder lists in name order compared case-insensitively, as the file
+            // system the program was designed for lists it; ties by exact comparison.
+            QStringList names =
+                folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
+            std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+                const int folded = QString::compare(a, b, Qt::CaseInsensitive);
+                return folded != 0 ? folded < 0 : a < b;
+            });
+            for (const QString& name : names) {
+                if (lowerAscii(extensionName(name.toStdString())) == wanted) {
+                    cb->addItem(name);
+                    cb->setItemData(cb->count() - 1, path, kFolderRole);
+                }
+            }
         }
         cb->setCurrentIndex(previous);
     }
-    if (cb->count() == 0) return;
+    if (!anyFolder || cb->count() == 0) return;
     // A folder shorter than the default index selects its last entry, so start-up
     // completes with what there is.
     cb->setCurrentIndex(std::min<int>(nSelIndex, cb->count() - 1));
+}
+
+static QString entryFile(const QComboBox* cb, const QString& fallbackFolder) {
+    const int index = cb->currentIndex();
+    QString folder = index >= 0 ? cb->itemData(index, kFolderRole).toString() : QString();
+    if (folder.isEmpty()) folder = fallbackFolder;
+    return folder + QLatin1Char('/') + cb->currentText();
+}
+
+QString FrmRender::mapFile() const { return entryFile(cbMap_, GetImagesDir() + "/Maps"); }
+
+QString FrmRender::overlayFile() const {
+    return entryFile(cbOverlay_, GetImagesDir() + "/Overlays");
 }
 
 void FrmRender::mapSelected() {
@@ -217,13 +330,13 @@ void FrmRender::mapSelected() {
         return;
     }
     const QString name = cbMap_->currentText();
-    const QString file = GetImagesDir() + QStringLiteral("/Maps/") + name;
+    const QString file = mapFile();
     if (!QFile::exists(file)) {
         throw Error::standard(err::kFileNotFound, kProgramTitle, toNative(file));
     }
     QPixmap picture;
     if (!picture.load(file)) {
-        throw Error(481, kProgramTitle, "Invalid picture: " + toNative(file));
+        throw Error(err::kInvalidPicture, kProgramTitle, "Invalid picture: " + toNative(file));
     }
     imgMap_->setPixmap(picture);
     UpdateBounds(name);
@@ -253,141 +366,208 @@ bool FrmRender::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-bool FrmRender::refuse(const char* message, QWidget* focus, bool notice) {
-    if (notice) {
-        seam_.showMessage(this, QLatin1String(message), windowTitle(), MessageIcon::Information);
-    } else {
-        seam_.showMessage(this, QLatin1String(message), QLatin1String(kProgramTitle),
-                          MessageIcon::Exclamation);
+ValidationInput FrmRender::validationInput() const {
+    const BatchPage::Controls& batch = batchPage_->controls();
+    ValidationInput in;
+    in.mapName = cbMap_->currentText().toStdString();
+    in.overlayName = cbOverlay_->currentText().toStdString();
+    in.mapFile = toNative(mapFile());
+    in.overlayFile = toNative(overlayFile());
+    in.output = toNative(txtFile_->text());
+    in.page = tabMain_->currentIndex();
+    in.manualRows = static_cast<size_t>(manualPage_->lstData()->topLevelItemCount());
+    in.source = batchPage_->selectedSource();
+    in.accessPath = batch.txtAccessPath->text().toStdString();
+    in.excelPath = batch.txtExcelPath->text().toStdString();
+    in.connString = batch.txtConnString->text().toStdString();
+    in.csvPath = batch.txtCSVPath->text().toStdString();
+    in.tableName = batch.txtTableName->text().toStdString();
+    in.fieldName = batch.txtFieldName->text().toStdString();
+    in.csvField = batch.cboFieldName->currentText().toStdString();
+    return in;
+}
+
+QWidget* FrmRender::control(Control which) const {
+    const BatchPage::Controls& batch = batchPage_->controls();
+    switch (which) {
+        case Control::cbMap: return cbMap_;
+        case Control::cbOverlay: return cbOverlay_;
+        case Control::txtFile: return txtFile_;
+        case Control::lstData: return manualPage_->lstData();
+        case Control::txtAccessPath: return batch.txtAccessPath;
+        case Control::txtExcelPath: return batch.txtExcelPath;
+        case Control::txtConnString: return batch.txtConnString;
+        case Control::txtCSVPath: return batch.txtCSVPath;
+        case Control::txtTableName: return batch.txtTableName;
+        case Control::txtFieldName: return batch.txtFieldName;
+        case Control::cboFieldName: return batch.cboFieldName;
     }
-    focus->setFocus(Qt::OtherFocusReason);
-    return false;
+    return txtFile_;
 }
 
 bool FrmRender::ValidateData() {
-    if (cbMap_->currentText().isEmpty()) return refuse("Map image was not specified.", cbMap_);
-    if (cbOverlay_->currentText().isEmpty()) {
-        return refuse("Overlay image was not specified.", cbOverlay_);
+    const std::optional<Refusal> refusal = validateInput(validationInput());
+    if (!refusal) return true;
+    if (refusal->page >= 0) tabMain_->setCurrentIndex(refusal->page);
+    const QString message = QString::fromUtf8(refusal->message.data(),
+                                              static_cast<qsizetype>(refusal->message.size()));
+    if (refusal->notice) {
+        seam_.showMessage(this, message, windowTitle(), MessageIcon::Information);
+    } else {
+        seam_.showMessage(this, message, QLatin1String(kProgramTitle), MessageIcon::Exclamation);
     }
-    const QString output = trimSpaces(txtFile_->text());
-    if (output.isEmpty()) return refuse("Output file was not specified", txtFile_);
-    const std::string folder = parentFolderName(toNative(output));
-    std::error_code ec;
-    if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
-        return refuse("Output file directory does not exist.", txtFile_);
-    }
-    const std::string extension = lowerAscii(extensionName(toNative(output)));
-    if (extension != "jpg" && extension != "gif" && extension != "bmp" && extension != "png") {
-        return refuse("Output file extension is not valid", txtFile_);
-    }
+    control(refusal->focus)->setFocus(Qt::OtherFocusReason);
+    return false;
+}
 
+RenderJob FrmRender::renderJob() const {
+    RenderJob job;
+    job.map = toNative(mapFile());
+    job.mapName = cbMap_->currentText().toStdString();
+    job.overlay = toNative(overlayFile());
+    if (boundsKnown_) job.bounds = bounds_;
+    job.output = toNative(txtFile_->text());
     const int page = tabMain_->currentIndex();
     if (page == 0) {
-        if (manualPage_->lstData()->topLevelItemCount() == 0) {
-            tabMain_->setCurrentIndex(0);
-            return refuse("Please enter data to plot.", manualPage_->lstData());
-        }
+        job.zips = manualPage_->zipCodes();
     } else if (page == 1) {
-        const BatchPage::Controls& batch = batchPage_->controls();
-        const auto blank = [](const QLineEdit* box) { return trimSpaces(box->text()).isEmpty(); };
-        const auto refuseBatch = [this](const char* message, QWidget* focus) {
-            tabMain_->setCurrentIndex(1);
-            return refuse(message, focus, true);
-        };
-        switch (batchPage_->selectedSource()) {
-            case BatchPage::kAccess:
-                if (blank(batch.txtAccessPath)) {
-                    return refuseBatch("Please specify file name.", batch.txtAccessPath);
-                }
-                if (blank(batch.txtTableName)) {
-                    return refuseBatch("Please enter Table Name.", batch.txtTableName);
-                }
-                if (blank(batch.txtFieldName)) {
-                    return refuseBatch("Please enter Field Name.", batch.txtFieldName);
-                }
-                break;
-            case BatchPage::kExcel:
-                if (blank(batch.txtExcelPath)) {
-                    return refuseBatch("Please specify file name.", batch.txtExcelPath);
-                }
-                if (blank(batch.txtTableName)) {
-                    return refuseBatch("Please enter Sheet Name.", batch.txtTableName);
-                }
-                if (blank(batch.txtFieldName)) {
-                    return refuseBatch("Please enter Field Index.", batch.txtFieldName);
-                }
-                if (!isNumericText(batch.txtFieldName->text().toStdString())) {
-                    return refuseBatch("The Field Index must be numeric.", batch.txtFieldName);
-                }
-                break;
-            case BatchPage::kSqlServer:
-                if (blank(batch.txtConnString)) {
-                    return refuseBatch("Please specify Connection String.", batch.txtConnString);
-                }
-                if (blank(batch.txtTableName)) {
-                    return refuseBatch("Please enter Table Name.", batch.txtTableName);
-                }
-                if (blank(batch.txtFieldName)) {
-                    return refuseBatch("Please enter Field Name.", batch.txtFieldName);
-                }
-                break;
-            case BatchPage::kCsv:
-                if (blank(batch.txtCSVPath)) {
-                    return refuseBatch("Please specify file name.", batch.txtCSVPath);
-                }
-                if (trimSpaces(batch.cboFieldName->currentText()).isEmpty()) {
-                    return refuseBatch("Please select a Field Name.", batch.cboFieldName);
-                }
-                break;
-            default:
-                break;
-        }
+        job.batch = batchPage_->batchSource();
     }
+    return job;
+}
 
-    deleteExistingFile(output);
-    return true;
+void FrmRender::showProgress(bool shown) {
+    lblProgress_->setVisible(shown);
+    cmdCancel_->setVisible(shown);
+    cmdCancel_->setEnabled(shown);
+    form_->setEnabled(!shown);
+    if (!shown) lblProgress_->clear();
+}
+
+void FrmRender::updateProgress() {
+    if (!control_) return;
+    if (control_->reading.load()) {
+        lblProgress_->setText(QStringLiteral("Reading zip codes..."));
+        return;
+    }
+    lblProgress_->setText(QStringLiteral("Read %1 zip codes, placed %2")
+                              .arg(control_->codesRead.load())
+                              .arg(control_->codesPlaced.load()));
+}
+
+void FrmRender::reapFinishedThreads() {
+    std::erase_if(workers_, [](const std::unique_ptr<Worker>& w) { return w->finished(); });
 }
 
 bool FrmRender::PlotPoints() {
-    // The engine object lives for this one render and is released on every path out.
-    Object map = createObject("Zembra.CMap");
-    map.put("InputMapFile",
-            toNative(GetImagesDir() + QStringLiteral("/Maps/") + cbMap_->currentText()));
-    map.put("InputOverlayFile",
-            toNative(GetImagesDir() + QStringLiteral("/Overlays/") + cbOverlay_->currentText()));
-    map.put("MinLat", bounds_.minLat);
-    map.put("MaxLat", bounds_.maxLat);
-    map.put("MinLon", bounds_.minLon);
-    map.put("MaxLon", bounds_.maxLon);
+    reapFinishedThreads();
+    RenderJob job = renderJob();
+    auto worker = std::make_unique<Worker>();
+    worker->control = std::make_shared<RenderControl>();
+    Worker* run = worker.get();
+    workers_.push_back(std::move(worker));
+    control_ = run->control;
 
-    const int page = tabMain_->currentIndex();
-    if (page == 0 || page == 1) {
-        const std::vector<std::string> zips =
-            page == 0 ? manualPage_->zipCodes() : batchPage_->ReadBatchData();
-        std::vector<Variant> texts(zips.begin(), zips.end());
-        map.callWith("MapZips", std::move(texts));
+    // The batch read, the engine and the save run on their own thread; this thread
+    // keeps the window painted and answers Cancel until the render is done or dropped.
+    run->thread = std::thread([run, job = std::move(job)] {
+        std::optional<render::RenderResult> result;
+        std::exception_ptr failure;
+        std::vector<std::string> notices;
+        try {
+            result = runRenderJob(job, *run->control,
+                                  [&](const std::string& text) { notices.push_back(text); });
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        const std::lock_guard lock(run->mutex);
+        run->result = std::move(result);
+        run->failure = failure;
+        run->notices = std::move(notices);
+        run->done = true;
+    });
+
+    showProgress(true);
+    updateProgress();
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(25);
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        updateProgress();
+        if (run->finished() || control_->cancelRequested()) loop.quit();
+    });
+    poll.start();
+    loop.exec();
+    poll.stop();
+    const bool cancelled = control_->cancelRequested();
+    control_.reset();
+    showProgress(false);
+
+    if (cancelled) throw render::Cancelled();
+    // The reader's notice comes first, as it did when the read ran on this thread.
+    std::vector<std::string> notices;
+    std::exception_ptr failure;
+    {
+        const std::lock_guard lock(run->mutex);
+        notices = run->notices;
+        failure = run->failure;
+        lastResult_ = run->result;
     }
-
-    const QString output = txtFile_->text();
-    map.put("OutputImageType", lowerAscii(extensionName(toNative(output))));
-    map.callWith("SaveMap", toNative(output));
+    for (const std::string& text : notices) {
+        seam_.showMessage(this, QString::fromStdString(text), windowTitle(),
+                          MessageIcon::Information);
+    }
+    reapFinishedThreads();
+    if (failure) std::rethrow_exception(failure);
     return true;
 }
 
+void FrmRender::cancelClicked() {
+    if (control_) control_->requestCancel();
+}
+
+void FrmRender::closeEvent(QCloseEvent* event) {
+    if (control_) {
+        // Closing during a render cancels it; the window closes once the render ends.
+        closeRequested_ = true;
+        control_->requestCancel();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
 void FrmRender::renderClicked() {
+    if (control_) return;  // one render at a time
     guardedResponse(seam_, this, [this] {
         if (!ValidateData()) return;
         setHourglass();
-        if (PlotPoints()) {
+        bool plotted = false;
+        try {
+            plotted = PlotPoints();
+        } catch (const render::Cancelled&) {
+            resetPointer();
+            if (!closeRequested_) {
+                seam_.showMessage(this, QLatin1String(kCancelledMessage), windowTitle(),
+                                  MessageIcon::Information);
+            }
+            return;
+        }
+        if (plotted) {
             resetPointer();
             FrmViewImage viewer(seam_);  // one viewer per render, released after it closes
             viewer.setImageFile(txtFile_->text());
             viewer.setLookupMapFile(txtFile_->text());
             viewer.setLookupBounds(bounds_);
+            if (lastResult_) viewer.setRenderResult(*lastResult_);
             seam_.runModal(viewer);
         }
         resetPointer();
     });
+    if (closeRequested_) {
+        closeRequested_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void FrmRender::helpContents() { openHelpContents(seam_, this, appPath_); }

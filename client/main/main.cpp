@@ -11,7 +11,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(
         QStringLiteral("%1.%2").arg(ZEMBRA_VERSION_MAJOR).arg(ZEMBRA_VERSION_MINOR));
     QApplication::setDesktopFileName(QStringLiteral("zembra"));
-    zembra::client::useDialogFont();
 
     zembra::client::QtUiSeam seam;
     // applicationDirPath resolves the bin/ symlink to the program's own folder.

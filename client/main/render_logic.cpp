@@ -1,37 +1,7 @@
 #include "main/render_logic.hpp"
 
-#include <array>
-
 namespace zembra::client {
 
-namespace {
-struct MapKey {
-    std::string_view key;
-    Bounds bounds;
-};
-// Tried in this order, so a name holding several keys takes the first ("usa").
-constexpr std::array<MapKey, 3> kMapKeys{{
-    {"usa", {24.0, 50.0, -125.0, -66.44}},
-    {"alaska", {51.0, 77.0, -180.0, -125.0}},
-    {"hawaii", {18.5, 22.5, -161.0, -154.0}},
-}};
-}  // namespace
-
-std::string lowerAscii(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
-
-Bounds boundsForMapName(std::string_view mapName) {
-    const std::string lower = lowerAscii(mapName);
-    for (const MapKey& entry : kMapKeys) {
-        if (lower.find(entry.key) != std::string::npos) return entry.bounds;
-    }
-    return {};
-}
 
 std::string parentFolderName(std::string_view path) {
     const auto slash = path.rfind('/');

@@ -1,6 +1,9 @@
 #include "main/ui_seam.hpp"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QShortcut>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
@@ -33,6 +36,10 @@ QMessageBox::StandardButton QtUiSeam::showMessage(QWidget* parent, const QString
             break;
     }
     QMessageBox box(qtIcon, title, text, QMessageBox::Ok, parent);
+    // Ctrl+C copies the message, so an operator can paste an error into a report.
+    auto* copy = new QShortcut(QKeySequence::Copy, &box);  // owned by the box
+    QObject::connect(copy, &QShortcut::activated, &box,
+                     [text] { QGuiApplication::clipboard()->setText(text); });
     box.exec();
     return QMessageBox::Ok;
 }
@@ -96,12 +103,6 @@ void showErrorResponse(UiSeam& seam, QWidget* window, const Error& error, const 
     resetPointer();
 }
 
-void useDialogFont() {
-    QFont font = QApplication::font();
-    font.setPixelSize(11);
-    QApplication::setFont(font);
-}
-
 void setHourglass() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 
 void resetPointer() {
@@ -118,7 +119,7 @@ QString trimSpaces(const QString& text) {
 
 namespace detail {
 Error asError(const std::exception& failure) {
-    return Error(51, kProgramTitle, std::string("Internal error: ") + failure.what());
+    return Error(err::kInternal, kProgramTitle, std::string("Internal error: ") + failure.what());
 }
 }  // namespace detail
 

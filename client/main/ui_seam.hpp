@@ -80,10 +80,6 @@ bool guardedResponse(UiSeam& seam, QWidget* window, Body&& body, const QString& 
 void setHourglass();
 void resetPointer();
 
-// The windows are laid out at fixed sizes for a small dialog font; a desktop's larger
-// default font would clip their captions. Sets the application font accordingly.
-void useDialogFont();
-
 // Removes leading and trailing space characters only (not tabs or line breaks).
 QString trimSpaces(const QString& text);
 

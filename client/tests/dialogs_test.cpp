@@ -1,7 +1,13 @@
 // The small windows: the zip-code dialog with the manual list's Add and Remove, the
 // About box, Help Contents, and the viewer's loading and sizing.
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -48,6 +54,9 @@ class DialogsTest : public QObject {
     void sizeExtrasArithmetic();
     void viewerSizesToItsPicture();
     void viewerReportsMissingPicture();
+    void viewerZoomsAndMapsPointsToPicturePixels();
+    void statusLineSummarisesThePlacement();
+    void deleteKeyAndPasteEditTheList();
 };
 
 void DialogsTest::addingZipCodes() {
@@ -181,8 +190,17 @@ void DialogsTest::helpContentsOpensOrReportsMissingFile() {
     contents->trigger();
     QCOMPARE(seam.messages.size(), size_t{1});
     QCOMPARE(seam.openedUrls.size(), size_t{1});
-    QCOMPARE(seam.openedUrls[0],
-             QUrl::fromLocalFile(folder.path() + QStringLiteral("/Help/Zembra.chm")));
+    const QString help = folder.path() + QStringLiteral("/Help/Zembra.chm");
+    QCOMPARE(seam.openedUrls[0], QUrl::fromLocalFile(help));
+
+    // A launcher that fails: the operator hears what was tried, with the file's path.
+    seam.openUrlSucceeds = false;
+    contents->trigger();
+    QCOMPARE(seam.messages.size(), size_t{2});
+    QVERIFY(seam.messages[1].text.contains(help));
+    QVERIFY(seam.messages[1].text.contains(QStringLiteral("xdg-open")));
+    QCOMPARE(seam.messages[1].icon, MessageIcon::Information);
+    QCOMPARE(seam.messages[1].title, QStringLiteral("Zembra, version 2.0"));
 }
 
 void DialogsTest::helpPathHasSingleSeparators() {
@@ -229,22 +247,28 @@ void DialogsTest::viewerSizesToItsPicture() {
         QCOMPARE(viewer.windowTitle(), QStringLiteral("View Image"));
         viewer.setImageFile(folder.images() + QStringLiteral("/Maps/") + QLatin1String(name));
         QSize picture;
-        QRect box;
-        QSize client;
+        QSize box;
+        QSize shown;
         seam.modalHandlers.push_back([&](QDialog&) {
             picture = viewer.pbImage()->pixmap().size();
-            box = viewer.pbImage()->geometry();
-            client = viewer.size();
+            box = viewer.pbImage()->size();
+            shown = viewer.scrollArea()->viewport()->size();
         });
         seam.runModal(viewer);
         QVERIFY(seam.messages.empty());
-        QCOMPARE(picture, size);
-        // The box sits at the client origin, its inside exactly the picture.
-        QCOMPARE(box.topLeft(), QPoint(0, 0));
-        QCOMPARE(box.size(), size + QSize(2, 2));
-        // Nothing clipped or scaled: the window holds the whole box.
-        QVERIFY(client.width() >= box.width() && client.height() >= box.height());
-        QVERIFY(client.width() <= box.width() + 40 && client.height() <= box.height() + 40);
+        QCOMPARE(picture, size);  // at 100%, nothing scaled
+        QCOMPARE(box, size + QSize(2, 2));
+        const QSize screen = viewer.screen()->availableGeometry().size();
+        QVERIFY(viewer.width() <= screen.width() && viewer.height() <= screen.height());
+        if (size.width() < screen.width() / 2) {
+            // A small picture is shown whole, the window tight around it.
+            QVERIFY(shown.width() >= box.width() && shown.height() >= box.height());
+            QVERIFY(shown.width() <= box.width() + 40 && shown.height() <= box.height() + 40);
+        } else {
+            // A large one scrolls.
+            QVERIFY(viewer.scrollArea()->horizontalScrollBar()->maximum() > 0);
+            QVERIFY(viewer.scrollArea()->verticalScrollBar()->maximum() > 0);
+        }
     }
 }
 
@@ -261,6 +285,95 @@ void DialogsTest::viewerReportsMissingPicture() {
     QCOMPARE(viewer.size(), design);  // sizing skipped
     QVERIFY(viewer.pbImage()->pixmap().isNull());
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void DialogsTest::viewerZoomsAndMapsPointsToPicturePixels() {
+    ProgramFolder folder;
+    folder.addMap(QStringLiteral("map.png"), 1600, 1000);
+    RecordingSeam seam;
+    FrmViewImage viewer(seam);
+    viewer.setImageFile(folder.images() + QStringLiteral("/Maps/map.png"));
+    viewer.setLookupBounds({24.0, 50.0, -125.0, -66.44});
+    zembra::render::RenderResult result;
+    result.requested = 1;
+    result.placedAtArea = 1;
+    viewer.setRenderResult(result);
+    viewer.resize(500, 400);
+    seam.modalHandlers.push_back([&](QDialog&) {
+        const auto act = [&](const char* name) {
+            QAction* action = viewer.findChild<QAction*>(QLatin1String(name));
+            QVERIFY2(action != nullptr, name);
+            action->trigger();
+        };
+        act("actFit");
+        const QSize room = viewer.scrollArea()->viewport()->size();
+        QVERIFY(viewer.zoom() < 1.0);
+        QVERIFY(viewer.pbImage()->width() <= room.width());
+        QVERIFY(viewer.pbImage()->height() <= room.height());
+        QCOMPARE(viewer.scrollArea()->horizontalScrollBar()->maximum(), 0);
+        act("actActualSize");
+        QCOMPARE(viewer.zoom(), 1.0);
+        QCOMPARE(viewer.pbImage()->size(), QSize(1602, 1002));
+
+        // The status line tells the position under the pointer, with the render's summary.
+        const int frame = viewer.pbImage()->frameWidth();
+        QMouseEvent move(QEvent::MouseMove, QPointF(800 + frame, 500 + frame),
+                         viewer.pbImage()->mapToGlobal(QPointF(800 + frame, 500 + frame)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewer.pbImage(), &move);
+        QCOMPARE(viewer.statusLine()->text(),
+                 QStringLiteral("x 800, y 500   lat/lon 37.0000, -95.7200   |   "
+                                "placed 1 of 1 zip codes"));
+    });
+    seam.runModal(viewer);
+    QVERIFY(seam.messages.empty());
+
+    // A displayed point is a picture pixel at every zoom, halves to even.
+    QCOMPARE(picturePixel(QPointF(100, 50), 1.0), QPoint(100, 50));
+    QCOMPARE(picturePixel(QPointF(100, 50), 0.5), QPoint(200, 100));
+    QCOMPARE(picturePixel(QPointF(10.25, 0.75), 0.5), QPoint(20, 2));  // 20.5 -> 20, 1.5 -> 2
+    QCOMPARE(picturePixel(QPointF(300, 300), 2.0), QPoint(150, 150));
+}
+
+void DialogsTest::statusLineSummarisesThePlacement() {
+    zembra::render::RenderResult result;
+    result.requested = 5;
+    result.placedAtArea = 2;
+    result.placedAtTown = {"00601"};
+    result.notFound = {"00000", "abc"};
+    QCOMPARE(placedSummary(result), QStringLiteral("placed 3 of 5 zip codes; not found: 00000, abc"));
+    QCOMPARE(placedSummary(result, 1),
+             QStringLiteral("placed 3 of 5 zip codes; not found: 00000 and 1 more"));
+    result.notFound.clear();
+    result.placedAtArea = 4;
+    QCOMPARE(placedSummary(result), QStringLiteral("placed 5 of 5 zip codes"));
+}
+
+void DialogsTest::deleteKeyAndPasteEditTheList() {
+    RecordingSeam seam;
+    ManualPage page(seam);
+    page.SetListColumns();
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    for (const char* code : {"a", "b", "c"}) page.addRow(QLatin1String(code));
+    page.lstData()->setFocus();
+    page.lstData()->setCurrentItem(page.lstData()->topLevelItem(1));
+    QTest::keyClick(page.lstData(), Qt::Key_Delete);
+    QCOMPARE(rows(page.lstData()), (QStringList{"a", "c"}));
+
+    // Ctrl+V adds each code of the clipboard, in order, after the rows there are.
+    QGuiApplication::clipboard()->setText(QStringLiteral("08873\r\n08232, 99501\t10001  \n"));
+    QTest::keyClick(page.lstData(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(rows(page.lstData()), (QStringList{"a", "c", "08873", "08232", "99501", "10001"}));
+    // The list's context menu offers the same paste.
+    auto* paste = page.lstData()->findChild<QAction*>(QStringLiteral("actPaste"));
+    QVERIFY(paste != nullptr);
+    QVERIFY(page.lstData()->actions().contains(paste));
+    QGuiApplication::clipboard()->setText(QStringLiteral("1 2"));
+    paste->trigger();
+    QCOMPARE(page.lstData()->topLevelItemCount(), 8);
+    QCOMPARE(page.pasteCodes(QStringLiteral(" ,\n")), 0);
+    QVERIFY(seam.messages.empty());
 }
 
 QTEST_MAIN(DialogsTest)

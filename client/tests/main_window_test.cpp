@@ -8,8 +8,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <zembra/render/catalogue.hpp>
 
 #include "input/batch_page.hpp"
 #include "input/manual_page.hpp"
@@ -19,6 +26,8 @@
 using namespace zembra::client;
 using zembra::client::test::ProgramFolder;
 using zembra::client::test::RecordingSeam;
+using zembra::client::test::UserFolders;
+using zembra::render::Bounds;
 
 namespace {
 
@@ -49,9 +58,11 @@ class MainWindowTest : public QObject {
     void pageSwitchTogglesManualControls();
     void browseForOutputFile();
     void pipeFiltersBecomeQtFilters();
-    void outputPathParsing();
     void exitClosesTheWindow();
     void batchPageArrangesPerSource();
+    void usersOwnPicturesFollowTheProgramsOwn();
+    void proposedOutputMovesToPicturesWhenOutputIsNotWritable();
+    void windowGrowsAndNeverShrinksBelowItsDesign();
 };
 
 void MainWindowTest::startUpState() {
@@ -89,10 +100,6 @@ void MainWindowTest::startUpState() {
     QVERIFY(child<QRadioButton>(window, "optDataSource_0")->isChecked());
     QVERIFY(!child<QLineEdit>(window, "txtAccessPath")->isHidden());
     QVERIFY(child<QLineEdit>(window, "txtCSVPath")->isHidden());
-
-    // The designed client area: 8310 x 4695 twips.
-    QCOMPARE(window.centralWidget()->size(), QSize(554, 313));
-    QCOMPARE(child<QPushButton>(window, "cmdRender")->geometry(), QRect(440, 280, 105, 25));
 }
 
 void MainWindowTest::mapListFilterOrderAndBounds() {
@@ -254,17 +261,6 @@ void MainWindowTest::pipeFiltersBecomeQtFilters() {
     QCOMPARE(qtFilterFromPipes(QString()), QString());
 }
 
-void MainWindowTest::outputPathParsing() {
-    // The extension comes from the file name only, never from a dotted folder name.
-    QCOMPARE(extensionName("/maps.v2/result"), std::string());
-    QCOMPARE(extensionName("/tmp/result.tar.PNG"), std::string("PNG"));
-    QCOMPARE(extensionName("result."), std::string());
-    QCOMPARE(parentFolderName("/tmp/out/x.jpg"), std::string("/tmp/out"));
-    QCOMPARE(parentFolderName("/x.jpg"), std::string("/"));
-    QCOMPARE(parentFolderName("x.jpg"), std::string());
-    QCOMPARE(buildPath("/", "/Help"), std::string("/Help"));
-}
-
 void MainWindowTest::exitClosesTheWindow() {
     ProgramFolder folder;
     RecordingSeam seam;
@@ -284,6 +280,9 @@ void MainWindowTest::batchPageArrangesPerSource() {
     ProgramFolder folder;
     RecordingSeam seam;
     FrmRender window(seam, folder.path());
+    window.show();  // the layouts place the controls once the window is shown
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.findChild<QTabWidget*>(QStringLiteral("tabMain"))->setCurrentIndex(1);
     BatchPage& page = *window.batchPage();
     const BatchPage::Controls& ui = page.controls();
     const auto shown = [](const QWidget* w) { return !w->isHidden() && w->isEnabled(); };
@@ -329,6 +328,81 @@ void MainWindowTest::batchPageArrangesPerSource() {
 
     page.SetSourceControls(7);  // outside 0..3: only the common arrangement
     QVERIFY(!shown(ui.txtAccessPath) && !shown(ui.txtCSVPath) && shown(ui.txtTableName));
+}
+
+void MainWindowTest::usersOwnPicturesFollowTheProgramsOwn() {
+    UserFolders user;
+    ProgramFolder folder;
+    folder.addMap(QStringLiteral("usa.jpg"));
+    folder.addMap(QStringLiteral("hawaii.jpg"));
+    folder.addOverlay(QStringLiteral("dot.png"));
+    const QString ownMaps = user.data() + QStringLiteral("/Zembra/Images/Maps");
+    QVERIFY(QDir().mkpath(ownMaps));
+    QVERIFY(QDir().mkpath(user.data() + QStringLiteral("/Zembra/Images/Overlays")));
+    for (const char* name : {"Region.jpg", "county.jpg", "notes.txt"}) {
+        QImage(40, 20, QImage::Format_RGB32).save(ownMaps + "/" + QLatin1String(name), "JPEG");
+    }
+    QImage(5, 5, QImage::Format_RGB32)
+        .save(user.data() + QStringLiteral("/Zembra/Images/Overlays/mine.png"), "PNG");
+    // The county map carries its own bounds in a world file.
+    const zembra::render::Bounds county{39.5, 40.0, -75.0, -74.0};
+    zembra::render::writeWorldFile((ownMaps + "/county.jgw").toStdString(), county, 40, 20);
+
+    RecordingSeam seam;
+    FrmRender window(seam, folder.path());
+    auto* cbMap = child<QComboBox>(window, "cbMap");
+    // The program's own first, then the user's, each folder in name order.
+    QCOMPARE(items(cbMap), (QStringList{"hawaii.jpg", "usa.jpg", "county.jpg", "Region.jpg"}));
+    QCOMPARE(cbMap->currentText(), QStringLiteral("county.jpg"));  // index 2 from the start
+    QCOMPARE(window.mapFile(), ownMaps + QStringLiteral("/county.jpg"));
+    QCOMPARE(window.bounds(), county);
+    QVERIFY(window.boundsKnown());
+    QCOMPARE(items(child<QComboBox>(window, "cbOverlay")), (QStringList{"dot.png", "mine.png"}));
+
+    cbMap->setCurrentIndex(3);  // no key, no world file
+    QVERIFY(!window.boundsKnown());
+    QCOMPARE(window.bounds(), Bounds{});
+    cbMap->setCurrentIndex(0);
+    QCOMPARE(window.mapFile(), folder.images() + QStringLiteral("/Maps/hawaii.jpg"));
+    QVERIFY(seam.messages.empty());
+}
+
+void MainWindowTest::proposedOutputMovesToPicturesWhenOutputIsNotWritable() {
+    UserFolders user;
+    ProgramFolder folder;
+    QVERIFY(QDir(folder.images()).rmdir(QStringLiteral("Output")));
+    RecordingSeam seam;
+    FrmRender window(seam, folder.path());
+    const QString pictures = user.home() + QStringLiteral("/Pictures/Zembra");
+    QCOMPARE(child<QLineEdit>(window, "txtFile")->text(), pictures + QStringLiteral("/Temp.jpg"));
+    QVERIFY(QFileInfo(pictures).isDir());  // created, so the proposal validates
+}
+
+void MainWindowTest::windowGrowsAndNeverShrinksBelowItsDesign() {
+    ProgramFolder folder;
+    ProgramFolder::fillStandard(folder);
+    RecordingSeam seam;
+    FrmRender window(seam, folder.path());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize designed(554, 313);  // 8310 x 4695 twips
+    window.resize(10, 10);
+    QTest::qWait(10);
+    QVERIFY(window.centralWidget()->width() >= designed.width());
+    QVERIFY(window.centralWidget()->height() >= designed.height());
+
+    auto* list = child<QTreeWidget>(window, "lstData");
+    auto* render = child<QPushButton>(window, "cmdRender");
+    const QSize listBefore = list->size();
+    window.resize(window.width() + 300, window.height() + 200);
+    QTest::qWait(10);
+    // The list takes the room; the render button stays in the bottom right corner.
+    QVERIFY(list->width() >= listBefore.width() + 250);
+    QVERIFY(list->height() >= listBefore.height() + 150);
+    const QRect area = window.centralWidget()->rect();
+    const QRect button = render->geometry();
+    QVERIFY(area.right() - button.right() < 20);
+    QVERIFY(area.bottom() - button.bottom() < 20);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -7,18 +7,32 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QDir>
+#include <QImage>
 #include <QTest>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+#include <zembra/render/catalogue.hpp>
 
 #include "dialogs/frm_view_image.hpp"
 #include "input/batch_page.hpp"
 #include "input/manual_page.hpp"
 #include "main/frm_render.hpp"
+#include "input/tests/odbc_test_env.hpp"
 #include "tests/support.hpp"
 
 using namespace zembra::client;
 using zembra::client::test::ProgramFolder;
 using zembra::client::test::RecordingSeam;
+using zembra::render::Bounds;
 
 namespace {
 
@@ -87,6 +101,11 @@ class RenderTest : public QObject {
     void engineErrorEndsInCommonErrorResponse();
     void batchPageRenderReportsReaderErrors();
     void batchPageRendersCsvZipCodes();
+    void viewerClickFindsZipAtAnyZoom();
+    void usersOwnMapWithWorldFileRendersAndAnswersClicks();
+    void mapWithoutBoundsIsRefusedWithError11();
+    void statusLineTellsWhatWasPlaced();
+    void windowStaysLiveDuringASilentConnectAndCancelEndsIt();
 };
 
 void RenderTest::rendersEachFormatAndOpensTheViewer_data() {
@@ -162,6 +181,7 @@ void RenderTest::engineErrorEndsInCommonErrorResponse() {
     Fixture f;
     // The chosen overlay is not a picture: the engine's imaging fails while stamping.
     f.folder.writeFile(QStringLiteral("Images/Overlays/e.png"), "\x89PNG\r\n\x1a\n broken");
+    f.folder.writeFile(QStringLiteral("Images/Output/Temp.jpg"), "older render");
     f.render();
     QCOMPARE(f.seam.messages.size(), size_t{1});
     const auto& message = f.seam.messages[0];
@@ -173,7 +193,8 @@ void RenderTest::engineErrorEndsInCommonErrorResponse() {
     QVERIFY(f.seam.modalShown.isEmpty());  // no viewer
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QVERIFY(f.window->isEnabled());
-    QVERIFY(!QFile::exists(f.txtFile()->text()));
+    // The render failed before its save: the older output is untouched.
+    QCOMPARE(head(f.txtFile()->text(), 100), QByteArray("older render"));
 }
 
 void RenderTest::batchPageRenderReportsReaderErrors() {
@@ -206,6 +227,181 @@ void RenderTest::batchPageRendersCsvZipCodes() {
     QCOMPARE(f.renderAndClick(somerset, Qt::LeftButton), QStringList{"08873"});
     QCOMPARE(f.seam.modalShown, QStringList{"frmViewImage"});
     QVERIFY(QFile::exists(f.txtFile()->text()));
+}
+
+void RenderTest::viewerClickFindsZipAtAnyZoom() {
+    Fixture f;
+    const QPoint somerset =
+        pixelOf({24.0, 50.0, -125.0, -66.44}, kUsaWidth, kUsaHeight, 40.499667, -74.531844);
+    for (const double zoom : {0.5, 2.0}) {
+        f.seam.modalHandlers.push_back([&, zoom](QDialog& dialog) {
+            auto& viewer = dynamic_cast<FrmViewImage&>(dialog);
+            viewer.setZoom(zoom);
+            const int frame = viewer.pbImage()->frameWidth();
+            const QPointF shown = QPointF(somerset) * viewer.scale() + QPointF(frame, frame);
+            QTest::mouseClick(viewer.pbImage(), Qt::LeftButton, {}, shown.toPoint());
+        });
+        f.render();
+    }
+    QCOMPARE(f.seam.messages.size(), size_t{2});
+    QCOMPARE(f.seam.messages[0].text, QStringLiteral("08873"));
+    QCOMPARE(f.seam.messages[1].text, QStringLiteral("08873"));
+}
+
+void RenderTest::usersOwnMapWithWorldFileRendersAndAnswersClicks() {
+    zembra::client::test::UserFolders user;
+    Fixture f;
+    // A map of New Jersey of the user's own, its bounds in the world file beside it.
+    const Bounds nj{38.9, 41.4, -75.6, -73.9};
+    const QString maps = user.data() + QStringLiteral("/Zembra/Images/Maps");
+    QVERIFY(QDir().mkpath(maps));
+    QImage picture(340, 500, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QVERIFY(picture.save(maps + QStringLiteral("/garden-state.jpg"), "JPEG"));
+    zembra::render::writeWorldFile((maps + QStringLiteral("/garden-state.jgw")).toStdString(), nj,
+                                   340, 500);
+    f.window = std::make_unique<FrmRender>(f.seam, f.folder.path());
+    auto* cbMap = f.window->findChild<QComboBox*>(QStringLiteral("cbMap"));
+    cbMap->setCurrentIndex(cbMap->findText(QStringLiteral("garden-state.jpg")));
+    QCOMPARE(f.window->bounds(), nj);
+
+    const QPoint somerset = pixelOf(nj, 340, 500, 40.499667, -74.531844);
+    QCOMPARE(f.renderAndClick(somerset, Qt::LeftButton), QStringList{"08873"});
+    QCOMPARE(QImage(f.txtFile()->text()).size(), QSize(340, 500));
+}
+
+void RenderTest::mapWithoutBoundsIsRefusedWithError11() {
+    Fixture f;
+    f.folder.addMap(QStringLiteral("world.jpg"));
+    f.window = std::make_unique<FrmRender>(f.seam, f.folder.path());
+    auto* cbMap = f.window->findChild<QComboBox*>(QStringLiteral("cbMap"));
+    cbMap->setCurrentIndex(cbMap->findText(QStringLiteral("world.jpg")));
+    f.render();
+    QCOMPARE(f.seam.messages.size(), size_t{1});
+    QCOMPARE(f.seam.messages[0].text,
+             QStringLiteral("[11]\r\nThe bounds of map world.jpg are unknown: add a world file "
+                            "world.jgw beside it (see Help)."));
+    QCOMPARE(f.seam.messages[0].title, QStringLiteral("Zembra, version 2.0"));
+    QVERIFY(f.seam.modalShown.isEmpty());
+    QVERIFY(!QFile::exists(f.txtFile()->text()));
+}
+
+void RenderTest::statusLineTellsWhatWasPlaced() {
+    Fixture f;
+    f.window->manualPage()->addRow(QStringLiteral("00000"));
+    QString status;
+    f.seam.modalHandlers.push_back([&](QDialog& dialog) {
+        status = dynamic_cast<FrmViewImage&>(dialog).statusLine()->text();
+    });
+    f.render();
+    QCOMPARE(status, QStringLiteral("placed 2 of 3 zip codes; not found: 00000"));
+}
+
+// A TCP listener on loopback that accepts connections and never answers, as a server
+// that hangs would.
+class SilentListener {
+  public:
+    SilentListener() {
+        server_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(server_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(server_, 8) != 0 ||
+            ::getsockname(server_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            qFatal("no loopback listener");
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            for (;;) {
+                const int client = ::accept(server_, nullptr, nullptr);
+                if (client < 0) return;  // closed
+                const std::lock_guard lock(mutex_);
+                clients_.push_back(client);
+            }
+        });
+    }
+    ~SilentListener() { close(); }
+    // Ends every connection, so a driver still waiting gives up.
+    void close() {
+        if (server_ < 0) return;
+        ::shutdown(server_, SHUT_RDWR);
+        thread_.join();
+        ::close(server_);
+        server_ = -1;
+        const std::lock_guard lock(mutex_);
+        for (const int client : clients_) ::close(client);
+        clients_.clear();
+    }
+    int port() const { return port_; }
+    size_t accepted() {
+        const std::lock_guard lock(mutex_);
+        return clients_.size();
+    }
+
+  private:
+    int server_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<int> clients_;
+};
+
+void RenderTest::windowStaysLiveDuringASilentConnectAndCancelEndsIt() {
+    SilentListener listener;
+    zembra::client::testing::PrivateOdbc odbc;
+    odbc.addDriver("SQL Server", ZEMBRA_ODBC_DRIVER_DIR "/libtdsodbc.so");
+    Fixture f;
+    f.window->findChild<QTabWidget*>(QStringLiteral("tabMain"))->setCurrentIndex(1);
+    f.window->batchPage()->selectSource(BatchPage::kSqlServer);
+    const BatchPage::Controls& ui = f.window->batchPage()->controls();
+    ui.txtConnString->setText(QStringLiteral("Driver={SQL Server}; Server=127.0.0.1; Port=%1; "
+                                             "Database=zips; UID=sa; PWD=x;")
+                                  .arg(listener.port()));
+    ui.txtTableName->setText(QStringLiteral("Customers"));
+    ui.txtFieldName->setText(QStringLiteral("Zip"));
+    f.folder.writeFile(QStringLiteral("Images/Output/Temp.jpg"), "older render");
+
+    // A timer of the window's thread keeps firing while the driver waits for an answer
+    // that never comes; once the connection is in and the timer has fired a few times
+    // more, the operator presses Cancel.
+    auto* cancel = f.window->findChild<QPushButton*>(QStringLiteral("cmdCancel"));
+    int ticks = 0;
+    int ticksWhileConnected = 0;
+    bool cancelShown = false;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        if (listener.accepted() > 0) ++ticksWhileConnected;
+        if (ticksWhileConnected == 5 || ticks == 6000) {
+            cancelShown = !cancel->isHidden() && cancel->isEnabled();
+            cancel->click();
+        }
+    });
+    timer.start();
+    f.render();
+    timer.stop();
+    listener.close();
+
+    QVERIFY(ticksWhileConnected >= 5);
+    QVERIFY(cancelShown);
+    QCOMPARE(f.seam.messages.size(), size_t{1});
+    QCOMPARE(f.seam.messages[0].text, QStringLiteral("Rendering was cancelled."));
+    QCOMPARE(f.seam.messages[0].icon, MessageIcon::Information);
+    QCOMPARE(f.seam.messages[0].title, QStringLiteral("Zembra, version 2.0"));
+    QVERIFY(f.seam.modalShown.isEmpty());  // no viewer
+    QVERIFY(f.window->isEnabled());
+    QVERIFY(cancel->isHidden());
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    QCOMPARE(head(f.txtFile()->text(), 100), QByteArray("older render"));
+    // The window renders again at once.
+    f.window->findChild<QTabWidget*>(QStringLiteral("tabMain"))->setCurrentIndex(0);
+    f.seam.messages.clear();
+    f.render();
+    QVERIFY(f.seam.messages.empty());
+    QCOMPARE(f.seam.modalShown, QStringList{"frmViewImage"});
 }
 
 QTEST_MAIN(RenderTest)

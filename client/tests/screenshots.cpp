@@ -1,7 +1,8 @@
-// Takes the README's pictures of the client: run under an X server (xvfb-run) with the
-// program folder that holds Images/, and an output folder. Shows the main window,
-// renders the start-up zip codes, and captures the main window, the viewer and the
-// About box as they appear on screen.
+// Takes the README's pictures of the client: run under an X server with a window
+// manager, with the program folder that holds Images/, an output folder and a suffix for
+// the file names ("" at 1x, "-1.5x" under QT_SCALE_FACTOR=1.5, say). Shows the main
+// window, renders the start-up zip codes, and captures the main window, the viewer and
+// the About box as they appear on screen.
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -29,7 +30,8 @@ void capture(QWidget& window, const QString& file) {
 // Real message boxes and dialogs, except that modal windows are captured and closed.
 class CapturingSeam final : public zembra::client::UiSeam {
   public:
-    explicit CapturingSeam(QString folder) : folder_(std::move(folder)) {}
+    CapturingSeam(QString folder, QString suffix)
+        : folder_(std::move(folder)), suffix_(std::move(suffix)) {}
     QMessageBox::StandardButton showMessage(QWidget* parent, const QString& text,
                                             const QString& title,
                                             zembra::client::MessageIcon icon) override {
@@ -43,7 +45,10 @@ class CapturingSeam final : public zembra::client::UiSeam {
     int runModal(QDialog& dialog) override {
         dialog.show();
         QTest::qWait(300);
-        capture(dialog, folder_ + QLatin1Char('/') + names_.value(dialog.objectName()) +
+        // The viewer is shown whole, so that the picture's markers are in view.
+        if (auto* fit = dialog.findChild<QAction*>(QStringLiteral("actFit"))) fit->trigger();
+        QTest::qWait(200);
+        capture(dialog, folder_ + QLatin1Char('/') + names_.value(dialog.objectName()) + suffix_ +
                             QStringLiteral(".png"));
         dialog.reject();
         return dialog.result();
@@ -52,6 +57,7 @@ class CapturingSeam final : public zembra::client::UiSeam {
 
   private:
     QString folder_;
+    QString suffix_;
     QHash<QString, QString> names_{{QStringLiteral("frmViewImage"), QStringLiteral("viewer")},
                                    {QStringLiteral("frmAbout"), QStringLiteral("about")}};
     zembra::client::QtUiSeam real_;
@@ -61,23 +67,24 @@ class CapturingSeam final : public zembra::client::UiSeam {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <program folder> <output folder>\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s <program folder> <output folder> [suffix]\n", argv[0]);
         return 2;
     }
-    zembra::client::useDialogFont();
     const QString out = QString::fromLocal8Bit(argv[2]);
-    CapturingSeam seam(out);
+    const QString suffix = argc == 4 ? QString::fromLocal8Bit(argv[3]) : QString();
+    CapturingSeam seam(out, suffix);
     zembra::client::FrmRender window(seam, QString::fromLocal8Bit(argv[1]));
     window.move(40, 40);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) return 1;
-    capture(window, out + QStringLiteral("/main-window.png"));
+    capture(window, out + QStringLiteral("/main-window") + suffix + QStringLiteral(".png"));
     auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("tabMain"));
     tabs->setCurrentIndex(1);
     for (int source : {2, 1}) {
         window.batchPage()->selectSource(source);
-        capture(window, out + QStringLiteral("/batch-page-%1.png").arg(source));
+        capture(window, out + QStringLiteral("/batch-page-%1").arg(source) + suffix +
+                            QStringLiteral(".png"));
     }
     window.batchPage()->selectSource(0);
     tabs->setCurrentIndex(0);

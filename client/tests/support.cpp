@@ -39,7 +39,7 @@ int RecordingSeam::runModal(QDialog& dialog) {
 
 bool RecordingSeam::openUrl(const QUrl& url) {
     openedUrls.push_back(url);
-    return true;
+    return openUrlSucceeds;
 }
 
 ProgramFolder::ProgramFolder() {
@@ -75,6 +75,25 @@ void ProgramFolder::writeFile(const QString& relative, const QByteArray& bytes) 
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     if (file.open(QIODevice::WriteOnly)) file.write(bytes);
+}
+
+UserFolders::UserFolders() {
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "HOME"}) {
+        saved_.append({name, qgetenv(name)});
+    }
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path() + QStringLiteral("/config")));
+    qputenv("HOME", QFile::encodeName(dir_.path()));
+}
+
+UserFolders::~UserFolders() {
+    for (const auto& [name, value] : saved_) {
+        if (value.isNull()) {
+            qunsetenv(name);
+        } else {
+            qputenv(name, value);
+        }
+    }
 }
 
 void ProgramFolder::fillStandard(ProgramFolder& folder) {

@@ -46,6 +46,7 @@ class RecordingSeam final : public UiSeam {
     std::deque<std::function<void(QDialog&)>> modalHandlers;
     QStringList modalShown;  // object names of the dialogs shown modally
     std::vector<QUrl> openedUrls;
+    bool openUrlSucceeds = true;  // what the desktop's launcher reports
 };
 
 // A program folder: <dir>/Images/{Maps,Overlays,Output}, filled by the caller.
@@ -67,6 +68,22 @@ class ProgramFolder {
 
   private:
     QTemporaryDir dir_;
+};
+
+// Points the user's data, configuration and home folders (XDG_DATA_HOME,
+// XDG_CONFIG_HOME, HOME) into a temporary folder for the life of the object.
+class UserFolders {
+  public:
+    UserFolders();
+    ~UserFolders();
+    UserFolders(const UserFolders&) = delete;
+    UserFolders& operator=(const UserFolders&) = delete;
+    QString data() const { return dir_.path() + QStringLiteral("/data"); }
+    QString home() const { return dir_.path(); }
+
+  private:
+    QTemporaryDir dir_;
+    QList<std::pair<const char*, QByteArray>> saved_;
 };
 
 }  // namespace zembra::client::test

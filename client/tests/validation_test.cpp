@@ -1,5 +1,5 @@
 // ValidateData: every refusal with its message, style, title, focus and page; the
-// accepted cases; and the deletion of an older output file.
+// accepted cases; and that it leaves every file alone.
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -59,7 +59,8 @@ class ValidationTest : public QObject {
     void refusals();
     void accepted_data();
     void accepted();
-    void olderOutputFileIsDeletedOnlyOnSuccess();
+    void validationDeletesNothing();
+    void outputNamingTheChosenPictureIsRefused();
 };
 
 // One refusal: the message, whether it is a notice (information icon, caption as
@@ -205,7 +206,7 @@ void ValidationTest::accepted() {
     QVERIFY(f.seam.messages.empty());
 }
 
-void ValidationTest::olderOutputFileIsDeletedOnlyOnSuccess() {
+void ValidationTest::validationDeletesNothing() {
     Fixture f;
     const QString output = f.folder.images() + QStringLiteral("/Output/Temp.jpg");
     f.folder.writeFile(QStringLiteral("Images/Output/Temp.jpg"), "older picture");
@@ -215,10 +216,34 @@ void ValidationTest::olderOutputFileIsDeletedOnlyOnSuccess() {
     QVERIFY(!f.window->ValidateData());
     QVERIFY(QFile::exists(output));
 
+    // Accepted, and the older picture is still there: only the save replaces it.
     f.window->manualPage()->addRow(QStringLiteral("08873"));
-    QVERIFY(f.window->ValidateData());  // read-only, yet removed
-    QVERIFY(!QFile::exists(output));
-    QVERIFY(f.window->ValidateData());  // nothing to delete is fine too
+    QVERIFY(f.window->ValidateData());
+    QVERIFY(QFile::exists(output));
+}
+
+void ValidationTest::outputNamingTheChosenPictureIsRefused() {
+    Fixture f;
+    const QString map = f.folder.images() + QStringLiteral("/Maps/usa.jpg");
+    const QString overlay = f.folder.images() + QStringLiteral("/Overlays/e_pin.png");
+    const QString link = f.folder.images() + QStringLiteral("/Output/link.jpg");
+    QVERIFY(QFile::link(map, link));
+    for (const QString& output : {map, overlay, link}) {
+        f.seam.messages.clear();
+        f.txt("txtFile")->setText(output);
+        f.child<QComboBox>("cbMap")->setFocus();
+        QVERIFY(!f.window->ValidateData());
+        QCOMPARE(f.seam.messages.size(), size_t{1});
+        QCOMPARE(f.seam.messages[0].text,
+                 QStringLiteral("Output file cannot be the map or overlay picture."));
+        QCOMPARE(f.seam.messages[0].icon, MessageIcon::Exclamation);
+        QCOMPARE(f.seam.messages[0].title, QLatin1String(kProgramTitle));
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("txtFile"));
+        QVERIFY(QFile::exists(map));
+    }
+    // Another map of the list is no conflict.
+    f.txt("txtFile")->setText(f.folder.images() + QStringLiteral("/Maps/hawaii.jpg"));
+    QVERIFY(f.window->ValidateData());
 }
 
 QTEST_MAIN(ValidationTest)

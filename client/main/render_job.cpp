@@ -1,0 +1,86 @@
+#include "main/render_job.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <zembra/runtime.hpp>
+
+#include "input/text_file.hpp"
+#include "main/render_logic.hpp"
+
+namespace zembra::client {
+
+bool RenderControl::requestCancel() {
+    const std::lock_guard lock(mutex_);
+    if (committed_) return false;
+    cancel_.store(true);
+    return true;
+}
+
+bool RenderControl::commit() {
+    const std::lock_guard lock(mutex_);
+    if (cancel_.load()) return false;
+    committed_ = true;
+    return true;
+}
+
+std::string unknownBoundsMessage(const std::string& mapName) {
+    const std::string worldFile = render::worldFilePath(mapName).filename().string();
+    return "The bounds of map " + mapName + " are unknown: add a world file " + worldFile +
+           " beside it (see Help).";
+}
+
+void removeReadOnlyFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    if (ec || !std::filesystem::is_regular_file(status)) return;
+    if (::access(path.c_str(), W_OK) == 0 || errno != EACCES) return;
+    if (std::filesystem::remove(path, ec) || !ec) return;
+    throw fileError(ec.value(), kClientErrorSource, path.string(), path.string());
+}
+
+render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
+                                  const NoticeFn& notice) {
+    if (!job.bounds) {
+        throw Error(err::kDivisionByZero, kClientErrorSource, unknownBoundsMessage(job.mapName));
+    }
+    render::RenderRequest request;
+    request.map = job.map;
+    request.marker = job.overlay;
+    request.bounds = *job.bounds;
+    request.chunkSize = job.chunkSize;
+    request.cancel = control.cancelFlag();
+
+    if (job.batch) {
+        // Only regular files are read as sources (the CSV reader checks its own).
+        if (job.batch->access) requireRegularFile(job.batch->accessPath);
+        if (!job.batch->access && job.batch->excel) requireRegularFile(job.batch->excelPath);
+        request.zips = ReadBatchData(*job.batch, notice).items();
+    } else {
+        request.zips = job.zips;
+    }
+    control.codesRead.store(request.zips.size());
+    control.reading.store(false);
+    if (control.cancelRequested()) throw render::Cancelled();
+
+    // The render library saves right after its last piece; the old file goes only then.
+    const std::filesystem::path output(job.output);
+    bool committed = false;
+    const auto commitToSave = [&] {
+        if (committed) return;
+        committed = control.commit();
+        if (committed) removeReadOnlyFile(output);
+    };
+    request.progress = [&](const render::Progress& progress) {
+        control.codesPlaced.store(progress.done);
+        if (progress.done >= progress.total) commitToSave();
+    };
+
+    const auto format = render::formatForExtension(extensionName(job.output));
+    if (!format) throw Error::standard(err::kInvalidArgument, kClientErrorSource, job.output);
+    request.format = *format;
+    request.output = output;
+    return render::render(request);
+}
+
+}  // namespace zembra::client
