@@ -14,6 +14,8 @@ packages=(
   # desktop client, command line, help
   qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev fp-utils
   xvfb xauth fonts-dejavu-core
+  # web server and its browser test
+  libcpp-httplib-dev nlohmann-json3-dev chromium nodejs
 )
 
 missing=()
@@ -33,6 +35,19 @@ if ((${#missing[@]})); then
 fi
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# npm comes with some builds of nodejs; Debian's own nodejs needs the npm package beside it.
+if ! command -v npm >/dev/null; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends npm
+fi
+# The browser test's driver, pinned in its package-lock.json, into the test's own folder.
+browser_test="$here/../cli/tests/serve/browser"
+wanted=$(node -p "require('$browser_test/package.json').dependencies['playwright-core']")
+installed=$(node -p "require('$browser_test/node_modules/playwright-core/package.json').version" 2>/dev/null || true)
+if [ "$installed" != "$wanted" ]; then
+  (cd "$browser_test" && npm ci --no-audit --no-fund)
+fi
 # Register the ODBC drivers under the names the connection strings use.
 if [ -x "$here/register-odbc-drivers.sh" ]; then
   "$here/register-odbc-drivers.sh"
