@@ -76,9 +76,25 @@ class Cancelled : public std::exception {
 };
 
 // Creates one engine object, plots the request's codes and points and saves or returns
-// the picture. Engine, database and file errors propagate as zembra::Error unchanged;
-// Cancelled when the cancel flag was seen set.
+// the picture. Engine, database and file errors propagate as zembra::Error unchanged,
+// with one addition: when a zip code's row holds a Null, non-numeric or out-of-range
+// coordinate (94, 13, 6), the description gains the code that caused it. Cancelled when
+// the cancel flag was seen set.
+//
+// A code holding a control character (see hasControlCharacter) is never sent to the
+// engine: it is reported in notFound and the rest goes on. A request with neither zip
+// codes nor points hands the engine an empty list, which it refuses with error 9, as a
+// render of an empty batch always has.
 RenderResult render(const RenderRequest& request);
+
+// True when the text holds a control character: NUL and the rest of C0, DEL, or a C1
+// control written in UTF-8. Such a code cannot be a zip code, and echoing it raw would
+// let it drive a terminal.
+bool hasControlCharacter(std::string_view text) noexcept;
+
+// The text for display: control characters (as above) and backslashes written as \xNN
+// and \\, everything else as it is.
+std::string escapeForDisplay(std::string_view text);
 
 struct LookupRequest {
     std::filesystem::path map;  // the picture the pixel belongs to

@@ -1,0 +1,257 @@
+#include <zembra/render/render.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <zembra/runtime.hpp>
+
+#include "engine_members.hpp"
+
+namespace zembra::render {
+
+namespace {
+
+// A new engine object with the map, the marker, the bounds and the connection assigned.
+Object createEngine(const std::filesystem::path& map, const std::filesystem::path& marker,
+                    const Bounds& bounds, const std::string& connection) {
+    Object object = createObject(engine::kProgId);
+    object.put(engine::kInputMapFile, Variant(map.string()));
+    if (!marker.empty()) object.put(engine::kInputOverlayFile, Variant(marker.string()));
+    object.put(engine::kMinLat, Variant(bounds.minLat));
+    object.put(engine::kMaxLat, Variant(bounds.maxLat));
+    object.put(engine::kMinLon, Variant(bounds.minLon));
+    object.put(engine::kMaxLon, Variant(bounds.maxLon));
+    if (!connection.empty()) object.put(engine::kConnectionString, Variant(connection));
+    return object;
+}
+
+Object createEngine(const RenderRequest& request) {
+    return createEngine(request.map, request.marker, request.bounds, request.connection);
+}
+
+Variant textArray(const std::vector<std::string>& codes) {
+    std::vector<Variant> elements;
+    elements.reserve(codes.size());
+    for (const auto& code : codes) elements.emplace_back(code);
+    return Variant(std::move(elements));
+}
+
+// The codes of one MapZips call that the table does not hold, in the order sent.
+std::vector<std::string> mapZips(Object& object, const std::vector<std::string>& codes) {
+    std::vector<Variant> args{textArray(codes)};
+    object.call(engine::kMapZips, args);
+    std::vector<std::string> unmatched;
+    const Variant missing = object.get(engine::kUnmatchedZips);
+    for (const Variant& code : missing.elements()) {
+        unmatched.push_back(code.toString());
+    }
+    return unmatched;
+}
+
+// The errors a zip row with a Null, non-numeric or out-of-range coordinate raises.
+bool isCoordinateError(const Error& e) {
+    return e.number() == err::kInvalidUseOfNull || e.number() == err::kTypeMismatch ||
+           e.number() == err::kOverflow;
+}
+
+bool raisesSame(Object& object, const std::vector<std::string>& codes, int32_t number) {
+    try {
+        std::vector<Variant> args{textArray(codes)};
+        object.call(engine::kMapZips, args);
+        return false;
+    } catch (const Error& e) {
+        return e.number() == number;
+    }
+}
+
+// Finds the code of `codes` whose row raises `number`, by halving the list on a fresh,
+// identically set engine object (nothing of it is kept). Empty when no single half
+// raises it again.
+std::optional<std::string> findFailingCode(const RenderRequest& request,
+                                           std::vector<std::string> codes, int32_t number) {
+    Object probe = createEngine(request);
+    while (codes.size() > 1) {
+        const auto middle = codes.begin() + static_cast<std::ptrdiff_t>(codes.size() / 2);
+        std::vector<std::string> first(codes.begin(), middle);
+        std::vector<std::string> second(middle, codes.end());
+        if (raisesSame(probe, first, number)) {
+            codes = std::move(first);
+        } else if (raisesSame(probe, second, number)) {
+            codes = std::move(second);
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (codes.size() == 1 && raisesSame(probe, codes, number)) return codes.front();
+    return std::nullopt;
+}
+
+void checkCancel(const RenderRequest& request) {
+    if (request.cancel != nullptr && request.cancel->load()) throw Cancelled();
+}
+
+void reportProgress(const RenderRequest& request, size_t done, size_t total) {
+    if (request.progress) request.progress(Progress{done, total});
+}
+
+bool isC0OrDel(unsigned char c) noexcept { return c < 0x20 || c == 0x7F; }
+
+// A C1 control (U+0080..U+009F) written in UTF-8 starts at `i`.
+bool isUtf8C1At(std::string_view text, size_t i) noexcept {
+    return i + 1 < text.size() && static_cast<unsigned char>(text[i]) == 0xC2 &&
+           static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+           static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+}
+
+}  // namespace
+
+std::string_view formatName(OutputFormat format) noexcept {
+    switch (format) {
+        case OutputFormat::Gif: return "gif";
+        case OutputFormat::Jpeg: return "jpg";
+        case OutputFormat::Bmp: return "bmp";
+        case OutputFormat::Png: return "png";
+    }
+    return "jpg";
+}
+
+std::optional<OutputFormat> formatForExtension(std::string_view extension) {
+    if (extension.starts_with('.')) extension.remove_prefix(1);
+    std::string lower(extension);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower == "jpg" || lower == "jpeg") return OutputFormat::Jpeg;
+    if (lower == "gif") return OutputFormat::Gif;
+    if (lower == "bmp") return OutputFormat::Bmp;
+    if (lower == "png") return OutputFormat::Png;
+    return std::nullopt;
+}
+
+bool hasControlCharacter(std::string_view text) noexcept {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (isC0OrDel(static_cast<unsigned char>(text[i])) || isUtf8C1At(text, i)) return true;
+    }
+    return false;
+}
+
+std::string escapeForDisplay(std::string_view text) {
+    static constexpr std::array<char, 16> kHex{'0', '1', '2', '3', '4', '5', '6', '7',
+                                               '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+    std::string out;
+    out.reserve(text.size());
+    const auto escapeByte = [&](unsigned char c) {
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (isC0OrDel(c)) {
+            escapeByte(c);
+        } else if (isUtf8C1At(text, i)) {
+            escapeByte(c);
+            escapeByte(static_cast<unsigned char>(text[++i]));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+RenderResult render(const RenderRequest& request) {
+    const size_t chunkSize = std::max<size_t>(request.chunkSize, 1);
+    const size_t total = request.zips.size() + request.points.size();
+    RenderResult result;
+    result.requested = request.zips.size();
+
+    checkCancel(request);
+    Object object = createEngine(request);
+
+    if (request.zips.empty() && request.points.empty()) {
+        std::vector<Variant> args{Variant(std::vector<Variant>{})};
+        object.call(engine::kMapZips, args);  // the engine refuses an empty list
+    }
+
+    size_t done = 0;
+    for (size_t start = 0; start < request.zips.size(); start += chunkSize) {
+        checkCancel(request);
+        const size_t end = std::min(request.zips.size(), start + chunkSize);
+        std::vector<std::string> sent;
+        sent.reserve(end - start);
+        for (size_t i = start; i < end; ++i) {
+            if (!hasControlCharacter(request.zips[i])) sent.push_back(request.zips[i]);
+        }
+        std::vector<std::string> unmatched;
+        if (!sent.empty()) {
+            try {
+                unmatched = mapZips(object, sent);
+            } catch (const Error& e) {
+                if (!isCoordinateError(e)) throw;
+                const auto code = findFailingCode(request, sent, e.number());
+                if (!code) throw;
+                throw Error(e.number(), e.source(),
+                            e.description() + " (zip code " + escapeForDisplay(*code) + ")");
+            }
+        }
+        // The engine lists its unmatched codes in the order sent; merge them with the
+        // codes never sent, keeping the order asked.
+        size_t next = 0;
+        for (size_t i = start; i < end; ++i) {
+            const std::string& code = request.zips[i];
+            if (hasControlCharacter(code)) {
+                result.notFound.push_back(code);
+            } else if (next < unmatched.size() && unmatched[next] == code) {
+                result.notFound.push_back(code);
+                ++next;
+            }
+        }
+        done = end;
+        reportProgress(request, done, total);
+    }
+    result.placedAtArea = result.requested - result.notFound.size();
+
+    for (size_t start = 0; start < request.points.size(); start += chunkSize) {
+        checkCancel(request);
+        const size_t end = std::min(request.points.size(), start + chunkSize);
+        std::vector<Variant> lats;
+        std::vector<Variant> lons;
+        lats.reserve(end - start);
+        lons.reserve(end - start);
+        for (size_t i = start; i < end; ++i) {
+            lats.emplace_back(request.points[i].lat);
+            lons.emplace_back(request.points[i].lon);
+        }
+        std::vector<Variant> args{Variant(std::move(lats)), Variant(std::move(lons))};
+        object.call(engine::kMapCoordinates, args);
+        result.points = end;
+        reportProgress(request, done + end, total);
+    }
+
+    checkCancel(request);
+    object.put(engine::kOutputImageType, Variant(std::string(formatName(request.format))));
+    if (request.output) {
+        std::vector<Variant> args{Variant(request.output->string())};
+        object.call(engine::kSaveMap, args);
+        result.written = *request.output;
+    } else {
+        result.bytes = object.get(engine::kOutputMap).toBytes();
+    }
+    return result;
+}
+
+LookupResult lookupPixel(const LookupRequest& request) {
+    Object object = createEngine(request.map, {}, request.bounds, request.connection);
+    std::vector<Variant> args{Variant(request.x), Variant(request.y), Variant(), Variant()};
+    object.call(engine::kGetLatLonFromMapPoint, args);
+    LookupResult result;
+    result.position = {args[2].toDouble(), args[3].toDouble()};
+
+    std::vector<Variant> pixel{Variant(request.x), Variant(request.y)};
+    const Variant zip = object.call(engine::kGetZipCodeFromMapPoint, pixel);
+    if (!zip.isNull()) result.zip = zip.toString();
+    return result;
+}
+
+}  // namespace zembra::render

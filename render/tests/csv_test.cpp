@@ -1,0 +1,214 @@
+// The CSV reader on real files and pipes.
+#include <zembra/render/csv.hpp>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "support.hpp"
+
+namespace zembra::render::test {
+namespace {
+
+using Records = std::vector<std::vector<std::string>>;
+
+Records readAll(CsvReader& reader, std::vector<size_t>* lineNumbers = nullptr) {
+    Records out;
+    std::vector<std::string> fields;
+    while (reader.next(fields)) {
+        out.push_back(fields);
+        if (lineNumbers) lineNumbers->push_back(reader.line());
+    }
+    return out;
+}
+
+Records readFile(const fs::path& path) {
+    CsvReader reader(path);
+    return readAll(reader);
+}
+
+// A plain reference: every comma splits, lines end at LF with a CR before it dropped, an
+// empty line has no fields, bytes are Windows-1252. Files without quoted fields must read
+// exactly like this, across buffer refills.
+Records referenceRead(const std::string& bytes) {
+    std::vector<std::string> lines;
+    std::string current;
+    for (char c : bytes) {
+        if (c == '\n') {
+            lines.push_back(current);
+            current.clear();
+        } else {
+            current.push_back(c);
+        }
+    }
+    if (!current.empty()) lines.push_back(current);
+    Records out;
+    for (auto& line : lines) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> fields;
+        if (!line.empty()) {
+            std::string field;
+            for (char c : line + ",") {
+                if (c == ',') {
+                    std::string utf8;
+                    appendWindows1252AsUtf8(field, utf8);
+                    fields.push_back(utf8);
+                    field.clear();
+                } else {
+                    field.push_back(c);
+                }
+            }
+        }
+        out.push_back(fields);
+    }
+    return out;
+}
+
+TEST(Csv, UnquotedFilesReadAsWhenEveryCommaSplits) {
+    TempDir dir;
+    std::mt19937 rng(12345);
+    const std::string alphabet = "0123456789 ,,,\r\"\xE9";
+    for (int round = 0; round < 3; ++round) {
+        std::string bytes = "Id,Zip,Other\r\n";
+        // About 400 kB so that records straddle the reader's refills; some long lines.
+        while (bytes.size() < 400'000) {
+            const int length = static_cast<int>(rng() % 24);
+            for (int i = 0; i < length; ++i) {
+                char c = alphabet[rng() % alphabet.size()];
+                // A quote only where it is an ordinary character: never opening a field.
+                if (c == '"' && (bytes.back() == ',' || bytes.back() == '\n')) c = 'x';
+                bytes.push_back(c);
+            }
+            if (rng() % 2000 == 0) bytes.append(100'000, '7');
+            bytes.append(rng() % 3 == 0 ? "\r\n" : "\n");
+        }
+        if (round == 1) bytes.append("9,last\r");  // no final line end; its CR goes
+        const auto path = dir.write("r.csv", bytes);
+        EXPECT_EQ(readFile(path), referenceRead(bytes)) << "round " << round;
+    }
+}
+
+TEST(Csv, QuotedFieldsFollowTheUsualRulesWhereTheQuoteOpensTheField) {
+    TempDir dir;
+    const auto path = dir.write("q.csv",
+                                "\"Name\",\"Zip\"\r\n"
+                                "\"Smith, John\",\"08873\"\r\n"
+                                "\"say \"\"hi\"\"\",12\"A\n"
+                                "\"two\nlines\",\"\"\n"
+                                "\"ab\"cd,x\n"
+                                "last,\"open");
+    CsvReader reader(path);
+    std::vector<size_t> lines;
+    const Records records = readAll(reader, &lines);
+    const Records expected = {{"Name", "Zip"},
+                              {"Smith, John", "08873"},
+                              {"say \"hi\"", "12\"A"},
+                              {"two\nlines", ""},
+                              {"abcd", "x"},
+                              {"last", "\"open"}};
+    EXPECT_EQ(records, expected);
+    EXPECT_EQ(lines, (std::vector<size_t>{1, 2, 3, 4, 6, 7}));
+}
+
+TEST(Csv, AnOpeningQuoteThatNothingClosesIsAnOrdinaryCharacter) {
+    TempDir dir;
+    EXPECT_EQ(readFile(dir.write("a.csv", "Zip\n\"08873\n08232\n")),
+              (Records{{"Zip"}, {"\"08873"}, {"08232"}}));
+    // Not closed within the record limit either: the quote is literal and the file reads on.
+    std::string big = "Zip\n\"" + std::string(kMaxRecordBytes / 2, 'a') + "\n" +
+                      std::string(kMaxRecordBytes / 2 + 10, 'b') + "\n\"\n";
+    const Records records = readFile(dir.write("b.csv", big));
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[1][0].size(), kMaxRecordBytes / 2 + 1);
+    EXPECT_EQ(records[3], (std::vector<std::string>{"\""}));
+}
+
+TEST(Csv, EmptyLinesHaveNoFieldsAndEmptyInputsNoRecords) {
+    TempDir dir;
+    EXPECT_EQ(readFile(dir.write("e.csv", "A,B\n\n\r\n,\n\"\"\n")),
+              (Records{{"A", "B"}, {}, {}, {"", ""}, {""}}));
+    for (const std::string bytes : {"", "\xEF\xBB\xBF"}) {
+        CsvReader reader(dir.write("n.csv", bytes));
+        EXPECT_TRUE(reader.atEnd());
+        EXPECT_EQ(readAll(reader), Records{});
+    }
+}
+
+TEST(Csv, Utf8IsReadAsUtf8WithoutItsMarkAndAnythingElseAsWindows1252) {
+    TempDir dir;
+    EXPECT_EQ(readFile(dir.write("bom.csv", "\xEF\xBB\xBFZip,C\xC3\xB4t\xC3\xA9\n1,2\n")),
+              (Records{{"Zip", "C\xC3\xB4t\xC3\xA9"}, {"1", "2"}}));
+    EXPECT_EQ(readFile(dir.write("plain.csv", "Zip,Stra\xC3\x9F" "e\n")),
+              (Records{{"Zip", "Stra\xC3\x9F" "e"}}));
+    // Valid UTF-8 at first, a single-byte character far behind: the whole file is
+    // single-byte text, the first high bytes included.
+    std::string mixed = "Zip,\xC3\xA9\n" + std::string(300'000, '1') + "\nJos\xE9\n";
+    const Records records = readFile(dir.write("mixed.csv", mixed));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0][1], "\xC3\x83\xC2\xA9");
+    EXPECT_EQ(records[2][0], "Jos\xC3\xA9");
+    // Windows-1252's own characters and its undefined bytes.
+    EXPECT_EQ(readFile(dir.write("cp.csv", "\x80,\x81,\xF4\n")),
+              (Records{{"\xE2\x82\xAC", "\xC2\x81", "\xC3\xB4"}}));
+}
+
+TEST(Csv, ALineAboveTheLimitIsRefusedNamingItsNumber) {
+    TempDir dir;
+    const std::string longLine(kMaxRecordBytes + 1, '7');
+    CsvReader reader(dir.write("l.csv", "Zip\n1\n" + longLine + "\n2\n"));
+    std::vector<std::string> fields;
+    ASSERT_TRUE(reader.next(fields));
+    ASSERT_TRUE(reader.next(fields));
+    const auto e = errorOf([&] { reader.next(fields); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->number(), err::kInvalidArgument);
+    EXPECT_NE(e->description().find("l.csv, line 3"), std::string::npos) << e->description();
+    // A line just at the limit is fine.
+    EXPECT_EQ(readFile(dir.write("ok.csv", std::string(kMaxRecordBytes, '7') + "\r\n"))[0][0].size(),
+              kMaxRecordBytes);
+}
+
+TEST(Csv, PipesAreReadTheSameWay) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const std::string bytes = "\xEF\xBB\xBFZip\n\"0,1\"\nCaf\xC3\xA9\n";
+    ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(fds[1]);
+    CsvReader reader(fds[0], "standard input");
+    EXPECT_EQ(readAll(reader), (Records{{"Zip"}, {"0,1"}, {"Caf\xC3\xA9"}}));
+    ::close(fds[0]);
+}
+
+TEST(Csv, FileErrorsCarryTheirClassicNumbersAndAFolderIsNoInput) {
+    TempDir dir;
+    EXPECT_EQ(errorOf([&] { CsvReader r(dir / "missing.csv"); })->number(), err::kFileNotFound);
+    EXPECT_EQ(errorOf([&] { CsvReader r(dir / "no" / "x.csv"); })->number(), err::kPathNotFound);
+    EXPECT_EQ(errorOf([&] { CsvReader r(""); })->number(), err::kFileNotFound);
+    EXPECT_FALSE(fs::exists(dir / "missing.csv"));
+    // A folder opens but cannot be read: as a path and as standard input alike.
+    CsvReader folder(dir.path());
+    std::vector<std::string> fields;
+    auto e = errorOf([&] { folder.next(fields); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->number(), 75);
+    const int fd = ::open(dir.path().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    CsvReader stdinFolder(fd, "standard input");
+    e = errorOf([&] { stdinFolder.next(fields); });
+    ::close(fd);
+    ASSERT_TRUE(e);
+    EXPECT_NE(e->description().find("standard input"), std::string::npos);
+}
+
+TEST(Csv, FieldNamesMatchWithoutOuterSpacesExactlyOrIgnoringCase) {
+    const std::vector<std::string> names{"Name", " Zip ", "zip", "\"City\""};
+    EXPECT_EQ(findField(names, "Zip", NameMatch::Exact), 1u);
+    EXPECT_EQ(findField(names, " zip", NameMatch::Exact), 2u);
+    EXPECT_EQ(findField(names, "ZIP", NameMatch::IgnoreCase), 1u);
+    EXPECT_EQ(findField(names, "City", NameMatch::Exact), std::nullopt);
+    EXPECT_EQ(findField(names, "Zip\t", NameMatch::Exact), std::nullopt);
+}
+
+}  // namespace
+}  // namespace zembra::render::test
