@@ -4,6 +4,7 @@
 #include <zembra/runtime.hpp>
 
 #include "core/usage_error.hpp"
+#include "serve/command.hpp"
 
 #ifndef ZEMBRA_VERSION
 #error "ZEMBRA_VERSION must give the program's version"
@@ -132,6 +133,9 @@ int run(int argc, const char* const* argv, Io& io) {
     listCmd->add_option("--images", listImages, "Folder holding Maps/ and Overlays/")
         ->type_name("DIR");
 
+    serve::ServerConfig serveConfig;
+    auto* serveCmd = serve::addServeCommand(app, serveConfig);
+
     std::string command;
     try {
         app.parse(argc, argv);
@@ -156,6 +160,7 @@ int run(int argc, const char* const* argv, Io& io) {
         if (*pointsCmd) return runPoints(points, io);
         if (*lookupCmd) return runLookup(lookup, io);
         if (*listCmd) return runList(listImages, io);
+        if (*serveCmd) return serve::runServe(serveConfig, io.out, io.err);
     } catch (const UsageError& e) {
         for (const auto* sub : app.get_subcommands()) command = sub->get_name();
         reportUsage(io.err, e.what(), command);

@@ -1,11 +1,14 @@
 #include "serve/order.hpp"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <zembra/render/csv.hpp>
+#include <zembra/runtime.hpp>
 
 #include "core/text.hpp"
-#include "core/usage_error.hpp"
 #include "core/zip_input.hpp"
 
 namespace zembra::serve {
@@ -13,10 +16,6 @@ namespace zembra::serve {
 namespace {
 
 using nlohmann::json;
-
-// The longest text taken as a zip code; longer entries are refused rather than sent to
-// the database.
-constexpr size_t kMaxCodeLength = 32;
 
 ApiError badRequest(const std::string& message) { return ApiError(400, "bad_request", message); }
 
@@ -29,27 +28,45 @@ void checkCount(size_t count, const Limits& limits) {
     }
 }
 
-// Blanks around a code dropped, empty ones skipped, repeats removed; a code holding a
-// control character or longer than any zip code is refused.
-std::vector<std::string> cleanCodes(std::vector<std::string> raw) {
+// Blanks around a code dropped, empty ones skipped, repeats removed. A code that cannot
+// be a zip code (a control character in it) goes on to the render, which reports it not
+// found as every front end does.
+std::vector<std::string> cleanCodes(const std::vector<std::string>& raw) {
     std::vector<std::string> codes;
     codes.reserve(raw.size());
-    for (size_t i = 0; i < raw.size(); ++i) {
-        const auto code = cli::trim(raw[i]);
-        if (code.empty()) continue;
-        const bool control = std::any_of(code.begin(), code.end(), [](char c) {
-            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-        });
-        if (control || code.size() > kMaxCodeLength) {
-            throw badRequest("Zip code " + std::to_string(i + 1) +
-                             (control ? " holds a control character."
-                                      : " is longer than " + std::to_string(kMaxCodeLength) +
-                                            " characters."));
-        }
-        codes.emplace_back(code);
+    for (const auto& text : raw) {
+        if (const auto code = cli::trim(text); !code.empty()) codes.emplace_back(code);
     }
     size_t repeats = 0;
     return cli::distinctCodes(std::move(codes), repeats);
+}
+
+// An upload held in an anonymous memory file, so that the one CSV reader reads it as it
+// reads any file.
+class MemoryFile {
+  public:
+    explicit MemoryFile(std::string_view bytes) : fd_(memfd_create("zembra-upload", MFD_CLOEXEC)) {
+        if (fd_ < 0) throw Error::standard(err::kInvalidArgument, "zembra serve", "memfd_create failed");
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) throw Error::standard(err::kInvalidArgument, "zembra serve", "upload not buffered");
+            done += static_cast<size_t>(n);
+        }
+        ::lseek(fd_, 0, SEEK_SET);
+    }
+    ~MemoryFile() { ::close(fd_); }
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    int fd() const noexcept { return fd_; }
+
+  private:
+    int fd_;
+};
+
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (const auto& n : names) out += (out.empty() ? "" : ", ") + n;
+    return out;
 }
 
 std::string textMember(const json& body, const char* name, std::string fallback) {
@@ -107,7 +124,7 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
         }
         raw.push_back(zips[i].get<std::string>());
     }
-    order.zips = cleanCodes(std::move(raw));
+    order.zips = cleanCodes(raw);
     order.points.reserve(points.size());
     for (size_t i = 0; i < points.size(); ++i) order.points.push_back(readPoint(points[i], i));
     return order;
@@ -116,15 +133,26 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
 RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOrder order,
                          const Limits& limits) {
     if (cli::trim(column).empty()) throw badRequest("Name the CSV column that holds the zip codes.");
-    std::istringstream in{std::string(csv)};
+    const MemoryFile file(csv);
     std::vector<std::string> codes;
     try {
-        codes = cli::readZipColumn(in, column, "the upload");
-    } catch (const cli::UsageError& e) {
-        throw badRequest(e.what());
+        render::CsvReader reader(file.fd(), "the upload");
+        std::vector<std::string> fields;
+        if (!reader.next(fields)) throw badRequest("The upload is empty.");
+        const auto index = render::findField(fields, column, render::NameMatch::IgnoreCase);
+        if (!index) {
+            throw badRequest("The upload has no column \"" + std::string(cli::trim(column)) +
+                             "\"; its columns are: " + joinNames(fields) + ".");
+        }
+        while (reader.next(fields)) {
+            if (*index >= fields.size() || cli::trim(fields[*index]).empty()) continue;
+            codes.push_back(std::move(fields[*index]));
+            checkCount(codes.size(), limits);
+        }
+    } catch (const Error& e) {
+        throw badRequest(e.description());
     }
-    checkCount(codes.size(), limits);
-    order.zips = cleanCodes(std::move(codes));
+    order.zips = cleanCodes(codes);
     return order;
 }
 

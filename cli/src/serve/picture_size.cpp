@@ -1,8 +1,8 @@
 #include "serve/picture_size.hpp"
 
+#include <algorithm>
 #include <array>
 #include <fstream>
-#include <vector>
 
 namespace zembra::serve {
 

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -78,9 +79,15 @@ json engineErrorJson(const Error& e) {
     return body;
 }
 
+// JSON text; bytes that are not UTF-8 (a code from a file in another encoding) become
+// U+FFFD instead of failing the answer.
+std::string jsonText(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 void sendJson(httplib::Response& res, int status, const json& body) {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    res.set_content(jsonText(body), "application/json");
 }
 
 void sendError(httplib::Response& res, const ApiError& e) {
@@ -313,12 +320,17 @@ struct Server::Impl {
             const std::string message = res.status == 404 ? "There is nothing at this address."
                                         : res.status == 413 ? "The request body is too large."
                                                             : "The request could not be served.";
-            res.set_content(errorJson(code, message).dump(), "application/json");
+            res.set_content(jsonText(errorJson(code, message)), "application/json");
         });
         http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
             std::ostringstream line;
             line << utcNow() << ' ' << req.remote_addr << " \"" << req.method << ' ' << req.path
-                 << "\" " << res.status << ' ' << res.body.size() << " bytes";
+                 << "\" " << res.status << ' ';
+            if (res.get_header_value("Content-Type") == "application/x-ndjson") {
+                line << "streamed";
+            } else {
+                line << res.body.size() << " bytes";
+            }
             const auto timing = res.get_header_value("Server-Timing");
             if (const auto at = timing.find("dur="); at != std::string::npos) {
                 line << ' ' << timing.substr(at + 4) << " ms";
@@ -453,11 +465,11 @@ struct Server::Impl {
                     job->progressNew = false;
                     line = {{"progress", {{"done", job->progress.done}, {"total", job->progress.total}}}};
                     lock.unlock();
-                    const std::string text = line.dump() + "\n";
+                    const std::string text = jsonText(line) + "\n";
                     return sink.write(text.data(), text.size());
                 }
                 lock.unlock();
-                const std::string text = line.dump() + "\n";
+                const std::string text = jsonText(line) + "\n";
                 if (!sink.write(text.data(), text.size())) return false;
                 sink.done();
                 return true;
@@ -513,6 +525,12 @@ Server::Server(ServerConfig config, Log& log) {
         return std::make_unique<httplib::ThreadPool>(connections).release();
     };
     impl_->http.set_payload_max_length(impl_->config.limits.maxBodyBytes);
+    // The page may load only from this server; browsers take answers as the type given.
+    impl_->http.set_default_headers(
+        {{"Content-Security-Policy",
+          "default-src 'self'; img-src 'self' blob: data:; style-src 'self'; object-src 'none'; "
+          "frame-ancestors 'none'"},
+         {"X-Content-Type-Options", "nosniff"}});
     impl_->routes();
 }
 
@@ -533,6 +551,8 @@ int Server::bind() {
     return impl.port;
 }
 
+// A client that goes away while its answer is written costs an EPIPE, not the process:
+// the HTTP library sets SIGPIPE to be ignored when its server is created.
 void Server::run() {
     impl_->running = true;
     if (!impl_->stopRequested) impl_->http.listen_after_bind();

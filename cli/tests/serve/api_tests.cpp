@@ -2,6 +2,9 @@
 // rendering with the real engine, maps and zip-code database.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -39,6 +42,7 @@ class RunningServer {
         c.set_read_timeout(std::chrono::minutes(2));
         return c;
     }
+    int port() const noexcept { return port_; }
     // Stops the server and returns its log.
     std::string stop() {
         if (thread_.joinable()) {
@@ -119,13 +123,14 @@ TEST_F(Api, RendersCodesAndKeepsThePictureBehindItsLink) {
     for (const char* format : {"jpg", "gif", "bmp", "png"}) {
         SCOPED_TRACE(format);
         const auto r = postJson(client_, {{"map", "usa"}, {"marker", "red_pin"}, {"format", format},
-                                          {"zips", {"08873", "08232", "00000", "08873"}}});
+                                          {"zips", {"08873", "08232", "00000", "08873", "08\x01"}}});
         ASSERT_TRUE(r);
         ASSERT_EQ(r->status, 200) << r->body;
         const auto answer = json::parse(r->body);
-        EXPECT_EQ(answer["requested"], 3);
+        EXPECT_EQ(answer["requested"], 4);
         EXPECT_EQ(answer["placed"], 2);
-        EXPECT_EQ(answer["notFound"], json::array({"00000"}));
+        // A code holding a control character is reported, never sent to the database.
+        EXPECT_EQ(answer["notFound"], json::array({"00000", "08\x01"}));
         EXPECT_EQ(answer["format"], format);
         const auto picture = client_.Get(answer["picture"].get<std::string>());
         ASSERT_TRUE(picture);
@@ -202,6 +207,46 @@ TEST_F(Api, StreamsProgressForLongLists) {
     EXPECT_EQ(lastDone, 3000u);
     ASSERT_EQ(last["status"], 200) << last.dump();
     EXPECT_EQ(last["result"]["placed"], 3000);
+}
+
+// Sends `request` on a fresh connection, reads the first bytes of the answer and hangs up.
+std::string hangUpAfterFirstBytes(int port, const std::string& request) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string head;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        char buffer[64];
+        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) head.assign(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return head;
+}
+
+TEST_F(Api, AClientThatHangsUpMidAnswerCostsTheServerNothing) {
+    std::vector<std::string> zips;
+    for (const auto& row : test::readZipCsv(ZEMBRA_ZIPCODES_CSV)) zips.push_back(row.code);
+    const std::string order = json({{"zips", zips}, {"format", "bmp"}}).dump();
+    for (const char* accept : {"application/x-ndjson", "application/json"}) {
+        const std::string request = "POST /api/render HTTP/1.1\r\nHost: localhost\r\nAccept: " +
+                                    std::string(accept) + "\r\nContent-Type: application/json\r\n"
+                                    "Content-Length: " + std::to_string(order.size()) + "\r\n\r\n" + order;
+        hangUpAfterFirstBytes(server_->port(), request);
+    }
+    // The picture of every code is large; fetch it and drop the connection at once.
+    const auto r = postJson(client_, {{"zips", zips}, {"format", "bmp"}});
+    ASSERT_EQ(r->status, 200);
+    const std::string link = json::parse(r->body)["picture"];
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(hangUpAfterFirstBytes(server_->port(), "GET " + link + " HTTP/1.1\r\nHost: x\r\n\r\n")
+                      .substr(0, 12),
+                  "HTTP/1.1 200");
+    }
+    EXPECT_EQ(body(client_.Get("/healthz"))["status"], "ok");
 }
 
 TEST_F(Api, TellsTheZipCodeUnderAPixel) {

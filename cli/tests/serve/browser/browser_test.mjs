@@ -75,9 +75,9 @@ try {
 
   // Paste codes and render.
   await page.locator("#codes").focus();
-  await page.keyboard.insertText("08873\n08232, 00000");
+  await page.keyboard.insertText("08873\n08232, 89301 00000");
   await page.locator("#render").click();
-  await page.waitForFunction(() => /Placed 2 of 3/.test(document.getElementById("status").textContent));
+  await page.waitForFunction(() => /Placed 3 of 4/.test(document.getElementById("status").textContent));
   assert.match(await page.locator("#not-found").textContent(), /00000/);
   await page.waitForFunction(() => {
     const img = document.getElementById("picture");
@@ -86,12 +86,19 @@ try {
   const natural = await page.$eval("#picture", (img) => [img.naturalWidth, img.naturalHeight, img.clientWidth]);
   assert.ok(natural[2] <= 1280, "the picture is scaled to the window");
 
-  // Click the marker of 08873 (pixel 1724, 406 of usa.jpg) and read the answer.
-  const at = await screenPoint(page, 1724, 406);
+  // Click the marker of 89301 (Ely, Nevada: 39.531134, -114.767404) and read the answer.
+  // A lone town: the picture is scaled, so a click lands a pixel or two off the centre.
+  const usa = (await (await page.request.get(base + "api/maps")).json()).maps.find((m) => m.name === "usa");
+  const b = usa.bounds;
+  const pixel = [
+    Math.floor(((-114.767404 - b.minLon) / (b.maxLon - b.minLon)) * usa.width),
+    Math.floor(((b.maxLat - 39.531134) / (b.maxLat - b.minLat)) * usa.height),
+  ];
+  const at = await screenPoint(page, ...pixel);
   await page.mouse.click(at.x, at.y);
-  await page.waitForFunction(() => /08873/.test(document.getElementById("answer").textContent));
+  await page.waitForFunction(() => /89301|No zip|failed/.test(document.getElementById("answer").textContent));
   const answer = await page.locator("#answer").textContent();
-  assert.match(answer, /40\.5\d*, -74\.5\d*/);
+  assert.match(answer, /^89301\b.* 39\.\d+, -114\.\d+$/);
   console.log("browser test: answer:", answer);
   await page.screenshot({ path: screenshot, fullPage: true });
 
@@ -113,6 +120,17 @@ try {
 
   assert.deepEqual(foreign, [], "the page loads nothing from elsewhere");
   assert.deepEqual(pageErrors, [], "no script errors");
+} catch (error) {
+  // What the page showed when it failed, to tell a server fault from a page fault.
+  const page = browser.contexts()[0]?.pages()[0];
+  if (page) {
+    for (const id of ["status", "answer", "not-found"]) {
+      console.error(`#${id}:`, await page.locator(`#${id}`).textContent().catch(() => "?"));
+    }
+    await page.screenshot({ path: screenshot.replace(/\.png$/, "-failed.png") }).catch(() => {});
+  }
+  console.error("server log:\n" + server.log());
+  throw error;
 } finally {
   await browser.close();
   server.child.kill("SIGTERM");
