@@ -220,25 +220,23 @@ struct Server::Impl {
         for (const auto& asset : kAssets) assets[asset.name] = readFile(folder / asset.name);
     }
 
-    const PictureEntry& map(const std::string& name) const {
+    // The picture a request names; `kind` is "map" or "marker".
+    static const PictureEntry& chosen(const PictureEntry* entry, const std::string& name,
+                                      const std::string& kind) {
         if (!isPlainName(name)) {
-            throw ApiError(400, "invalid_name",
-                           "Maps are chosen by name (see /api/maps); paths are not accepted.");
+            throw ApiError(400, "invalid_name", "A " + kind + " is chosen by name (see /api/" + kind +
+                                                    "s); paths are not accepted.");
         }
-        const auto* entry = library.findMap(name);
-        if (!entry) throw ApiError(404, "unknown_map", "There is no map named \"" + name + "\".");
+        if (!entry) throw ApiError(404, "unknown_" + kind, "There is no " + kind + " named \"" + name + "\".");
         return *entry;
     }
 
+    const PictureEntry& map(const std::string& name) const {
+        return chosen(library.findMap(name), name, "map");
+    }
+
     const PictureEntry& marker(const std::string& name) const {
-        if (name.empty()) return library.defaultMarker();
-        if (!isPlainName(name)) {
-            throw ApiError(400, "invalid_name",
-                           "Markers are chosen by name (see /api/markers); paths are not accepted.");
-        }
-        const auto* entry = library.findMarker(name);
-        if (!entry) throw ApiError(404, "unknown_marker", "There is no marker named \"" + name + "\".");
-        return *entry;
+        return name.empty() ? library.defaultMarker() : chosen(library.findMarker(name), name, "marker");
     }
 
     void checkPictureSize(const PictureEntry& entry) const {
