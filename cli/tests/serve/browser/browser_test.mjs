@@ -112,6 +112,25 @@ try {
   }, answer);
   assert.doesNotMatch(await page.locator("#answer").textContent(), /failed/);
 
+  // Download in another format: the page renders again as PNG and saves that.
+  const [download] = await Promise.all([
+    page.waitForEvent("download"),
+    page.locator(".downloads button[data-format='png']").click(),
+  ]);
+  assert.match(download.suggestedFilename(), /^zembra-usa\.png$/);
+
+  // A CSV upload: the column is picked from the file's header, then rendered.
+  await page.locator("input[name='source'][value='csv']").check();
+  await page.locator("#csv-file").setInputFiles({
+    name: "customers.csv",
+    mimeType: "text/csv",
+    buffer: Buffer.from('Name,"Zip Code",City\n"Doe, J",08873,Somerset\nRoe,99999,Nowhere\n'),
+  });
+  await page.waitForFunction(() => document.getElementById("csv-column").value === "Zip Code");
+  await page.locator("#render").click();
+  await page.waitForFunction(() => /Placed 1 of 2/.test(document.getElementById("status").textContent));
+  assert.match(await page.locator("#not-found").textContent(), /99999/);
+
   // At 200% zoom a 1280-pixel window is 640 CSS pixels wide: nothing may need a
   // sideways scroll.
   await page.setViewportSize({ width: 640, height: 900 });
