@@ -13,7 +13,10 @@ namespace zembra::serve {
 namespace {
 
 // SIGINT and SIGTERM blocked in the calling thread and in every thread it starts, so
-// that they are taken only by sigtimedwait below; restored when the command ends.
+// that they are taken only by sigtimedwait below; restored when the command ends. A
+// program started in the background by a shell inherits SIGINT ignored, and an ignored
+// signal is discarded before sigtimedwait can take it: the default action is put back
+// for the while (it never runs, the signals being blocked).
 class BlockedSignals {
   public:
     BlockedSignals() {
@@ -21,8 +24,16 @@ class BlockedSignals {
         sigaddset(&set_, SIGINT);
         sigaddset(&set_, SIGTERM);
         pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+        struct sigaction byDefault {};
+        byDefault.sa_handler = SIG_DFL;
+        sigaction(SIGINT, &byDefault, &previousInt_);
+        sigaction(SIGTERM, &byDefault, &previousTerm_);
     }
-    ~BlockedSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    ~BlockedSignals() {
+        sigaction(SIGINT, &previousInt_, nullptr);
+        sigaction(SIGTERM, &previousTerm_, nullptr);
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
     BlockedSignals(const BlockedSignals&) = delete;
     BlockedSignals& operator=(const BlockedSignals&) = delete;
 
@@ -35,6 +46,8 @@ class BlockedSignals {
   private:
     sigset_t set_{};
     sigset_t previous_{};
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "serve/server.hpp"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -523,6 +524,12 @@ Server::Server(ServerConfig config, Log& log) {
         return std::make_unique<httplib::ThreadPool>(connections).release();
     };
     impl_->http.set_payload_max_length(impl_->config.limits.maxBodyBytes);
+    // The library's default adds SO_REUSEPORT, with which a second server binds the same
+    // port and quietly takes part of its requests. Only a quick restart is wanted.
+    impl_->http.set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     // The page may load only from this server; browsers take answers as the type given.
     impl_->http.set_default_headers(
         {{"Content-Security-Policy",

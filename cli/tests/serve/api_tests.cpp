@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 #include <zembra/render/catalogue.hpp>
+#include <zembra/runtime.hpp>
 
 #include "serve/server.hpp"
 #include "support.hpp"
@@ -292,6 +293,18 @@ TEST_F(Api, NoPathFromARequestReachesTheFileSystem) {
     EXPECT_EQ(errorCode(postJson(client_, {{"marker", "nosuch"}, {"zips", {"08873"}}})),
               "unknown_marker");
     EXPECT_EQ(errorCode(postJson(client_, {{"zips", json::array()}})), "nothing_to_render");
+}
+
+TEST_F(Api, ASecondServerCannotTakeAPortInUse) {
+    std::ostringstream text;
+    Log log(text);
+    ServerConfig config;
+    config.images = kImages;
+    config.web = ZEMBRA_WEB_DIR;
+    config.port = server_->port();
+    Server second(config, log);
+    EXPECT_THROW(second.bind(), Error);
+    EXPECT_EQ(body(client_.Get("/healthz"))["status"], "ok");
 }
 
 TEST(ApiLimits, EachLimitHasItsOwnRefusal) {
