@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   # toolchain
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config binutils file
+  clang-format clang-tidy ccache
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # imaging
   libspng-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libgif-dev

@@ -23,11 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
     return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
            uint32_t{b[at + 3]} << 24;
@@ -44,17 +39,6 @@ void putLe32(std::vector<uint8_t>& b, uint32_t v) {
 }
 
 }  // namespace
-
-ScratchDir::ScratchDir(const std::string& tag) {
-    path_ = fs::temp_directory_path() / ("zembra-cli-" + tag + "-" + std::to_string(::getpid()));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-}
 
 RunResult runProgram(const fs::path& program, const std::vector<std::string>& args,
                      const std::string& input) {
@@ -88,15 +72,6 @@ RunResult runProgram(const fs::path& program, const std::vector<std::string>& ar
     result.out = readText(out);
     result.err = readText(err);
     return result;
-}
-
-std::vector<uint8_t> readBytes(const fs::path& path) {
-    const std::string text = readText(path);
-    return {text.begin(), text.end()};
-}
-
-void writeText(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 std::string sniffFormat(const std::vector<uint8_t>& b) {

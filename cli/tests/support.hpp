@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <zembra/test/support.hpp>
 
 namespace zembra::test {
 
@@ -22,8 +23,6 @@ struct RunResult {
 RunResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                      const std::string& input = {});
 
-std::vector<uint8_t> readBytes(const std::filesystem::path& path);
-void writeText(const std::filesystem::path& path, const std::string& text);
 
 struct Size {
     int32_t width = 0;
@@ -74,17 +73,6 @@ Pixel project(double lat, double lon, double minLat, double maxLat, double minLo
               int32_t width, int32_t height);
 
 // A fresh, empty scratch folder, removed at destruction.
-class ScratchDir {
-  public:
-    explicit ScratchDir(const std::string& tag);
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
-};
+using ScratchDir = TempDir;
 
 }  // namespace zembra::test

@@ -19,12 +19,13 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// A picture that cannot be opened is "not found" when it is missing and refused otherwise.
 [[noreturn]] void failFile(int error, const std::string& path) {
-    if (error == ENOENT || error == ENOTDIR || path.empty()) {
-        throw Error(err::kFileNotFound, kSource, "File not found: " + path);
-    }
-    throw Error(err::kPermissionDenied, kSource,
-                "Permission denied: " + path + " (" + std::strerror(error) + ")");
+    const int32_t number =
+        path.empty() ? err::kFileNotFound : fileErrorNumber(error, {}, err::kPermissionDenied);
+    std::string description = Error::standardDescription(number) + ": " + path;
+    if (number != err::kFileNotFound) description += " (" + std::string(std::strerror(error)) + ")";
+    throw Error(number, kSource, std::move(description));
 }
 
 std::vector<uint8_t> readFile(const std::string& path) {

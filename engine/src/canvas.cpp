@@ -88,20 +88,7 @@ std::vector<uint8_t> CMap::outputMap() {
 namespace {
 
 Error fileError(int error, const std::string& path) {
-    switch (error) {
-        case ENOENT:
-        case ENOTDIR:
-            return Error::standard(err::kPathNotFound, kRuntimeSource, path);
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return Error::standard(err::kPermissionDenied, kRuntimeSource, path);
-        case ENOSPC:
-        case EDQUOT:
-            return Error(61, kRuntimeSource, "Disk full: " + path);
-        default:
-            return Error(75, kRuntimeSource, "Path/File access error: " + path);
-    }
+    return zembra::fileError(error, kRuntimeSource, path, path);
 }
 
 // The process's file-creation mask, read without changing it (umask() would, and
@@ -160,7 +147,7 @@ void CMap::saveMap(const std::string& requestedPath) {
     // Encode first: a wrong type or a missing map must not touch the file at sPath.
     const std::vector<uint8_t> bytes = outputMap();
     if (requestedPath.empty()) {
-        throw Error(75, kRuntimeSource, "Path/File access error: empty file name");
+        throw Error(err::kPathFileAccess, kRuntimeSource, "Path/File access error: empty file name");
     }
     // Writing to a symbolic link writes the file it points to, not a file in its place.
     std::string path = requestedPath;
@@ -173,7 +160,7 @@ void CMap::saveMap(const std::string& requestedPath) {
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) {
-        throw Error(75, kRuntimeSource, "Path/File access error: " + path);
+        throw Error(err::kPathFileAccess, kRuntimeSource, "Path/File access error: " + path);
     }
     if (exists && ::access(path.c_str(), W_OK) != 0) throw fileError(errno, path);
 

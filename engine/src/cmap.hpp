@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 #include "imaging.hpp"
 
@@ -144,9 +145,6 @@ class CMap final : public Dispatch {
     int32_t overlayHeight_ = 0;
     std::vector<std::string> unmatchedZips_;
 };
-
-// Compares ASCII names as late binding does, ignoring case.
-bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept;
 
 // Rounds half to even and converts to int32; raises 6 (Overflow) for a value that is
 // not finite or lies outside the int32 range, checked before converting.

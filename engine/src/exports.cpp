@@ -34,7 +34,7 @@ int32_t DllGetClassObject(const char* progId, void** factory) {
     using namespace zembra;
     if (factory == nullptr) return hr::kPointer;
     *factory = nullptr;
-    if (progId == nullptr || !engine::equalsIgnoringCase(progId, engine::kProgId)) {
+    if (progId == nullptr || !equalsIgnoreCase(progId, engine::kProgId)) {
         return hr::kClassNotAvailable;
     }
     // Stateless and never destroyed before the library is unloaded.

@@ -2,7 +2,6 @@
 // of access, its argument count and the handler that runs it. The late-bound
 // dispatcher below reads nothing else.
 #include <array>
-#include <cctype>
 
 #include "cmap.hpp"
 
@@ -117,20 +116,9 @@ bool accepts(Access access, InvokeKind kind) {
 
 }  // namespace
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 int32_t CMap::memberId(std::string_view name) const {
     for (const Member& member : kMembers) {
-        if (equalsIgnoringCase(member.name, name)) return member.slot;
+        if (equalsIgnoreCase(member.name, name)) return member.slot;
     }
     return -1;
 }

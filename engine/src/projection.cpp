@@ -25,8 +25,7 @@ double finiteOrOverflow(double value) {
 
 int32_t roundToInt32Checked(double value) {
     if (!std::isfinite(value)) throw Error::standard(err::kOverflow, kRuntimeSource);
-    // nearbyint rounds ties to even in the default rounding mode.
-    const double rounded = std::nearbyint(value);
+    const double rounded = roundHalfEven(value);
     if (rounded < static_cast<double>(std::numeric_limits<int32_t>::min()) ||
         rounded > static_cast<double>(std::numeric_limits<int32_t>::max())) {
         throw Error::standard(err::kOverflow, kRuntimeSource);

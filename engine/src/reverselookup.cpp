@@ -15,7 +15,7 @@ double roundTo6(double value) {
     const double scaled = value * 1e6;
     // Beyond 2^52 a double has no fractional digits left to round.
     if (!std::isfinite(scaled) || std::fabs(scaled) >= 4503599627370496.0) return value;
-    return std::nearbyint(scaled) / 1e6;
+    return roundHalfEven(scaled) / 1e6;
 }
 
 std::string boxQuery(const std::string& table, const std::string& latField,

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 #include <zembra/runtime.hpp>
+#include <zembra/test/support.hpp>
 
 #include "imaging.hpp"
 
@@ -20,27 +21,12 @@ namespace zembra::engine::test {
 
 namespace fs = std::filesystem;
 
-// A folder of its own for one test, removed afterwards.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "zembra-engine-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    fs::path path_;
-};
+using zembra::test::errorNumber;
+using zembra::test::errorOf;
+using zembra::test::readBytes;
+using zembra::test::ScopedEnv;
+using zembra::test::TempDir;
+using zembra::test::writeBytes;
 
 struct Rgb {
     uint8_t r, g, b;
@@ -54,16 +40,6 @@ inline imaging::Picture solid(int32_t width, int32_t height, Rgb c) {
     for (int64_t i = 0; i < int64_t(width) * height; ++i)
         p.rgba.insert(p.rgba.end(), {c.r, c.g, c.b, 255});
     return p;
-}
-
-inline void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-inline std::vector<uint8_t> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline std::string writePicture(const TempDir& dir, const std::string& name,
@@ -97,36 +73,6 @@ inline Box markerBox(const imaging::Picture& p, Rgb c = kMarkerColour) {
         }
     }
     return box;
-}
-
-// Sets an environment variable for one scope; the engine's data access reads it there.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() { ::unsetenv(name_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-};
-
-// Runs f and returns the Error it raised; fails the test when it raised none.
-inline std::optional<Error> errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "expected a zembra::Error";
-    return std::nullopt;
-}
-
-inline int32_t errorNumber(const std::function<void()>& f) {
-    const std::optional<Error> e = errorOf(f);
-    return e ? e->number() : 0;
 }
 
 // A fresh engine object with a map (and marker) of the given sizes in `dir`.

@@ -1,6 +1,9 @@
 // Error values and the classic descriptions of run-time error numbers.
 #include <zembra/runtime.hpp>
 
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace zembra {
@@ -52,6 +55,7 @@ std::string Error::standardDescription(int32_t number) {
     case 438: return "Object doesn't support this property or method";
     case 450: return "Wrong number of arguments or invalid property assignment";
     case 453: return "Specified DLL function not found";
+    case 481: return "Invalid picture";
     default: return {};
     }
 }
@@ -64,6 +68,44 @@ Error Error::standard(int32_t number, std::string source, std::string_view detai
         description += detail;
     }
     return Error(number, std::move(source), std::move(description));
+}
+
+Error Error::withContext(std::string_view context) const {
+    if (context.empty()) return *this;
+    std::string description(context);
+    if (!description_.empty()) description.append(": ").append(description_);
+    return Error(number_, source_, std::move(description));
+}
+
+int32_t fileErrorNumber(int errnoValue, std::string_view path, int32_t fallback) {
+    switch (errnoValue) {
+        case ENOENT:
+        case ENOTDIR: {
+            // A missing or blocked folder on the way reads differently from a missing file.
+            if (path.empty()) return err::kFileNotFound;
+            const auto parent = std::filesystem::path(path).parent_path();
+            std::error_code ec;
+            if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
+                return err::kPathNotFound;
+            }
+            return errnoValue == ENOTDIR ? err::kPathNotFound : err::kFileNotFound;
+        }
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case ETXTBSY:
+            return err::kPermissionDenied;
+        case ENOSPC:
+        case EDQUOT:
+            return err::kDiskFull;
+        default:
+            return fallback;
+    }
+}
+
+Error fileError(int errnoValue, std::string source, std::string_view path,
+                std::string_view detail, int32_t fallback) {
+    return Error::standard(fileErrorNumber(errnoValue, path, fallback), std::move(source), detail);
 }
 
 }  // namespace zembra

@@ -144,20 +144,27 @@ std::string formatNumber(double value) {
         out += digits;
         out.append(static_cast<size_t>(exponent + 1 - count), '0');
     } else {
-        out.append(digits, 0, static_cast<size_t>(exponent + 1));
+        const auto integerDigits = static_cast<size_t>(exponent) + 1;
+        out.append(digits, 0, integerDigits);
         out += '.';
-        out.append(digits, static_cast<size_t>(exponent + 1));
+        out.append(digits, integerDigits);
     }
     return out;
+}
+
+double roundHalfEven(double value) noexcept {
+    if (!std::isfinite(value)) return value;
+    // floor() and the subtraction are exact for every double, so no rounding mode is involved.
+    double rounded = std::floor(value);
+    const double fraction = value - rounded;
+    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(rounded, 2.0) != 0.0)) rounded += 1.0;
+    return rounded;
 }
 
 int32_t roundToInt32(double value) {
     if (std::isnan(value))
         throw Error::standard(err::kOverflow);
-    // Half to even, independent of the floating-point environment's rounding mode.
-    double rounded = std::floor(value);
-    const double fraction = value - rounded;
-    if (fraction > 0.5 || (fraction == 0.5 && std::fmod(rounded, 2.0) != 0.0)) rounded += 1.0;
+    const double rounded = roundHalfEven(value);
     if (rounded < static_cast<double>(std::numeric_limits<int32_t>::min()) ||
         rounded > static_cast<double>(std::numeric_limits<int32_t>::max()))
         throw Error::standard(err::kOverflow);

@@ -7,6 +7,7 @@
 #include "library.hpp"
 
 #include <zembra/component.hpp>
+#include <zembra/text.hpp>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -30,15 +31,6 @@ namespace {
 
 constexpr std::string_view kExtension = ".component";
 constexpr const char* kEnvironment = "ZEMBRA_REGISTRY";
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
 
 std::vector<fs::path> environmentEntries() {
     std::vector<fs::path> entries;
@@ -64,8 +56,11 @@ fs::path defaultDirectory() {
     }
 }
 
-Error fileError(int32_t fallback, const fs::path& path, const std::error_code& ec) {
-    const int32_t number = ec == std::errc::permission_denied ? err::kPermissionDenied : fallback;
+Error registryFileError(int32_t fallback, const fs::path& path, const std::error_code& ec) {
+    const int32_t number = ec.category() == std::generic_category() ||
+                                   ec.category() == std::system_category()
+                               ? fileErrorNumber(ec.value(), path.string(), fallback)
+                               : fallback;
     return Error::standard(number, "Zembra", "'" + path.string() + "': " + ec.message());
 }
 
@@ -154,7 +149,7 @@ void registerComponent(std::string_view progId, const fs::path& library) {
     const fs::path dir = registryDirectory();
     std::error_code ec;
     fs::create_directories(dir, ec);
-    if (ec) throw fileError(err::kPathNotFound, dir, ec);
+    if (ec) throw registryFileError(err::kPathNotFound, dir, ec);
 
     const fs::path absoluteDir = fs::absolute(dir, ec).lexically_normal();
     const fs::path target = fs::absolute(library, ec).lexically_normal();
@@ -183,7 +178,7 @@ void registerComponent(std::string_view progId, const fs::path& library) {
     if (ec) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
-        throw fileError(75, file, ec);
+        throw registryFileError(err::kPathFileAccess, file, ec);
     }
 }
 
@@ -192,7 +187,7 @@ void unregisterComponent(std::string_view progId) {
     for (const auto& file : findRegistrations(registryDirectory(), progId)) {
         std::error_code ec;
         fs::remove(file, ec);
-        if (ec) throw fileError(75, file, ec);
+        if (ec) throw registryFileError(err::kPathFileAccess, file, ec);
     }
 }
 

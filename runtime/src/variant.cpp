@@ -1,5 +1,6 @@
 // The tagged value and its conversions.
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 #include <algorithm>
 #include <limits>
@@ -11,13 +12,6 @@ namespace {
 
 [[noreturn]] void typeMismatch() { throw Error::standard(err::kTypeMismatch); }
 [[noreturn]] void invalidNull() { throw Error::standard(err::kInvalidUseOfNull); }
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        return lower(x) == lower(y);
-    });
-}
 
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);

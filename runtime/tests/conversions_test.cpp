@@ -1,9 +1,13 @@
 // Number <-> text and between-kind conversions.
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cfenv>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 
 using zembra::Error;
@@ -104,6 +108,67 @@ TEST(RoundToInt32, OverflowsOutsideTheRange) {
     EXPECT_EQ(raised([] { zembra::roundToInt32(std::nan("")); }), zembra::err::kOverflow);
     EXPECT_EQ(raised([] { zembra::roundToInt32(-std::numeric_limits<double>::infinity()); }),
               zembra::err::kOverflow);
+}
+
+// Half to even must not depend on the floating-point rounding mode a caller (a codec, a
+// plugin) may have left set.
+TEST(RoundHalfEven, SameResultInEveryRoundingMode) {
+    for (const int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        ASSERT_EQ(std::fesetround(mode), 0);
+        const double ties[] = {0.5, 1.5, 2.5, -0.5, -1.5, -2.5, 1234567.5};
+        const double even[] = {0, 2, 2, -0.0, -2, -2, 1234568};
+        for (size_t i = 0; i < std::size(ties); ++i) {
+            EXPECT_EQ(zembra::roundHalfEven(ties[i]), even[i]) << ties[i] << " mode " << mode;
+        }
+        EXPECT_EQ(zembra::roundHalfEven(2.4999999999), 2);
+        EXPECT_EQ(zembra::roundHalfEven(-2.5000000001), -3);
+        EXPECT_EQ(zembra::roundToInt32(-1.5), -2);
+        EXPECT_EQ(zembra::roundHalfEven(1e300), 1e300);
+        EXPECT_TRUE(std::isnan(zembra::roundHalfEven(std::nan(""))));
+    }
+    std::fesetround(FE_TONEAREST);
+}
+
+TEST(CaseFolding, AsciiOnlyAndOrderLikeTheFolderListing) {
+    EXPECT_EQ(zembra::lowerAscii("USA.JPG"), "usa.jpg");
+    EXPECT_EQ(zembra::lowerAscii("\xC3\x89tat"), "\xC3\x89tat");  // UTF-8 left alone
+    EXPECT_TRUE(zembra::equalsIgnoreCase("MapZips", "mAPzIPS"));
+    EXPECT_FALSE(zembra::equalsIgnoreCase("MapZip", "MapZips"));
+    EXPECT_LT(zembra::compareIgnoreCase("alaska.jpg", "Hawaii.jpg"), 0);
+    EXPECT_GT(zembra::compareIgnoreCase("usa.jpg", "USA"), 0);
+    EXPECT_EQ(zembra::compareIgnoreCase("[x", "[X"), 0);
+    // '_' lies between the upper and lower case letters: names fold to lower case first.
+    EXPECT_GT(zembra::compareIgnoreCase("A", "_"), 0);
+    EXPECT_TRUE(zembra::containsIgnoreCase("my-USA-map.jpg", "usa"));
+}
+
+TEST(FileErrors, OneMappingFromErrno) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path();
+    EXPECT_EQ(zembra::fileErrorNumber(ENOENT, (folder / "missing.png").string()), 53);
+    EXPECT_EQ(zembra::fileErrorNumber(ENOENT, (folder / "no-such-folder/x.png").string()), 76);
+    EXPECT_EQ(zembra::fileErrorNumber(ENOTDIR, "/etc/hostname/x.png"), 76);
+    EXPECT_EQ(zembra::fileErrorNumber(ENOENT), 53);
+    EXPECT_EQ(zembra::fileErrorNumber(EACCES), 70);
+    EXPECT_EQ(zembra::fileErrorNumber(EROFS), 70);
+    EXPECT_EQ(zembra::fileErrorNumber(ENOSPC), 61);
+    EXPECT_EQ(zembra::fileErrorNumber(EIO), 75);
+    EXPECT_EQ(zembra::fileErrorNumber(EISDIR, {}, 70), 70);
+
+    const Error e = zembra::fileError(EACCES, "Zembra", "/x/y.jpg", "/x/y.jpg");
+    EXPECT_EQ(e.number(), 70);
+    EXPECT_EQ(e.source(), "Zembra");
+    EXPECT_EQ(e.description(), "Permission denied: /x/y.jpg");
+}
+
+TEST(ErrorContext, PrefixesTheDescriptionAndKeepsNumberAndSource) {
+    const Error engine(zembra::err::kEngine, "Pixam.CMap", "Invalid latitude");
+    const Error passed = engine.withContext("zip code 08873");
+    EXPECT_EQ(passed.number(), zembra::err::kEngine);
+    EXPECT_EQ(passed.source(), "Pixam.CMap");
+    EXPECT_EQ(passed.description(), "zip code 08873: Invalid latitude");
+    EXPECT_STREQ(passed.what(), "zip code 08873: Invalid latitude");
+    EXPECT_EQ(engine.withContext("").description(), "Invalid latitude");
 }
 
 TEST(VariantConversion, Int16RangeAndRounding) {

@@ -4,6 +4,7 @@
 #include "imaging.hpp"
 
 #include <zembra/runtime.hpp>
+#include <zembra/test/support.hpp>
 
 #include <gtest/gtest.h>
 
@@ -42,15 +43,6 @@ inline const uint8_t* pixel(const Picture& p, int32_t x, int32_t y) {
     return p.rgba.data() + (size_t(y) * size_t(p.width) + size_t(x)) * 4;
 }
 
-// Runs f and returns the zembra::Error it raised; fails the test when it raised none.
-inline std::optional<Error> errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "expected a zembra::Error";
-    return std::nullopt;
-}
+using zembra::test::errorOf;
 
 }  // namespace zembra::imaging::test

@@ -26,14 +26,18 @@ inline constexpr int32_t kOverflow = 6;            // Overflow
 inline constexpr int32_t kSubscript = 9;           // Subscript out of range
 inline constexpr int32_t kDivisionByZero = 11;     // Division by zero
 inline constexpr int32_t kTypeMismatch = 13;       // Type mismatch
+inline constexpr int32_t kInternal = 51;           // Internal error
 inline constexpr int32_t kFileNotFound = 53;       // File not found
+inline constexpr int32_t kDiskFull = 61;           // Disk full
 inline constexpr int32_t kPermissionDenied = 70;   // Permission denied
+inline constexpr int32_t kPathFileAccess = 75;     // Path/File access error
 inline constexpr int32_t kPathNotFound = 76;       // Path not found
 inline constexpr int32_t kInvalidUseOfNull = 94;   // Invalid use of Null
 inline constexpr int32_t kInvalidPropertyValue = 380;
 inline constexpr int32_t kCantCreateObject = 429;
 inline constexpr int32_t kNoSuchMember = 438;      // Object doesn't support this property or method
 inline constexpr int32_t kWrongArguments = 450;    // Wrong number of arguments or invalid property assignment
+inline constexpr int32_t kInvalidPicture = 481;    // Invalid picture
 inline constexpr int32_t kDatabase = -2147467259;  // 0x80004005, driver's own text
 inline constexpr int32_t kEngine = -2147220504;    // 0x800403E8, engine's own errors
 }  // namespace err
@@ -57,6 +61,11 @@ public:
     // ": " and `detail` (a file name, a value) so the operator sees what failed.
     static Error standard(int32_t number, std::string source = "Zembra",
                           std::string_view detail = {});
+
+    // The same error with `context` (what was being done, which input) put before its
+    // description as "context: description"; number and source are kept, so callers
+    // that test the number still see it.
+    Error withContext(std::string_view context) const;
 
 private:
     int32_t number_;
@@ -153,8 +162,25 @@ ZEMBRA_RUNTIME_API double parseNumber(std::string_view text);
 // True when parseNumber would accept the text.
 ZEMBRA_RUNTIME_API bool isNumericText(std::string_view text) noexcept;
 
-// Rounds half to even (banker's rounding) and raises 6 outside the int32 range.
+// Rounds half to even (banker's rounding) whatever the floating-point rounding mode.
+// NaN and infinities come back unchanged.
+ZEMBRA_RUNTIME_API double roundHalfEven(double value) noexcept;
+
+// Rounds half to even and raises 6 outside the int32 range (and for NaN).
 ZEMBRA_RUNTIME_API int32_t roundToInt32(double value);
+
+// The run-time error number for a failed file operation's errno: 53 for a missing file
+// (76 when its folder is missing too, which `path` lets it check), 76 for a path through
+// something that is not a folder, 70 for a refusal, 61 for a full disk or quota, and
+// `fallback` for anything else.
+ZEMBRA_RUNTIME_API int32_t fileErrorNumber(int errnoValue, std::string_view path = {},
+                                           int32_t fallback = err::kPathFileAccess);
+
+// An error for a failed file operation: fileErrorNumber()'s number with its classic
+// description followed by ": " and `detail` (normally the path).
+ZEMBRA_RUNTIME_API Error fileError(int errnoValue, std::string source, std::string_view path,
+                                   std::string_view detail,
+                                   int32_t fallback = err::kPathFileAccess);
 
 // ---------------------------------------------------------------------------------
 // Late binding.
