@@ -3,7 +3,8 @@
 // whole run capped at CAP seconds. Reports throughput, p50/p99 latency per render,
 // errors, and the server's resident memory before and after.
 //
-//   serve_load_bench ZEMBRA_EXECUTABLE ZIPCODES_CSV [CLIENTS=8] [RENDERS=200] [CODES=1000] [CAP=120]
+//   serve_load_bench ZEMBRA_EXECUTABLE ZIPCODES_CSV [CLIENTS=8] [RENDERS=200] [CODES=1000]
+//   [CAP=120]
 #include <httplib.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -48,7 +49,8 @@ Child startServer(const char* zembra) {
     close(out[1]);
     std::string text;
     char buffer[256];
-    for (ssize_t n; text.find('\n') == std::string::npos && (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+    for (ssize_t n;
+         text.find('\n') == std::string::npos && (n = read(out[0], buffer, sizeof buffer)) > 0;) {
         text.append(buffer, static_cast<size_t>(n));
     }
     close(out[0]);
@@ -88,7 +90,8 @@ double percentile(std::vector<double> values, double p) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: serve_load_bench ZEMBRA ZIPCODES_CSV [CLIENTS] [RENDERS] [CODES] [CAP_S]\n";
+        std::cerr
+            << "usage: serve_load_bench ZEMBRA ZIPCODES_CSV [CLIENTS] [RENDERS] [CODES] [CAP_S]\n";
         return 2;
     }
     const int clients = argc > 3 ? std::stoi(argv[3]) : 8;
@@ -120,15 +123,21 @@ int main(int argc, char** argv) {
             std::vector<double> mine;
             for (int r = 0; r < renders && Clock::now() < stopAt; ++r) {
                 // Each render its own slice of the zip-code list.
-                const size_t from = (static_cast<size_t>(c) * 7919 + static_cast<size_t>(r) * 1000) % (codes.size() - perRender);
-                nlohmann::json order{{"map", "usa"}, {"format", "jpg"},
-                                     {"zips", std::vector<std::string>(codes.begin() + static_cast<long>(from),
-                                                                        codes.begin() + static_cast<long>(from + perRender))}};
+                const size_t from =
+                    (static_cast<size_t>(c) * 7919 + static_cast<size_t>(r) * 1000) %
+                    (codes.size() - perRender);
+                nlohmann::json order{
+                    {"map", "usa"},
+                    {"format", "jpg"},
+                    {"zips", std::vector<std::string>(
+                                 codes.begin() + static_cast<long>(from),
+                                 codes.begin() + static_cast<long>(from + perRender))}};
                 const auto t0 = Clock::now();
                 const auto answer = client.Post("/api/render", order.dump(), "application/json");
                 bool ok = answer && answer->status == 200;
                 if (ok) {
-                    const auto link = nlohmann::json::parse(answer->body)["picture"].get<std::string>();
+                    const auto link =
+                        nlohmann::json::parse(answer->body)["picture"].get<std::string>();
                     const auto picture = client.Get(link);
                     ok = picture && picture->status == 200 && picture->body.size() > 1000;
                     if (ok) pictureBytes += static_cast<long>(picture->body.size());
@@ -166,8 +175,8 @@ int main(int argc, char** argv) {
                 static_cast<double>(done * perRender) / elapsed.count());
     std::printf("  latency p50, p99  %.0f ms, %.0f ms (POST render + GET picture)\n",
                 percentile(latencies, 0.50), percentile(latencies, 0.99));
-    std::printf("  errors            %d%s%s\n", errors.load(), firstError.empty() ? "" : ", first: ",
-                firstError.substr(0, 200).c_str());
+    std::printf("  errors            %d%s%s\n", errors.load(),
+                firstError.empty() ? "" : ", first: ", firstError.substr(0, 200).c_str());
     std::printf("  picture size      %.0f KiB average\n",
                 done ? static_cast<double>(pictureBytes) / static_cast<double>(done) / 1024 : 0.0);
     std::printf("  server memory     RSS %.1f MiB before, %.1f MiB after (peak %.1f MiB)\n",

@@ -61,7 +61,8 @@ CLI::App* addServeCommand(CLI::App& app, ServerConfig& config) {
         ->type_name("PORT")
         ->check(CLI::Range(0, 65535))
         ->capture_default_str();
-    cmd->add_option("--images", config.images, "Folder holding Maps/ and Overlays/")->type_name("DIR");
+    cmd->add_option("--images", config.images, "Folder holding Maps/ and Overlays/")
+        ->type_name("DIR");
     cmd->add_option("--connection", config.connection,
                     "Zip-code database: ODBC data source or connection string")
         ->type_name("TEXT");
@@ -117,7 +118,9 @@ int runServe(const ServerConfig& config, std::ostream& out, std::ostream& err) {
         << ':' << port << "/" << std::endl;
     int signal = 0;
     while (!ended && signal == 0) signal = signals.wait(timespec{0, 200'000'000});
-    if (signal != 0) log.line(std::string("zembra serve: ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") + ", stopping");
+    if (signal != 0)
+        log.line(std::string("zembra serve: ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                 ", stopping");
     server.stop();
     listener.join();
     log.line("zembra serve: stopped");

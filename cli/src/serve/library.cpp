@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <system_error>
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 #include "core/images.hpp"
-#include "core/text.hpp"
 
 namespace zembra::serve {
 
@@ -47,8 +47,7 @@ std::vector<PictureEntry> scanFolder(const fs::path& folder, std::string_view ex
 const PictureEntry* find(const std::vector<PictureEntry>& entries, std::string_view name) {
     if (!isPlainName(name)) return nullptr;
     const auto it = std::find_if(entries.begin(), entries.end(), [&](const PictureEntry& e) {
-        return cli::equalsIgnoreCase(e.name, name) ||
-               cli::equalsIgnoreCase(e.file.filename().string(), name);
+        return equalsIgnoreCase(e.name, name) || equalsIgnoreCase(e.file.filename().string(), name);
     });
     return it == entries.end() ? nullptr : &*it;
 }

@@ -46,10 +46,12 @@ std::vector<std::string> cleanCodes(const std::vector<std::string>& raw) {
 class MemoryFile {
   public:
     explicit MemoryFile(std::string_view bytes) : fd_(memfd_create("zembra-upload", MFD_CLOEXEC)) {
-        if (fd_ < 0) throw Error::standard(err::kInvalidArgument, "zembra serve", "memfd_create failed");
+        if (fd_ < 0)
+            throw Error::standard(err::kInvalidArgument, "zembra serve", "memfd_create failed");
         for (size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-            if (n <= 0) throw Error::standard(err::kInvalidArgument, "zembra serve", "upload not buffered");
+            if (n <= 0)
+                throw Error::standard(err::kInvalidArgument, "zembra serve", "upload not buffered");
             done += static_cast<size_t>(n);
         }
         ::lseek(fd_, 0, SEEK_SET);
@@ -132,7 +134,8 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
 
 RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOrder order,
                          const Limits& limits) {
-    if (cli::trim(column).empty()) throw badRequest("Name the CSV column that holds the zip codes.");
+    if (cli::trim(column).empty())
+        throw badRequest("Name the CSV column that holds the zip codes.");
     const MemoryFile file(csv);
     std::vector<std::string> codes;
     try {

@@ -28,7 +28,7 @@ class ApiError : public std::runtime_error {
 
 struct RenderOrder {
     std::string map = "usa";
-    std::string marker;  // empty: the default marker
+    std::string marker;             // empty: the default marker
     std::vector<std::string> zips;  // trimmed, without empties and repeats, in the order given
     std::vector<render::LatLon> points;
     render::OutputFormat format = render::OutputFormat::Jpeg;

@@ -29,8 +29,8 @@ std::optional<PictureSize> jpegSize(std::istream& in) {
         const uint8_t marker = seg[1];
         const uint32_t length = big16(&seg[2]);
         if (length < 2) return std::nullopt;
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
-                           marker != 0xC8 && marker != 0xCC;
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (length < 7 || !in.read(reinterpret_cast<char*>(seg.data()), 5)) return std::nullopt;
             return sized(big16(&seg[3]), big16(&seg[1]));
@@ -57,7 +57,8 @@ std::optional<PictureSize> readPictureSize(const std::filesystem::path& file) {
     if (head[0] == 'B' && head[1] == 'M') {
         // The height is negative for a top-down picture.
         const auto height = static_cast<int32_t>(little32(&head[22]));
-        return sized(static_cast<int32_t>(little32(&head[18])), height < 0 ? -int64_t(height) : height);
+        return sized(static_cast<int32_t>(little32(&head[18])),
+                     height < 0 ? -int64_t(height) : height);
     }
     if (head[0] == 0xFF && head[1] == 0xD8) {
         in.clear();

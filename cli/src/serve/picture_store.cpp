@@ -40,8 +40,8 @@ std::optional<std::string> PictureStore::put(StoredPicture picture, Clock::time_
 std::shared_ptr<const StoredPicture> PictureStore::get(std::string_view id,
                                                        Clock::time_point now) const {
     std::lock_guard lock(mutex_);
-    const auto it = std::find_if(slots_.begin(), slots_.end(),
-                                 [&](const Slot& s) { return s.id == id; });
+    const auto it =
+        std::find_if(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.id == id; });
     if (it == slots_.end() || now - it->stored > keepFor_) return nullptr;
     return it->picture;
 }

@@ -49,10 +49,14 @@ constexpr Asset kAssets[] = {{"index.html", "text/html; charset=utf-8"},
 
 const char* mimeFor(render::OutputFormat format) {
     switch (format) {
-        case render::OutputFormat::Gif: return "image/gif";
-        case render::OutputFormat::Jpeg: return "image/jpeg";
-        case render::OutputFormat::Bmp: return "image/bmp";
-        case render::OutputFormat::Png: return "image/png";
+        case render::OutputFormat::Gif:
+            return "image/gif";
+        case render::OutputFormat::Jpeg:
+            return "image/jpeg";
+        case render::OutputFormat::Bmp:
+            return "image/bmp";
+        case render::OutputFormat::Png:
+            return "image/png";
     }
     return "application/octet-stream";
 }
@@ -114,8 +118,9 @@ int32_t pixelParam(const httplib::Request& req, const char* name, int32_t extent
         throw ApiError(400, "bad_request", std::string("\"") + name + "\" must be a whole number.");
     }
     if (value < 0 || value >= extent) {
-        throw ApiError(400, "outside_picture", std::string("\"") + name + "\" lies outside the picture (0 to " +
-                                                   std::to_string(extent - 1) + ").");
+        throw ApiError(400, "outside_picture",
+                       std::string("\"") + name + "\" lies outside the picture (0 to " +
+                           std::to_string(extent - 1) + ").");
     }
     return value;
 }
@@ -197,8 +202,10 @@ struct Server::Impl {
 
     // Each handler runs inside this: refusals become their JSON answers, and the time
     // taken goes into the Server-Timing header that the log line reports.
-    httplib::Server::Handler guarded(std::function<void(const httplib::Request&, httplib::Response&)> handler) {
-        return [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
+    httplib::Server::Handler guarded(
+        std::function<void(const httplib::Request&, httplib::Response&)> handler) {
+        return [this, handler = std::move(handler)](const httplib::Request& req,
+                                                    httplib::Response& res) {
             const auto start = Clock::now();
             try {
                 handler(req, res);
@@ -225,10 +232,13 @@ struct Server::Impl {
     static const PictureEntry& chosen(const PictureEntry* entry, const std::string& name,
                                       const std::string& kind) {
         if (!isPlainName(name)) {
-            throw ApiError(400, "invalid_name", "A " + kind + " is chosen by name (see /api/" + kind +
-                                                    "s); paths are not accepted.");
+            throw ApiError(400, "invalid_name",
+                           "A " + kind + " is chosen by name (see /api/" + kind +
+                               "s); paths are not accepted.");
         }
-        if (!entry) throw ApiError(404, "unknown_" + kind, "There is no " + kind + " named \"" + name + "\".");
+        if (!entry)
+            throw ApiError(404, "unknown_" + kind,
+                           "There is no " + kind + " named \"" + name + "\".");
         return *entry;
     }
 
@@ -237,7 +247,8 @@ struct Server::Impl {
     }
 
     const PictureEntry& marker(const std::string& name) const {
-        return name.empty() ? library.defaultMarker() : chosen(library.findMarker(name), name, "marker");
+        return name.empty() ? library.defaultMarker()
+                            : chosen(library.findMarker(name), name, "marker");
     }
 
     void checkPictureSize(const PictureEntry& entry) const {
@@ -252,35 +263,42 @@ struct Server::Impl {
 
     void routes() {
         for (const auto& asset : kAssets) {
-            const std::string path = std::string("/") + (std::string_view(asset.name) == "index.html" ? "" : asset.name);
+            const std::string path =
+                std::string("/") + (std::string_view(asset.name) == "index.html" ? "" : asset.name);
             http.Get(path, guarded([this, asset](const httplib::Request&, httplib::Response& res) {
-                res.set_content(assets.at(asset.name), asset.mime);
-                res.set_header("Cache-Control", "no-cache");
-            }));
+                         res.set_content(assets.at(asset.name), asset.mime);
+                         res.set_header("Cache-Control", "no-cache");
+                     }));
         }
         http.Get("/healthz", guarded([this](const httplib::Request&, httplib::Response& res) {
-            sendJson(res, 200, {{"status", "ok"}, {"workers", pool.workers()},
-                                {"maps", library.maps().size()},
-                                {"markers", library.markers().size()}});
-        }));
+                     sendJson(res, 200,
+                              {{"status", "ok"},
+                               {"workers", pool.workers()},
+                               {"maps", library.maps().size()},
+                               {"markers", library.markers().size()}});
+                 }));
         http.Get("/api/maps", guarded([this](const httplib::Request&, httplib::Response& res) {
-            json maps = json::array();
-            for (const auto& m : library.maps()) {
-                maps.push_back({{"name", m.name}, {"width", m.size.width}, {"height", m.size.height},
-                                {"bounds", boundsJson(m.bounds)},
-                                {"thumbnail", "/api/maps/" + m.name + "/picture"}});
-            }
-            sendJson(res, 200, {{"maps", maps}});
-        }));
+                     json maps = json::array();
+                     for (const auto& m : library.maps()) {
+                         maps.push_back({{"name", m.name},
+                                         {"width", m.size.width},
+                                         {"height", m.size.height},
+                                         {"bounds", boundsJson(m.bounds)},
+                                         {"thumbnail", "/api/maps/" + m.name + "/picture"}});
+                     }
+                     sendJson(res, 200, {{"maps", maps}});
+                 }));
         http.Get("/api/markers", guarded([this](const httplib::Request&, httplib::Response& res) {
-            json markers = json::array();
-            for (const auto& m : library.markers()) {
-                markers.push_back({{"name", m.name}, {"width", m.size.width},
-                                   {"height", m.size.height},
-                                   {"thumbnail", "/api/markers/" + m.name + "/picture"}});
-            }
-            sendJson(res, 200, {{"markers", markers}, {"default", library.defaultMarker().name}});
-        }));
+                     json markers = json::array();
+                     for (const auto& m : library.markers()) {
+                         markers.push_back({{"name", m.name},
+                                            {"width", m.size.width},
+                                            {"height", m.size.height},
+                                            {"thumbnail", "/api/markers/" + m.name + "/picture"}});
+                     }
+                     sendJson(res, 200,
+                              {{"markers", markers}, {"default", library.defaultMarker().name}});
+                 }));
         http.Get(R"(/api/maps/([^/]+)/picture)",
                  guarded([this](const httplib::Request& req, httplib::Response& res) {
                      res.set_content(readFile(map(req.matches[1]).file), "image/jpeg");
@@ -293,8 +311,9 @@ struct Server::Impl {
                  guarded([this](const httplib::Request& req, httplib::Response& res) {
                      const auto picture = store.get(req.matches[1].str());
                      if (!picture || picture->extension != req.matches[2].str()) {
-                         throw ApiError(404, "unknown_picture",
-                                        "No such picture; rendered pictures are kept for a while only.");
+                         throw ApiError(
+                             404, "unknown_picture",
+                             "No such picture; rendered pictures are kept for a while only.");
                      }
                      const auto format = render::formatForExtension(picture->extension);
                      res.set_content(reinterpret_cast<const char*>(picture->bytes.data()),
@@ -304,19 +323,21 @@ struct Server::Impl {
                                         "attachment; filename=\"" + picture->fileName + "\"");
                      }
                  }));
-        http.Post("/api/render", guarded([this](const httplib::Request& req, httplib::Response& res) {
-            handleRender(req, res);
-        }));
-        http.Get("/api/lookup", guarded([this](const httplib::Request& req, httplib::Response& res) {
-            handleLookup(req, res);
-        }));
+        http.Post("/api/render",
+                  guarded([this](const httplib::Request& req, httplib::Response& res) {
+                      handleRender(req, res);
+                  }));
+        http.Get("/api/lookup",
+                 guarded([this](const httplib::Request& req, httplib::Response& res) {
+                     handleLookup(req, res);
+                 }));
         http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
             if (!res.body.empty()) return;
             const char* code = res.status == 413   ? "body_too_large"
                                : res.status == 404 ? "not_found"
                                : res.status == 400 ? "bad_request"
                                                    : "http_error";
-            const std::string message = res.status == 404 ? "There is nothing at this address."
+            const std::string message = res.status == 404   ? "There is nothing at this address."
                                         : res.status == 413 ? "The request body is too large."
                                                             : "The request could not be served.";
             res.set_content(jsonText(errorJson(code, message)), "application/json");
@@ -344,7 +365,8 @@ struct Server::Impl {
         const auto field = [&req](const char* name) {
             return req.has_file(name) ? req.get_file_value(name).content : std::string();
         };
-        if (!req.has_file("file")) throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
+        if (!req.has_file("file"))
+            throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
         if (const auto m = field("map"); !m.empty()) order.map = m;
         order.marker = field("marker");
         if (const auto f = field("format"); !f.empty()) order.format = parseFormat(f);
@@ -360,7 +382,8 @@ struct Server::Impl {
         if (order->zips.empty() && order->points.empty()) {
             throw ApiError(400, "nothing_to_render", "Give at least one zip code or point.");
         }
-        const bool stream = req.get_header_value("Accept").find("application/x-ndjson") != std::string::npos;
+        const bool stream =
+            req.get_header_value("Accept").find("application/x-ndjson") != std::string::npos;
         const size_t items = order->zips.size() + order->points.size();
 
         auto job = std::make_shared<Job>();
@@ -374,12 +397,14 @@ struct Server::Impl {
             request.points = std::move(order->points);
             request.format = order->format;
             // A streamed render reports about twenty steps; otherwise the default pieces.
-            request.chunkSize = stream ? std::max<size_t>(250, (items + 19) / 20) : render::kDefaultChunkSize;
+            request.chunkSize =
+                stream ? std::max<size_t>(250, (items + 19) / 20) : render::kDefaultChunkSize;
             request.progress = [job](const render::Progress& p) { job->report(p); };
             request.cancel = &job->cancel;
             try {
                 auto result = render::render(request);
-                job->finish(200, renderAnswer(std::move(result), mapEntry, markerEntry, order->format));
+                job->finish(200,
+                            renderAnswer(std::move(result), mapEntry, markerEntry, order->format));
             } catch (const ApiError& e) {
                 job->finish(e.status(), errorJson(e.code(), e.what()));
             } catch (const render::Cancelled&) {
@@ -404,7 +429,8 @@ struct Server::Impl {
                       const PictureEntry& markerEntry, render::OutputFormat format) {
         const std::string extension(render::formatName(format));
         const size_t bytes = result.bytes.size();
-        const auto id = store.put({extension, "zembra-" + mapEntry.name + "." + extension, std::move(result.bytes)});
+        const auto id = store.put(
+            {extension, "zembra-" + mapEntry.name + "." + extension, std::move(result.bytes)});
         if (!id) {
             throw ApiError(413, "picture_too_large",
                            "The rendered picture (" + std::to_string(bytes) +
@@ -452,7 +478,8 @@ struct Server::Impl {
                 if (!changed) {
                     job->cancel = true;
                     const auto e = deadlinePassed(config.limits.deadline);
-                    line = {{"status", e.status()}, {"error", errorJson(e.code(), e.what())["error"]}};
+                    line = {{"status", e.status()},
+                            {"error", errorJson(e.code(), e.what())["error"]}};
                 } else if (job->finished) {
                     line = {{"status", job->status}};
                     if (job->status == 200) {
@@ -462,7 +489,8 @@ struct Server::Impl {
                     }
                 } else {
                     job->progressNew = false;
-                    line = {{"progress", {{"done", job->progress.done}, {"total", job->progress.total}}}};
+                    line = {{"progress",
+                             {{"done", job->progress.done}, {"total", job->progress.total}}}};
                     lock.unlock();
                     const std::string text = jsonText(line) + "\n";
                     return sink.write(text.data(), text.size());
@@ -479,7 +507,8 @@ struct Server::Impl {
 
     void handleLookup(const httplib::Request& req, httplib::Response& res) {
         const auto deadline = Clock::now() + config.limits.deadline;
-        if (!req.has_param("map")) throw ApiError(400, "bad_request", "Name the map: ?map=usa&x=..&y=..");
+        if (!req.has_param("map"))
+            throw ApiError(400, "bad_request", "Name the map: ?map=usa&x=..&y=..");
         const PictureEntry& mapEntry = map(req.get_param_value("map"));
         render::LookupRequest request;
         request.map = mapEntry.file;

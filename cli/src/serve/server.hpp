@@ -24,10 +24,10 @@ namespace zembra::serve {
 
 struct ServerConfig {
     std::string bind = "127.0.0.1";
-    int port = 8080;                  // 0: any free port
-    std::filesystem::path images;     // empty: the images folder beside the program
-    std::filesystem::path web;        // empty: the page assets installed with the program
-    std::string connection;           // empty: the engine's default zip-code database
+    int port = 8080;               // 0: any free port
+    std::filesystem::path images;  // empty: the images folder beside the program
+    std::filesystem::path web;     // empty: the page assets installed with the program
+    std::string connection;        // empty: the engine's default zip-code database
     Limits limits;
 };
 

@@ -123,8 +123,11 @@ TEST_F(Api, ServesThePageItsHealthAndTheCatalogue) {
 TEST_F(Api, RendersCodesAndKeepsThePictureBehindItsLink) {
     for (const char* format : {"jpg", "gif", "bmp", "png"}) {
         SCOPED_TRACE(format);
-        const auto r = postJson(client_, {{"map", "usa"}, {"marker", "red_pin"}, {"format", format},
-                                          {"zips", {"08873", "08232", "00000", "08873", "08\x01"}}});
+        const auto r =
+            postJson(client_, {{"map", "usa"},
+                               {"marker", "red_pin"},
+                               {"format", format},
+                               {"zips", {"08873", "08232", "00000", "08873", "08\x01"}}});
         ASSERT_TRUE(r);
         ASSERT_EQ(r->status, 200) << r->body;
         const auto answer = json::parse(r->body);
@@ -155,8 +158,8 @@ TEST_F(Api, RendersCodesAndKeepsThePictureBehindItsLink) {
 }
 
 TEST_F(Api, PlotsPointsAndReadsCsvUploads) {
-    const auto points = body(postJson(
-        client_, {{"map", "hawaii"}, {"points", {{{"lat", 21.3}, {"lon", -157.85}}}}}));
+    const auto points = body(
+        postJson(client_, {{"map", "hawaii"}, {"points", {{{"lat", 21.3}, {"lon", -157.85}}}}}));
     EXPECT_EQ(points["points"], 1);
     EXPECT_EQ(points["requested"], 0);
 
@@ -188,8 +191,8 @@ TEST_F(Api, StreamsProgressForLongLists) {
         zips.push_back(row.code);
     }
     httplib::Headers headers{{"Accept", "application/x-ndjson"}};
-    const auto r = client_.Post("/api/render", headers, json({{"zips", zips}}).dump(),
-                                "application/json");
+    const auto r =
+        client_.Post("/api/render", headers, json({{"zips", zips}}).dump(), "application/json");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
     std::istringstream lines(r->body);
@@ -219,7 +222,8 @@ std::string hangUpAfterFirstBytes(int port, const std::string& request) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string head;
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
         char buffer[64];
         const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
         if (n > 0) head.assign(buffer, static_cast<size_t>(n));
@@ -230,22 +234,28 @@ std::string hangUpAfterFirstBytes(int port, const std::string& request) {
 
 TEST_F(Api, AClientThatHangsUpMidAnswerCostsTheServerNothing) {
     std::vector<std::string> zips;
-    for (const auto& row : test::readZipCsv(ZEMBRA_ZIPCODES_CSV)) zips.push_back(row.code);
+    for (const auto& row : test::readZipCsv(ZEMBRA_ZIPCODES_CSV)) {
+        if (zips.size() == 3000) break;
+        zips.push_back(row.code);
+    }
     const std::string order = json({{"zips", zips}, {"format", "bmp"}}).dump();
     for (const char* accept : {"application/x-ndjson", "application/json"}) {
-        const std::string request = "POST /api/render HTTP/1.1\r\nHost: localhost\r\nAccept: " +
-                                    std::string(accept) + "\r\nContent-Type: application/json\r\n"
-                                    "Content-Length: " + std::to_string(order.size()) + "\r\n\r\n" + order;
+        const std::string request =
+            "POST /api/render HTTP/1.1\r\nHost: localhost\r\nAccept: " + std::string(accept) +
+            "\r\nContent-Type: application/json\r\n"
+            "Content-Length: " +
+            std::to_string(order.size()) + "\r\n\r\n" + order;
         hangUpAfterFirstBytes(server_->port(), request);
     }
-    // The picture of every code is large; fetch it and drop the connection at once.
+    // A BMP of the map is larger than the socket buffers; fetch it and hang up at once.
     const auto r = postJson(client_, {{"zips", zips}, {"format", "bmp"}});
     ASSERT_EQ(r->status, 200);
     const std::string link = json::parse(r->body)["picture"];
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(hangUpAfterFirstBytes(server_->port(), "GET " + link + " HTTP/1.1\r\nHost: x\r\n\r\n")
-                      .substr(0, 12),
-                  "HTTP/1.1 200");
+        EXPECT_EQ(
+            hangUpAfterFirstBytes(server_->port(), "GET " + link + " HTTP/1.1\r\nHost: x\r\n\r\n")
+                .substr(0, 12),
+            "HTTP/1.1 200");
     }
     EXPECT_EQ(body(client_.Get("/healthz"))["status"], "ok");
 }
@@ -271,17 +281,17 @@ TEST_F(Api, NoPathFromARequestReachesTheFileSystem) {
     for (const char* name : {"../../../../etc/passwd", "/etc/passwd", "Maps/usa", "..",
                              "../Maps/usa", "usa/../../usa"}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(errorCode(postJson(client_, {{"map", name}, {"zips", {"08873"}}})), "invalid_name");
+        EXPECT_EQ(errorCode(postJson(client_, {{"map", name}, {"zips", {"08873"}}})),
+                  "invalid_name");
         EXPECT_EQ(errorCode(postJson(client_, {{"marker", name}, {"zips", {"08873"}}})),
                   "invalid_name");
         httplib::Params params{{"map", name}, {"x", "1"}, {"y", "1"}};
         EXPECT_EQ(errorCode(client_.Get("/api/lookup", params, {})), "invalid_name");
     }
-    for (const char* target : {"/api/maps/..%2F..%2F..%2Fetc%2Fpasswd/picture",
-                               "/api/maps/%2Fetc%2Fpasswd/picture",
-                               "/api/markers/..%2FMaps%2Fusa.jpg/picture",
-                               "/api/maps/../../../../etc/passwd",
-                               "/..%2F..%2F..%2Fetc%2Fpasswd", "/index.html/../../app.js"}) {
+    for (const char* target :
+         {"/api/maps/..%2F..%2F..%2Fetc%2Fpasswd/picture", "/api/maps/%2Fetc%2Fpasswd/picture",
+          "/api/markers/..%2FMaps%2Fusa.jpg/picture", "/api/maps/../../../../etc/passwd",
+          "/..%2F..%2F..%2Fetc%2Fpasswd", "/index.html/../../app.js"}) {
         SCOPED_TRACE(target);
         const auto r = client_.Get(target);
         ASSERT_TRUE(r);
@@ -289,7 +299,8 @@ TEST_F(Api, NoPathFromARequestReachesTheFileSystem) {
         EXPECT_EQ(r->body.find("root:"), std::string::npos);
         EXPECT_TRUE(body(r).contains("error"));
     }
-    EXPECT_EQ(errorCode(postJson(client_, {{"map", "nosuch"}, {"zips", {"08873"}}})), "unknown_map");
+    EXPECT_EQ(errorCode(postJson(client_, {{"map", "nosuch"}, {"zips", {"08873"}}})),
+              "unknown_map");
     EXPECT_EQ(errorCode(postJson(client_, {{"marker", "nosuch"}, {"zips", {"08873"}}})),
               "unknown_marker");
     EXPECT_EQ(errorCode(postJson(client_, {{"zips", json::array()}})), "nothing_to_render");

@@ -51,7 +51,7 @@ TEST(RenderOrder, RefusesMalformedBodiesWithBadRequest) {
              "not json",
              "[1, 2]",
              R"({"zips": "08873"})",
-             R"({"zips": [8873]})",                   // a number would lose the leading zero
+             R"({"zips": [8873]})",  // a number would lose the leading zero
              R"({"map": 3, "zips": ["08873"]})",
              R"({"format": "tiff", "zips": ["08873"]})",
              R"({"points": [{"lat": 91, "lon": 0}]})",
@@ -68,11 +68,12 @@ TEST(RenderOrder, CountsCodesAgainstTheLimitBeforeReadingThem) {
     limits.maxCodes = 3;
     std::string code;
     // Four entries of the wrong kind: the count is refused first, not the kind.
-    EXPECT_EQ(statusOf([&] { orderFromJson(R"({"zips": [1, 2], "points": [3, 4]})", limits); },
-                       &code),
-              413);
+    EXPECT_EQ(
+        statusOf([&] { orderFromJson(R"({"zips": [1, 2], "points": [3, 4]})", limits); }, &code),
+        413);
     EXPECT_EQ(code, "too_many_codes");
-    EXPECT_NO_THROW(orderFromJson(R"({"zips": ["1", "2"], "points": [{"lat": 1, "lon": 2}]})", limits));
+    EXPECT_NO_THROW(
+        orderFromJson(R"({"zips": ["1", "2"], "points": [{"lat": 1, "lon": 2}]})", limits));
     EXPECT_EQ(statusOf([&] { orderFromCsv("Zip\n1\n2\n3\n4\n", "zip", {}, limits); }), 413);
 }
 
@@ -141,7 +142,7 @@ TEST(WorkerPool, RefusesWorkBeyondItsQueueAndRunsWhatItTook) {
         released.wait();
         ++ran;
     }));
-    started.wait();  // the only worker is busy
+    started.wait();                                // the only worker is busy
     EXPECT_TRUE(pool.trySubmit([&] { ++ran; }));   // waits in the queue
     EXPECT_FALSE(pool.trySubmit([&] { ++ran; }));  // the queue is full
     release.set_value();
