@@ -19,6 +19,8 @@ packages=(
   xvfb xauth fonts-dejavu-core
   # the desktop check of the real client window under a window manager
   openbox xdotool xclip
+  # web server and its browser test
+  libcpp-httplib-dev nlohmann-json3-dev chromium nodejs
 )
 
 missing=()
@@ -38,6 +40,19 @@ if ((${#missing[@]})); then
 fi
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# npm comes with some builds of nodejs; Debian's own nodejs needs the npm package beside it.
+if ! command -v npm >/dev/null; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends npm
+fi
+# The browser test's driver, pinned in its package-lock.json, into the test's own folder.
+browser_test="$here/../cli/tests/serve/browser"
+wanted=$(node -p "require('$browser_test/package.json').dependencies['playwright-core']")
+installed=$(node -p "require('$browser_test/node_modules/playwright-core/package.json').version" 2>/dev/null || true)
+if [ "$installed" != "$wanted" ]; then
+  (cd "$browser_test" && npm ci --no-audit --no-fund)
+fi
 # Register the ODBC drivers under the names the connection strings use.
 if [ -x "$here/register-odbc-drivers.sh" ]; then
   "$here/register-odbc-drivers.sh"

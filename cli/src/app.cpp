@@ -8,6 +8,7 @@
 #include "core/option_values.hpp"
 #include "commands/db_load.hpp"
 #include "core/usage_error.hpp"
+#include "serve/command.hpp"
 
 #ifndef ZEMBRA_VERSION
 #error "ZEMBRA_VERSION must give the program's version"
@@ -153,6 +154,8 @@ int run(int argc, const char* const* argv, Io& io) {
 
     DbLoadOptions dbLoad;
     auto* dbCmd = addDbCommand(app, dbLoad);
+    serve::ServerConfig serveConfig;
+    auto* serveCmd = serve::addServeCommand(app, serveConfig);
 
     std::string command;
     try {
@@ -180,6 +183,7 @@ int run(int argc, const char* const* argv, Io& io) {
         if (*lookupCmd) status = runLookup(lookup, io);
         if (*listCmd) status = runList(listImages, io);
         if (*dbCmd) status = runDbLoad(dbLoad, io);
+        if (*serveCmd) status = serve::runServe(serveConfig, io.out, io.err);
         if (status >= 0) {
             // Output that did not reach its destination is a failure, not a success.
             errno = 0;

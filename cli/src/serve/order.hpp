@@ -1,0 +1,54 @@
+// What a client asks `POST /api/render` for, read from a JSON body or from a CSV upload,
+// and the errors that are the client's fault (answered with a 4xx status).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+#include <zembra/render/render.hpp>
+
+#include "serve/limits.hpp"
+
+namespace zembra::serve {
+
+// A request the server refuses: the HTTP status, a short machine-readable code
+// ("too_many_codes") and a sentence for people.
+class ApiError : public std::runtime_error {
+  public:
+    ApiError(int status, std::string code, const std::string& message)
+        : std::runtime_error(message), status_(status), code_(std::move(code)) {}
+    int status() const noexcept { return status_; }
+    const std::string& code() const noexcept { return code_; }
+
+  private:
+    int status_;
+    std::string code_;
+};
+
+struct RenderOrder {
+    std::string map = "usa";
+    std::string marker;             // empty: the default marker
+    std::vector<std::string> zips;  // trimmed, without empties and repeats, in the order given
+    std::vector<render::LatLon> points;
+    render::OutputFormat format = render::OutputFormat::Jpeg;
+};
+
+// Reads {"map": "usa", "marker": "red_dot_11", "zips": ["08873", ...],
+// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png"}; every member is optional,
+// but a render needs a zip code or a point. Raises ApiError: 400 for malformed JSON or a
+// member of the wrong kind, 413 (too_many_codes) when zips and points together exceed
+// limits.maxCodes, counted before anything else is read.
+RenderOrder orderFromJson(std::string_view body, const Limits& limits);
+
+// The zip codes of the CSV column `column` (matched ignoring case), with the map, marker
+// and format given beside the upload as form fields. Raises ApiError 400 for a missing or
+// unknown column (the message lists the columns) and 413 as above.
+RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOrder order,
+                         const Limits& limits);
+
+// The picture format for a form field or JSON member ("jpg", "jpeg", "png", ...).
+// Raises ApiError 400 naming the accepted words.
+render::OutputFormat parseFormat(std::string_view text);
+
+}  // namespace zembra::serve
