@@ -32,13 +32,11 @@ void checkCount(size_t count, const Limits& limits) {
 // be a zip code (a control character in it) goes on to the render, which reports it not
 // found as every front end does.
 std::vector<std::string> cleanCodes(const std::vector<std::string>& raw) {
-    std::vector<std::string> codes;
-    codes.reserve(raw.size());
+    cli::CodeList codes;
     for (const auto& text : raw) {
-        if (const auto code = cli::trim(text); !code.empty()) codes.emplace_back(code);
+        if (const auto code = cli::trim(text); !code.empty()) codes.add(std::string(code));
     }
-    size_t repeats = 0;
-    return cli::distinctCodes(std::move(codes), repeats);
+    return codes.take();
 }
 
 // An upload held in an anonymous memory file, so that the one CSV reader reads it as it
