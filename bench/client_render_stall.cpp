@@ -31,8 +31,8 @@ class QuietSeam final : public zembra::client::UiSeam {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
         return QMessageBox::Ok;
     }
-    std::optional<QString> getOpenFileName(QWidget*, const QString&, const QString&,
-                                           const QString&, bool) override {
+    std::optional<QString> getOpenFileName(QWidget*, const QString&, const QString&, const QString&,
+                                           bool) override {
         return std::nullopt;
     }
     int runModal(QDialog& dialog) override { return dialog.result(); }
@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
         timer.setInterval(0);
         QObject::connect(&timer, &QTimer::timeout, [&] {
             const Clock::time_point now = Clock::now();
-            longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+            longest =
+                std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
             last = now;
             ++ticks;
         });

@@ -15,8 +15,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -206,8 +206,8 @@ int main(int argc, char** argv) {
             "1. Clear + MapCoordinates + SaveMap, 2000 x 1000 JPEG map, 15 x 15 marker\n"
             "   (CPU ms, median of %d alternating runs; wall ms of the whole in brackets)\n",
             runs);
-        std::printf("%-7s %-4s %8s %8s %8s %8s %9s %8s %9s %6s\n", "points", "out", "Clear",
-                    "plot", "SaveMap", "engine", "(wall)", "floor", "(wall)", "ratio");
+        std::printf("%-7s %-4s %8s %8s %8s %8s %9s %8s %9s %6s\n", "points", "out", "Clear", "plot",
+                    "SaveMap", "engine", "(wall)", "floor", "(wall)", "ratio");
         for (const int n : {1000, 33000}) {
             std::uniform_real_distribution<double> lat(24.0, 50.0), lon(-125.0, -66.4);
             std::vector<Variant> lats, lons;
@@ -244,10 +244,9 @@ int main(int argc, char** argv) {
                     floorWall.push_back(f.wall);
                 }
                 const double e = median(engine), fl = median(floor);
-                std::printf("%-7d %-4s %8.1f %8.1f %8.1f %8.1f %9.1f %8.1f %9.1f %6.2f\n", n,
-                            type, median(clear) * 1e3, median(plot) * 1e3, median(save) * 1e3,
-                            e * 1e3, median(engineWall) * 1e3, fl * 1e3,
-                            median(floorWall) * 1e3, e / fl);
+                std::printf("%-7d %-4s %8.1f %8.1f %8.1f %8.1f %9.1f %8.1f %9.1f %6.2f\n", n, type,
+                            median(clear) * 1e3, median(plot) * 1e3, median(save) * 1e3, e * 1e3,
+                            median(engineWall) * 1e3, fl * 1e3, median(floorWall) * 1e3, e / fl);
             }
         }
     }

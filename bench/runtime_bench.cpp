@@ -1,9 +1,9 @@
 // The runtime's own costs: creating an object by identifier (registry lookup, dlopen,
 // factory), one late-bound call, and number <-> text conversions.
 // Uses the runtime tests' component "Zembra.RuntimeTest", registered by the build.
-#include <zembra/runtime.hpp>
-
 #include <benchmark/benchmark.h>
+
+#include <zembra/runtime.hpp>
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <zembra/runtime.hpp>
 
-#include "core/option_values.hpp"
 #include "commands/db_load.hpp"
+#include "core/option_values.hpp"
 #include "core/usage_error.hpp"
 #include "serve/command.hpp"
 
@@ -62,8 +62,8 @@ void addOutputOptions(CLI::App& command, OutputOptions& output) {
         .add_option("--chunk-size", output.chunkSize,
                     "Items per engine call (progress between calls)")
         ->type_name("N")
-        ->check(CLI::Validator(
-            [](std::string& text) { return checkCount(text); }, "N", "at least 1"))
+        ->check(
+            CLI::Validator([](std::string& text) { return checkCount(text); }, "N", "at least 1"))
         ->capture_default_str();
 }
 
@@ -201,8 +201,8 @@ int run(int argc, const char* const* argv, Io& io) {
         reportUsage(io.err, e.what(), command);
         return kExitUsage;
     } catch (const Error& e) {
-        io.err << "zembra: error " << e.number() << ": " << render::escapeForDisplay(e.description())
-               << '\n';
+        io.err << "zembra: error " << e.number() << ": "
+               << render::escapeForDisplay(e.description()) << '\n';
         return kExitFailure;
     } catch (const std::exception& e) {
         io.err << "zembra: " << e.what() << '\n';

@@ -7,7 +7,11 @@
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    zembra::cli::Io io{STDIN_FILENO, std::cout, std::cerr, isatty(STDIN_FILENO) == 1,
-                       isatty(STDOUT_FILENO) == 1, isatty(STDERR_FILENO) == 1};
+    zembra::cli::Io io{STDIN_FILENO,
+                       std::cout,
+                       std::cerr,
+                       isatty(STDIN_FILENO) == 1,
+                       isatty(STDOUT_FILENO) == 1,
+                       isatty(STDERR_FILENO) == 1};
     return zembra::cli::run(argc, argv, io);
 }

@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
-#include <zembra/runtime.hpp>
-
 #include <zembra/render/catalogue.hpp>
+#include <zembra/runtime.hpp>
 
 #include "support.hpp"
 
@@ -119,8 +118,8 @@ TEST_F(Cli, CodesWithoutAnAreaArePlacedAtTheirTown) {
     EXPECT_EQ(r.err,
               "placed 3 of 4: 1 at their area, 2 at their post-office town; not found: 99999\n");
     // New York's post-office town lies at 40.71, -74.01 (zip_towns.csv).
-    const auto town = project(40.7143, -74.006, 24.0, 50.0, -125.0, -66.44, plainUsa().width,
-                              plainUsa().height);
+    const auto town =
+        project(40.7143, -74.006, 24.0, 50.0, -125.0, -66.44, plainUsa().width, plainUsa().height);
     const auto at = [&](const Picture& picture) {
         return picture.at(static_cast<int32_t>(town.x), static_cast<int32_t>(town.y));
     };
@@ -329,10 +328,10 @@ TEST_F(Cli, MapsByPathOrNameAndTheirBounds) {
     ASSERT_EQ(withWorld.status, 0) << withWorld.err;
     EXPECT_EQ(readBytes(dir / "ww.bmp"), readBytes(dir / "n.bmp"));
     const auto p = usaPixel("08873");
-    EXPECT_EQ(zembraRun({"lookup", std::to_string(p.x), std::to_string(p.y), "--map",
-                         dir / "world.jpg"})
-                  .out,
-              zembraRun({"lookup", std::to_string(p.x), std::to_string(p.y)}).out);
+    EXPECT_EQ(
+        zembraRun({"lookup", std::to_string(p.x), std::to_string(p.y), "--map", dir / "world.jpg"})
+            .out,
+        zembraRun({"lookup", std::to_string(p.x), std::to_string(p.y)}).out);
     // In an images folder of one's own, the list shows the bounds the world file gives.
     fs::create_directories(dir.path() / "Images" / "Maps");
     fs::copy_file(dir / "world.jpg", dir.path() / "Images" / "Maps" / "world.jpg");

@@ -57,7 +57,8 @@ std::unique_ptr<zembra::render::CsvReader> reader(const TempDir& dir, const std:
 
 TEST(Bounds, ParsesFourNumbersAndRefusesNonsense) {
     EXPECT_EQ(zc::parseBounds("24,50,-125,-66.44"), (zembra::render::Bounds{24, 50, -125, -66.44}));
-    EXPECT_EQ(zc::parseBounds(" 18.5 , 22.5,-161 ,-154"), (zembra::render::Bounds{18.5, 22.5, -161, -154}));
+    EXPECT_EQ(zc::parseBounds(" 18.5 , 22.5,-161 ,-154"),
+              (zembra::render::Bounds{18.5, 22.5, -161, -154}));
     EXPECT_EQ(zc::parseBounds(zc::formatBounds({24, 50, -125, -66.44})),
               (zembra::render::Bounds{24, 50, -125, -66.44}));
 
@@ -85,8 +86,7 @@ TEST(OutputFormat, ExtensionChoosesTheTypeWithoutRegardToCase) {
     EXPECT_EQ(zc::formatForPath("a.b/map.Gif"), F::Gif);
     EXPECT_EQ(zc::formatForPath("map.BMP"), F::Bmp);
     EXPECT_EQ(zc::formatForPath("map.png"), F::Png);
-    EXPECT_NE(usageMessage([] { zc::formatForPath("map.tif"); }).find("'.tif'"),
-              std::string::npos);
+    EXPECT_NE(usageMessage([] { zc::formatForPath("map.tif"); }).find("'.tif'"), std::string::npos);
     EXPECT_NE(usageMessage([] { zc::formatForPath("a.png/map"); }).find("no extension"),
               std::string::npos);
     EXPECT_NE(usageMessage([] { zc::formatForPath("map.png.txt"); }).find(".jpg, .gif"),
@@ -102,8 +102,8 @@ TEST(OutputFormat, ExtensionChoosesTheTypeWithoutRegardToCase) {
 TEST(ZipInput, OneCodePerLine) {
     TempDir dir;
     auto in = reader(dir, "codes.txt",
-                         "\xEF\xBB\xBF"
-                         "08873\r\n  08232  \n\n\t\n\"10001\"\n08873\n");
+                     "\xEF\xBB\xBF"
+                     "08873\r\n  08232  \n\n\t\n\"10001\"\n08873\n");
     zc::CodeList codes;
     zc::readZipLines(*in, codes);
     EXPECT_EQ(codes.items(), (std::vector<std::string>{"08873", "08232", "10001"}));
@@ -118,12 +118,12 @@ TEST(ZipInput, OneCodePerLine) {
 TEST(ZipInput, CsvColumnByHeaderName) {
     TempDir dir;
     auto in = reader(dir, "people.csv",
-                         "Name, Zip ,State\n"
-                         "Alice,08873,NJ\n"
-                         "Bob, 08232 ,NJ\n"
-                         "Carol,,NY\n"
-                         "Dan\n"
-                         "\"Eve, Jr.\",\"99501\",AK\n");
+                     "Name, Zip ,State\n"
+                     "Alice,08873,NJ\n"
+                     "Bob, 08232 ,NJ\n"
+                     "Carol,,NY\n"
+                     "Dan\n"
+                     "\"Eve, Jr.\",\"99501\",AK\n");
     zc::CodeList codes;
     zc::readZipColumn(*in, "zip", codes);
     EXPECT_EQ(codes.items(), (std::vector<std::string>{"08873", "08232", "99501"}));

@@ -14,9 +14,8 @@
 #include <deque>
 #include <filesystem>
 #include <set>
-#include <zembra/runtime.hpp>
-
 #include <zembra/render/catalogue.hpp>
+#include <zembra/runtime.hpp>
 
 #include "support.hpp"
 
@@ -186,8 +185,9 @@ TEST_P(MapAgreement, CodesLieOnTheUnitedStatesNotOnNeighbours) {
 // Codes without an area of their own sit in the table zip_towns, at their post-office town,
 // where the reverse lookup never looks: at the pixel of a code with an area it gives the
 // answer it gave before that table existed. The pixels asked, of the shipped database and of
-// a copy holding only the codes of zipcodes.csv, are those where a town position lies about as near as the code
-// itself (where a town row in the lookup's table would win), and every eighth code besides.
+// a copy holding only the codes of zipcodes.csv, are those where a town position lies about as near
+// as the code itself (where a town row in the lookup's table would win), and every eighth code
+// besides.
 TEST_P(MapAgreement, EveryCodeAnswersAtItsPixelAsWithoutTheTownTable) {
     const auto& m = kMaps[GetParam()];
     const auto& r = rendered(GetParam());
@@ -199,7 +199,8 @@ TEST_P(MapAgreement, EveryCodeAnswersAtItsPixelAsWithoutTheTownTable) {
         ASSERT_EQ(sqlite3_open(before.c_str(), &raw), SQLITE_OK);
         std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, &sqlite3_close);
         // Before: the ZCTA codes of zipcodes.csv in zips, and no town table.
-        std::string sql = "CREATE TEMP TABLE csv (zipcode TEXT PRIMARY KEY); INSERT INTO csv VALUES ";
+        std::string sql =
+            "CREATE TEMP TABLE csv (zipcode TEXT PRIMARY KEY); INSERT INTO csv VALUES ";
         for (const auto& row : allCodes()) sql += "('" + row.code + "'),";
         sql.back() = ';';
         sql += "DELETE FROM zips WHERE zipcode NOT IN (SELECT zipcode FROM csv);";
@@ -269,9 +270,9 @@ TEST_P(MapAgreement, EveryCodeAnswersAtItsPixelAsWithoutTheTownTable) {
         for (const Placed* c : asked) {
             auto [it, fresh] = atPixel.try_emplace({c->pixel.x, c->pixel.y});
             if (fresh) {
-                it->second = map.callWith("GetZipCodeFromMapPoint",
-                                          static_cast<int32_t>(c->pixel.x),
-                                          static_cast<int32_t>(c->pixel.y));
+                it->second =
+                    map.callWith("GetZipCodeFromMapPoint", static_cast<int32_t>(c->pixel.x),
+                                 static_cast<int32_t>(c->pixel.y));
             }
             found.push_back(it->second);
         }
@@ -287,9 +288,10 @@ TEST_P(MapAgreement, EveryCodeAnswersAtItsPixelAsWithoutTheTownTable) {
         if (withoutTowns[i] == zembra::Variant(asked[i]->row.code)) ++own;
         if (!(withoutTowns[i] == shipped[i]) && ++changed <= 20) sample += " " + asked[i]->row.code;
     }
-    std::printf("%s: %zu codes asked (%zu with a town position about as near as themselves); "
-                "%zu answer at their own pixel; %zu answers changed\n",
-                m.name, asked.size(), atRisk, own, changed);
+    std::printf(
+        "%s: %zu codes asked (%zu with a town position about as near as themselves); "
+        "%zu answer at their own pixel; %zu answers changed\n",
+        m.name, asked.size(), atRisk, own, changed);
     EXPECT_GT(own, asked.size() / 2) << m.name;
     EXPECT_EQ(changed, 0u) << m.name << ": answers changed at the pixels of" << sample;
 }

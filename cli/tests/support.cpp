@@ -12,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-
 #include <zembra/render/csv.hpp>
 
 extern char** environ;

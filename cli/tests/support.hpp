@@ -23,7 +23,6 @@ struct RunResult {
 RunResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                      const std::string& input = {});
 
-
 struct Size {
     int32_t width = 0;
     int32_t height = 0;

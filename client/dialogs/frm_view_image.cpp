@@ -53,7 +53,8 @@ FrameExtras sizeExtrasTwips(double twipsPerPixel, int32_t border, int32_t captio
 }
 
 QString placedSummary(const render::RenderResult& result, std::size_t shownCodes) {
-    QString text = QStringLiteral("placed %1 of %2 zip codes").arg(result.placed()).arg(result.requested);
+    QString text =
+        QStringLiteral("placed %1 of %2 zip codes").arg(result.placed()).arg(result.requested);
     if (result.notFound.empty()) return text;
     QStringList codes;
     for (std::size_t i = 0; i < result.notFound.size() && i < shownCodes; ++i) {
@@ -130,8 +131,8 @@ void FrmViewImage::setRenderResult(const render::RenderResult& result) {
     summary_ = placedSummary(result);
     QStringList all;
     for (const std::string& code : result.notFound) all << QString::fromStdString(code);
-    lblStatus_->setToolTip(all.isEmpty() ? QString()
-                                         : QStringLiteral("Not found: ") + all.join(QStringLiteral(" ")));
+    lblStatus_->setToolTip(
+        all.isEmpty() ? QString() : QStringLiteral("Not found: ") + all.join(QStringLiteral(" ")));
     lblStatus_->setText(summary_);
 }
 
@@ -266,8 +267,8 @@ void FrmViewImage::SizeToPicture() {
 }
 
 bool FrmViewImage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == pbImage_ && (event->type() == QEvent::MouseButtonRelease ||
-                                event->type() == QEvent::MouseMove)) {
+    if (watched == pbImage_ &&
+        (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseMove)) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         // Picture pixels: inside the box's frame, origin at the picture's top-left, at
         // any zoom and scroll position.
@@ -311,8 +312,9 @@ void FrmViewImage::lookupAt(double x, double y) {
             request.x = roundToInt32(x);
             request.y = roundToInt32(y);
             const render::LookupResult found = render::lookupPixel(request);
-            const QString text = found.zip ? QString::fromStdString(*found.zip)
-                                           : QStringLiteral("Please supply a Zip code to search by.");
+            const QString text = found.zip
+                                     ? QString::fromStdString(*found.zip)
+                                     : QStringLiteral("Please supply a Zip code to search by.");
             seam_.showMessage(this, text, QLatin1String(kProgramTitle), MessageIcon::None);
         },
         windowTitle());

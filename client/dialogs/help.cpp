@@ -15,9 +15,10 @@ QString helpFilePath(const QString& appPath) {
 }
 
 QString helpLaunchFailedMessage(const QString& path) {
-    return QStringLiteral("Unable to open the help file. The desktop's document launcher "
-                          "(xdg-open) could not open %1; open it with a help viewer such as "
-                          "xchm or kchmviewer.")
+    return QStringLiteral(
+               "Unable to open the help file. The desktop's document launcher "
+               "(xdg-open) could not open %1; open it with a help viewer such as "
+               "xchm or kchmviewer.")
         .arg(path);
 }
 

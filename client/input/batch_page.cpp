@@ -1,11 +1,5 @@
 #include "input/batch_page.hpp"
 
-#include "dialogs/build_form.hpp"
-#include "input/batch_reader.hpp"
-#include "input/text_file.hpp"
-#include "main/twips.hpp"
-#include "main/ui_seam.hpp"
-
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -14,6 +8,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include "dialogs/build_form.hpp"
+#include "input/batch_reader.hpp"
+#include "input/text_file.hpp"
+#include "main/twips.hpp"
+#include "main/ui_seam.hpp"
 
 namespace zembra::client {
 
@@ -68,8 +68,8 @@ BatchPage::BatchPage(UiSeam& seam, QWidget* parent) : QWidget(parent), seam_(sea
         const char* caption;
         int left;
     };
-    constexpr std::array<Option, 4> kOptions{{
-        {"MS Access", 120}, {"MS Excel", 6120}, {"MS SQL Server", 4080}, {"CSV File", 2040}}};
+    constexpr std::array<Option, 4> kOptions{
+        {{"MS Access", 120}, {"MS Excel", 6120}, {"MS SQL Server", 4080}, {"CSV File", 2040}}};
     for (int index = 0; index < 4; ++index) {
         const QString name = QStringLiteral("optDataSource_%1").arg(index);
         auto* option = place<QRadioButton>(this, name.toLatin1().constData(),
@@ -80,7 +80,8 @@ BatchPage::BatchPage(UiSeam& seam, QWidget* parent) : QWidget(parent), seam_(sea
     }
 
     ui_.lblFileName = label(this, "lblFileName", "File Name", pageTwipsRect(240, 840, 6015, 255));
-    ui_.txtAccessPath = place<QLineEdit>(this, "txtAccessPath", pageTwipsRect(240, 1080, 6015, 285));
+    ui_.txtAccessPath =
+        place<QLineEdit>(this, "txtAccessPath", pageTwipsRect(240, 1080, 6015, 285));
     ui_.txtExcelPath = place<QLineEdit>(this, "txtExcelPath", pageTwipsRect(240, 1080, 6015, 285));
     ui_.txtCSVPath = place<QLineEdit>(this, "txtCSVPath", pageTwipsRect(240, 1080, 6015, 285));
     ui_.txtConnString =
@@ -116,18 +117,17 @@ void BatchPage::arrange() {
         options->addWidget(ui_.optDataSource[index], 1);
     }
     auto* path = new QHBoxLayout;
-    for (QWidget* box : {static_cast<QWidget*>(ui_.txtAccessPath),
-                         static_cast<QWidget*>(ui_.txtExcelPath),
-                         static_cast<QWidget*>(ui_.txtCSVPath),
-                         static_cast<QWidget*>(ui_.txtConnString)}) {
+    for (QWidget* box :
+         {static_cast<QWidget*>(ui_.txtAccessPath), static_cast<QWidget*>(ui_.txtExcelPath),
+          static_cast<QWidget*>(ui_.txtCSVPath), static_cast<QWidget*>(ui_.txtConnString)}) {
         path->addWidget(box, 1);
     }
-    for (QWidget* button : {ui_.cmdBrowseAccess, ui_.cmdBrowseExcel, ui_.cmdBrowseCSV,
-                            ui_.cmdBuild}) {
+    for (QWidget* button :
+         {ui_.cmdBrowseAccess, ui_.cmdBrowseExcel, ui_.cmdBrowseCSV, ui_.cmdBuild}) {
         path->addWidget(button);
     }
-    for (QWidget* kept : {static_cast<QWidget*>(ui_.lblTableName),
-                          static_cast<QWidget*>(ui_.txtTableName)}) {
+    for (QWidget* kept :
+         {static_cast<QWidget*>(ui_.lblTableName), static_cast<QWidget*>(ui_.txtTableName)}) {
         QSizePolicy policy = kept->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         kept->setSizePolicy(policy);
@@ -180,10 +180,9 @@ void BatchPage::SetSourceControls(int16_t index) {
     }
     ui_.cboFieldName->setVisible(false);
     ui_.cboFieldName->clear();
-    for (QWidget* widget : {static_cast<QWidget*>(ui_.lblTableName),
-                            static_cast<QWidget*>(ui_.txtTableName),
-                            static_cast<QWidget*>(ui_.lblFieldName),
-                            static_cast<QWidget*>(ui_.txtFieldName)}) {
+    for (QWidget* widget :
+         {static_cast<QWidget*>(ui_.lblTableName), static_cast<QWidget*>(ui_.txtTableName),
+          static_cast<QWidget*>(ui_.lblFieldName), static_cast<QWidget*>(ui_.txtFieldName)}) {
         showControl(widget);
     }
     setBoldCaption(ui_.lblFileName, "File Name");
@@ -240,9 +239,8 @@ void BatchPage::connectSourceButtons() {
             [this] { browseClicked(ui_.txtAccessPath, kAccessFilter, false); });
     connect(ui_.cmdBrowseExcel, &QPushButton::clicked, this,
             [this] { browseClicked(ui_.txtExcelPath, kExcelFilter, false); });
-    connect(ui_.cmdBrowseCSV, &QPushButton::clicked, this, [this] {
-        browseClicked(ui_.txtCSVPath, kCsvFilter, true);
-    });
+    connect(ui_.cmdBrowseCSV, &QPushButton::clicked, this,
+            [this] { browseClicked(ui_.txtCSVPath, kCsvFilter, true); });
     connect(ui_.cmdBuild, &QPushButton::clicked, this, [this] { buildClicked(); });
     connect(ui_.txtCSVPath, &QLineEdit::editingFinished, this, [this] { csvPathCommitted(); });
 }
@@ -326,9 +324,9 @@ void BatchPage::buildClicked() {
 }
 
 std::vector<std::string> BatchPage::ReadBatchData() {
-    return zembra::client::ReadBatchData(batchSource(), [this](const std::string& message) {
-               notice(QString::fromStdString(message));
-           })
+    return zembra::client::ReadBatchData(
+               batchSource(),
+               [this](const std::string& message) { notice(QString::fromStdString(message)); })
         .items();
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <array>
 #include <cstdint>
 #include <string>
@@ -23,7 +22,7 @@ class UiSeam;
 
 class BatchPage : public QWidget {
     Q_OBJECT
-public:
+  public:
     // Indexes of the option buttons (their control-array indexes).
     enum Source : int { kAccess = 0, kExcel = 1, kSqlServer = 2, kCsv = 3 };
 
@@ -83,7 +82,7 @@ public:
     static constexpr const char* kNoCsvFieldsMessage =
         "The specified CSV file does not contain field information.";
 
-private:
+  private:
     void arrange();
     // The response to a click on optDataSource(index).
     void sourceClicked(int index);

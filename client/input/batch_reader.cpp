@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <zembra/dataaccess.hpp>
-#include <zembra/runtime.hpp>
-
 #include <zembra/render/csv.hpp>
+#include <zembra/runtime.hpp>
 
 #include "main_module.hpp"
 #include "text_file.hpp"

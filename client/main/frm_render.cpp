@@ -390,17 +390,28 @@ ValidationInput FrmRender::validationInput() const {
 QWidget* FrmRender::control(Control which) const {
     const BatchPage::Controls& batch = batchPage_->controls();
     switch (which) {
-        case Control::cbMap: return cbMap_;
-        case Control::cbOverlay: return cbOverlay_;
-        case Control::txtFile: return txtFile_;
-        case Control::lstData: return manualPage_->lstData();
-        case Control::txtAccessPath: return batch.txtAccessPath;
-        case Control::txtExcelPath: return batch.txtExcelPath;
-        case Control::txtConnString: return batch.txtConnString;
-        case Control::txtCSVPath: return batch.txtCSVPath;
-        case Control::txtTableName: return batch.txtTableName;
-        case Control::txtFieldName: return batch.txtFieldName;
-        case Control::cboFieldName: return batch.cboFieldName;
+        case Control::cbMap:
+            return cbMap_;
+        case Control::cbOverlay:
+            return cbOverlay_;
+        case Control::txtFile:
+            return txtFile_;
+        case Control::lstData:
+            return manualPage_->lstData();
+        case Control::txtAccessPath:
+            return batch.txtAccessPath;
+        case Control::txtExcelPath:
+            return batch.txtExcelPath;
+        case Control::txtConnString:
+            return batch.txtConnString;
+        case Control::txtCSVPath:
+            return batch.txtCSVPath;
+        case Control::txtTableName:
+            return batch.txtTableName;
+        case Control::txtFieldName:
+            return batch.txtFieldName;
+        case Control::cboFieldName:
+            return batch.cboFieldName;
     }
     return txtFile_;
 }
@@ -409,8 +420,8 @@ bool FrmRender::ValidateData() {
     const std::optional<Refusal> refusal = validateInput(validationInput());
     if (!refusal) return true;
     if (refusal->page >= 0) tabMain_->setCurrentIndex(refusal->page);
-    const QString message = QString::fromUtf8(refusal->message.data(),
-                                              static_cast<qsizetype>(refusal->message.size()));
+    const QString message =
+        QString::fromUtf8(refusal->message.data(), static_cast<qsizetype>(refusal->message.size()));
     if (refusal->notice) {
         seam_.showMessage(this, message, windowTitle(), MessageIcon::Information);
     } else {

@@ -25,9 +25,9 @@ struct RenderJob {
     std::string mapName;  // as listed, for the "bounds unknown" message
     std::filesystem::path overlay;
     std::optional<render::Bounds> bounds;  // nothing: the map's bounds are unknown
-    std::string output;                     // the output path as typed
-    std::vector<std::string> zips;          // the manual list, when no batch source is set
-    std::optional<BatchSource> batch;       // the batch page's source, read on the worker
+    std::string output;                    // the output path as typed
+    std::vector<std::string> zips;         // the manual list, when no batch source is set
+    std::optional<BatchSource> batch;      // the batch page's source, read on the worker
     std::size_t chunkSize = render::kDefaultChunkSize;
 };
 

@@ -2,7 +2,6 @@
 
 namespace zembra::client {
 
-
 std::string parentFolderName(std::string_view path) {
     const auto slash = path.rfind('/');
     if (slash == std::string_view::npos) return {};

@@ -2,12 +2,12 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
-#include <QShortcut>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFont>
+#include <QGuiApplication>
+#include <QShortcut>
 #include <QStringList>
 #include <QWidget>
 

@@ -21,14 +21,20 @@ Refusal notice(std::string_view message, Control focus) { return {message, focus
 std::optional<Refusal> checkBatch(const ValidationInput& in) {
     switch (in.source) {
         case 0:  // MS Access
-            if (blank(in.accessPath)) return notice("Please specify file name.", Control::txtAccessPath);
-            if (blank(in.tableName)) return notice("Please enter Table Name.", Control::txtTableName);
-            if (blank(in.fieldName)) return notice("Please enter Field Name.", Control::txtFieldName);
+            if (blank(in.accessPath))
+                return notice("Please specify file name.", Control::txtAccessPath);
+            if (blank(in.tableName))
+                return notice("Please enter Table Name.", Control::txtTableName);
+            if (blank(in.fieldName))
+                return notice("Please enter Field Name.", Control::txtFieldName);
             break;
         case 1:  // MS Excel
-            if (blank(in.excelPath)) return notice("Please specify file name.", Control::txtExcelPath);
-            if (blank(in.tableName)) return notice("Please enter Sheet Name.", Control::txtTableName);
-            if (blank(in.fieldName)) return notice("Please enter Field Index.", Control::txtFieldName);
+            if (blank(in.excelPath))
+                return notice("Please specify file name.", Control::txtExcelPath);
+            if (blank(in.tableName))
+                return notice("Please enter Sheet Name.", Control::txtTableName);
+            if (blank(in.fieldName))
+                return notice("Please enter Field Index.", Control::txtFieldName);
             // The numeric test takes the untrimmed text.
             if (!isNumericText(in.fieldName)) {
                 return notice("The Field Index must be numeric.", Control::txtFieldName);
@@ -38,12 +44,15 @@ std::optional<Refusal> checkBatch(const ValidationInput& in) {
             if (blank(in.connString)) {
                 return notice("Please specify Connection String.", Control::txtConnString);
             }
-            if (blank(in.tableName)) return notice("Please enter Table Name.", Control::txtTableName);
-            if (blank(in.fieldName)) return notice("Please enter Field Name.", Control::txtFieldName);
+            if (blank(in.tableName))
+                return notice("Please enter Table Name.", Control::txtTableName);
+            if (blank(in.fieldName))
+                return notice("Please enter Field Name.", Control::txtFieldName);
             break;
         case 3:  // CSV File
             if (blank(in.csvPath)) return notice("Please specify file name.", Control::txtCSVPath);
-            if (blank(in.csvField)) return notice("Please select a Field Name.", Control::cboFieldName);
+            if (blank(in.csvField))
+                return notice("Please select a Field Name.", Control::cboFieldName);
             break;
         default:
             break;

@@ -37,14 +37,14 @@ struct Refusal {
 
 // Everything the checks read, texts as the controls hold them (UTF-8, untrimmed).
 struct ValidationInput {
-    std::string mapName;      // text of cbMap
-    std::string overlayName;  // text of cbOverlay
+    std::string mapName;                // text of cbMap
+    std::string overlayName;            // text of cbOverlay
     std::filesystem::path mapFile;      // the picture the chosen map entry names
     std::filesystem::path overlayFile;  // the picture the chosen overlay entry names
-    std::string output;       // text of txtFile
-    int page = 0;             // selected page of tabMain
+    std::string output;                 // text of txtFile
+    int page = 0;                       // selected page of tabMain
     std::size_t manualRows = 0;
-    int source = -1;          // the first option set on the batch page, -1 for none
+    int source = -1;  // the first option set on the batch page, -1 for none
     std::string accessPath;
     std::string excelPath;
     std::string connString;

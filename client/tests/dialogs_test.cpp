@@ -3,13 +3,13 @@
 #include <QAction>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QLabel>
-#include <QMouseEvent>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -341,7 +341,8 @@ void DialogsTest::statusLineSummarisesThePlacement() {
     result.placedAtArea = 2;
     result.placedAtTown = {"00601"};
     result.notFound = {"00000", "abc"};
-    QCOMPARE(placedSummary(result), QStringLiteral("placed 3 of 5 zip codes; not found: 00000, abc"));
+    QCOMPARE(placedSummary(result),
+             QStringLiteral("placed 3 of 5 zip codes; not found: 00000, abc"));
     QCOMPARE(placedSummary(result, 1),
              QStringLiteral("placed 3 of 5 zip codes; not found: 00000 and 1 more"));
     result.notFound.clear();

@@ -2,17 +2,17 @@
 // field, the page switch, the menus and the batch page's arrangement per source.
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabWidget>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QImage>
 #include <QStandardPaths>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>

@@ -1,21 +1,21 @@
 // The whole road of a render with the real engine and zip-code database: validation,
 // the engine object, each output format, the viewer and its point lookups, and the
 // common error response for an engine error.
-#include <QComboBox>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTabWidget>
-#include <QDir>
-#include <QImage>
-#include <QTest>
-#include <QTimer>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
 #include <cmath>
 #include <mutex>
 #include <thread>
@@ -25,8 +25,8 @@
 #include "dialogs/frm_view_image.hpp"
 #include "input/batch_page.hpp"
 #include "input/manual_page.hpp"
-#include "main/frm_render.hpp"
 #include "input/tests/odbc_test_env.hpp"
+#include "main/frm_render.hpp"
 #include "tests/support.hpp"
 
 using namespace zembra::client;

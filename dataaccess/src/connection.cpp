@@ -229,9 +229,15 @@ void ConnectionImpl::transaction(Transaction step) {
 
 void ConnectionImpl::takeStep(Transaction step) {
     switch (step) {
-        case Transaction::Begin: execute("BEGIN"); break;
-        case Transaction::Commit: execute("COMMIT"); break;
-        case Transaction::Rollback: execute("ROLLBACK"); break;
+        case Transaction::Begin:
+            execute("BEGIN");
+            break;
+        case Transaction::Commit:
+            execute("COMMIT");
+            break;
+        case Transaction::Rollback:
+            execute("ROLLBACK");
+            break;
     }
 }
 
@@ -362,8 +368,12 @@ detail::ConnectionImpl& openImpl(const std::shared_ptr<detail::ConnectionImpl>& 
 
 }  // namespace
 
-void Connection::beginTrans() { openImpl(impl_).transaction(detail::ConnectionImpl::Transaction::Begin); }
-void Connection::commitTrans() { openImpl(impl_).transaction(detail::ConnectionImpl::Transaction::Commit); }
+void Connection::beginTrans() {
+    openImpl(impl_).transaction(detail::ConnectionImpl::Transaction::Begin);
+}
+void Connection::commitTrans() {
+    openImpl(impl_).transaction(detail::ConnectionImpl::Transaction::Commit);
+}
 void Connection::rollbackTrans() {
     openImpl(impl_).transaction(detail::ConnectionImpl::Transaction::Rollback);
 }

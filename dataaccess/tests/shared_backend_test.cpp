@@ -245,8 +245,8 @@ TYPED_TEST(BackendTest, TransactionsTakeEffectTogetherOrNotAtAll) {
     c.rollbackTrans();
 
     // The two ODBC routes share one database file: a table of each route's own.
-    const std::string table =
-        std::string("trans_") + (std::string(TypeParam::kConnection) == "ZipCodes" ? "name" : "dsn");
+    const std::string table = std::string("trans_") +
+                              (std::string(TypeParam::kConnection) == "ZipCodes" ? "name" : "dsn");
     c.execute("DROP TABLE IF EXISTS " + table);
     c.execute("CREATE TABLE " + table + " (a INTEGER)");
     c.beginTrans();

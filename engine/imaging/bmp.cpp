@@ -2,9 +2,9 @@
 // (plain or with byte-aligned bit fields) and 1/4/8-bit palette pictures, bottom-up
 // or top-down; compressed and other depths are refused. Writing makes 24-bit
 // bottom-up files, the form every reader accepts.
-#include "codec.hpp"
-
 #include <cstring>
+
+#include "codec.hpp"
 
 namespace zembra::imaging::detail {
 namespace {
@@ -53,7 +53,8 @@ Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name) {
         bits = u16(d + 24);
         paletteEntry = 3;
     } else if (infoSize >= 40 && infoSize <= 1024) {
-        if (bytes.size() < kFileHeader + infoSize) fail(name, "BMP", "data is truncated in the header");
+        if (bytes.size() < kFileHeader + infoSize)
+            fail(name, "BMP", "data is truncated in the header");
         width = static_cast<int32_t>(u32(d + 18));
         height = static_cast<int32_t>(u32(d + 22));
         bits = u16(d + 28);
@@ -76,9 +77,11 @@ Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name) {
     if (width <= 0) fail(name, "BMP", "width " + std::to_string(width) + " is invalid");
     checkDimensions(uint64_t(width), uint64_t(height), name, "BMP");
 
-    if (compression != kRgb && !(bits == 32 && (compression == kBitFields || compression == kAlphaBitFields))) {
-        fail(name, "BMP", "compression " + std::to_string(compression) + " at " +
-                              std::to_string(bits) + " bits per pixel is not supported");
+    if (compression != kRgb &&
+        !(bits == 32 && (compression == kBitFields || compression == kAlphaBitFields))) {
+        fail(name, "BMP",
+             "compression " + std::to_string(compression) + " at " + std::to_string(bits) +
+                 " bits per pixel is not supported");
     }
     if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) {
         fail(name, "BMP", std::to_string(bits) + " bits per pixel is not supported");
@@ -98,10 +101,12 @@ Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name) {
     std::vector<uint8_t> palette;
     if (bits <= 8) {
         const uint32_t maxEntries = 1u << bits;
-        const uint32_t entries = paletteCount == 0 || paletteCount > maxEntries ? maxEntries : paletteCount;
+        const uint32_t entries =
+            paletteCount == 0 || paletteCount > maxEntries ? maxEntries : paletteCount;
         const size_t at = kFileHeader + infoSize;
         const size_t available = at <= bytes.size() ? (bytes.size() - at) / paletteEntry : 0;
-        if (available < entries && paletteCount != 0) fail(name, "BMP", "data is truncated in the palette");
+        if (available < entries && paletteCount != 0)
+            fail(name, "BMP", "data is truncated in the palette");
         palette.assign(size_t(maxEntries) * 3, 0);
         for (size_t i = 0; i < std::min<size_t>(entries, available); ++i) {
             const uint8_t* e = d + at + i * paletteEntry;
@@ -162,19 +167,19 @@ std::vector<uint8_t> encodeBmp(const Picture& picture) {
     out.push_back('B');
     out.push_back('M');
     put32(out, uint32_t(fileSize));
-    put32(out, 0);                      // reserved
-    put32(out, kFileHeader + 40);       // pixel data offset
-    put32(out, 40);                     // info header size
+    put32(out, 0);                 // reserved
+    put32(out, kFileHeader + 40);  // pixel data offset
+    put32(out, 40);                // info header size
     put32(out, uint32_t(picture.width));
     put32(out, uint32_t(picture.height));  // positive: bottom-up
-    put16(out, 1);                      // planes
-    put16(out, 24);                     // bits per pixel
+    put16(out, 1);                         // planes
+    put16(out, 24);                        // bits per pixel
     put32(out, kRgb);
     put32(out, uint32_t(pixelBytes));
-    put32(out, 2835);                   // 72 dots per inch, in pixels per metre
+    put32(out, 2835);  // 72 dots per inch, in pixels per metre
     put32(out, 2835);
-    put32(out, 0);                      // palette entries
-    put32(out, 0);                      // important colours
+    put32(out, 0);  // palette entries
+    put32(out, 0);  // important colours
     const size_t width = size_t(picture.width);
     const size_t padding = size_t(stride) - width * 3;
     for (int64_t y = picture.height - 1; y >= 0; --y) {

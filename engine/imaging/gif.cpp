@@ -1,14 +1,14 @@
 // GIF through giflib. Decoding takes the first frame, composed onto the logical
 // screen (pixels the frame does not cover are transparent); encoding writes one
 // frame with a palette from quantize().
-#include "codec.hpp"
-
 #include <gif_lib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
+
+#include "codec.hpp"
 
 namespace zembra::imaging::detail {
 namespace {
@@ -165,9 +165,9 @@ std::vector<uint8_t> encodeGif(const Picture& picture) {
     while ((1 << bits) < colours) ++bits;
     std::vector<GifColorType> table(size_t(1) << bits, GifColorType{0, 0, 0});
     for (int i = 0; i < colours; ++i) {
-        table[size_t(i)] = GifColorType{indexed.palette[size_t(i) * 3],
-                                        indexed.palette[size_t(i) * 3 + 1],
-                                        indexed.palette[size_t(i) * 3 + 2]};
+        table[size_t(i)] =
+            GifColorType{indexed.palette[size_t(i) * 3], indexed.palette[size_t(i) * 3 + 1],
+                         indexed.palette[size_t(i) * 3 + 2]};
     }
     std::unique_ptr<ColorMapObject, MapFreer> map(GifMakeMapObject(1 << bits, table.data()));
     if (!map) throw std::bad_alloc();

@@ -5,14 +5,14 @@
 // where it lowers the squared error most, refined by a few k-means passes; pixels
 // are then mapped with serpentine Floyd-Steinberg error diffusion, so smooth
 // gradients dither instead of banding.
-#include "codec.hpp"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
 #include <numeric>
 #include <unordered_map>
+
+#include "codec.hpp"
 
 namespace zembra::imaging::detail {
 namespace {

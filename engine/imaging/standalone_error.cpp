@@ -5,7 +5,9 @@
 namespace zembra {
 
 Error::Error(int32_t number, std::string source, std::string description)
-    : number_(number), source_(std::move(source)), description_(std::move(description)),
+    : number_(number),
+      source_(std::move(source)),
+      description_(std::move(description)),
       what_("[" + std::to_string(number_) + "] " + description_) {}
 
 Error::~Error() = default;

@@ -1,5 +1,3 @@
-#include <zembra/render/catalogue.hpp>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -10,6 +8,7 @@
 #include <string>
 #include <system_error>
 #include <vector>
+#include <zembra/render/catalogue.hpp>
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
 
@@ -166,8 +165,7 @@ void writeWorldFile(const fs::path& worldFile, const Bounds& bounds, int width, 
     const double north = bounds.maxLat;
     const std::string a =
         stepText((bounds.maxLon - bounds.minLon) / width, west, bounds.maxLon, width);
-    const std::string e =
-        stepText(-(north - bounds.minLat) / height, north, bounds.minLat, height);
+    const std::string e = stepText(-(north - bounds.minLat) / height, north, bounds.minLat, height);
     const std::string text =
         a + "\n0\n0\n" + e + "\n" + formatDouble(west) + "\n" + formatDouble(north) + "\n";
 
@@ -199,8 +197,8 @@ std::optional<Bounds> readWorldFile(const fs::path& worldFile, int width, int he
         const auto result = std::from_chars(t.data(), t.data() + t.size(), values[i]);
         if (result.ec != std::errc() || result.ptr != t.data() + t.size() ||
             !std::isfinite(values[i])) {
-            malformed(worldFile, "'" + t + "' on line " + std::to_string(i + 1) +
-                                     " is not a number");
+            malformed(worldFile,
+                      "'" + t + "' on line " + std::to_string(i + 1) + " is not a number");
         }
     }
     if (values[1] != 0 || values[2] != 0) {

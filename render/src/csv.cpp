@@ -1,5 +1,3 @@
-#include <zembra/render/csv.hpp>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <zembra/render/csv.hpp>
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
 
@@ -28,10 +27,9 @@ constexpr std::array<char16_t, 32> kHighControls = {
 // (a folder read as a file) the system's own words after the path.
 Error fileFailure(int errnoValue, const std::string& source, const std::string& path) {
     const int32_t number = fileErrorNumber(errnoValue, path);
-    return Error::standard(number, source,
-                           number == err::kPathFileAccess
-                               ? path + " (" + std::strerror(errnoValue) + ")"
-                               : path);
+    return Error::standard(
+        number, source,
+        number == err::kPathFileAccess ? path + " (" + std::strerror(errnoValue) + ")" : path);
 }
 
 bool hasHighByte(std::string_view text) noexcept {
@@ -223,8 +221,8 @@ CsvReader::Parse CsvReader::parse(std::vector<std::string>& fields, size_t& cons
     const auto refuse = [&]() {
         throw Error::standard(err::kInvalidArgument, source_,
                               name_ + ", line " + std::to_string(nextLine_) +
-                                  ": the line is longer than " +
-                                  std::to_string(kMaxRecordBytes) + " bytes");
+                                  ": the line is longer than " + std::to_string(kMaxRecordBytes) +
+                                  " bytes");
     };
 
     for (;;) {

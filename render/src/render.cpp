@@ -1,10 +1,9 @@
-#include <zembra/render/render.hpp>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <functional>
 #include <tuple>
+#include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
 
@@ -130,10 +129,14 @@ bool isUtf8C1At(std::string_view text, size_t i) noexcept {
 
 std::string_view formatName(OutputFormat format) noexcept {
     switch (format) {
-        case OutputFormat::Gif: return "gif";
-        case OutputFormat::Jpeg: return "jpg";
-        case OutputFormat::Bmp: return "bmp";
-        case OutputFormat::Png: return "png";
+        case OutputFormat::Gif:
+            return "gif";
+        case OutputFormat::Jpeg:
+            return "jpg";
+        case OutputFormat::Bmp:
+            return "bmp";
+        case OutputFormat::Png:
+            return "png";
     }
     return "jpg";
 }
@@ -192,8 +195,7 @@ void placeAtTowns(Object& object, size_t chunkSize, RenderResult& result) {
         if (!hasControlCharacter(code)) asked.push_back(code);
     }
     if (asked.empty()) return;
-    const auto found =
-        towns::lookUp(object.get(engine::kConnectionString).toString(), asked);
+    const auto found = towns::lookUp(object.get(engine::kConnectionString).toString(), asked);
     if (!found || found->empty()) return;
 
     std::vector<LatLon> positions;
@@ -302,10 +304,10 @@ LookupResult lookupPixel(const LookupRequest& request) {
     const Variant zip = object.call(engine::kGetZipCodeFromMapPoint, pixel);
     if (!zip.isNull()) {
         result.zip = zip.toString();
-        std::tie(result.city, result.state) = towns::cityAndState(
-            object.get(engine::kConnectionString).toString(),
-            object.get(engine::kZipTable).toString(), object.get(engine::kZipField).toString(),
-            *result.zip);
+        std::tie(result.city, result.state) =
+            towns::cityAndState(object.get(engine::kConnectionString).toString(),
+                                object.get(engine::kZipTable).toString(),
+                                object.get(engine::kZipField).toString(), *result.zip);
     }
     return result;
 }

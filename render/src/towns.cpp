@@ -16,7 +16,9 @@ std::string quoted(const std::string& text) {
     return out + "'";
 }
 
-std::string textOf(const Variant& value) { return value.isNull() ? std::string() : value.toString(); }
+std::string textOf(const Variant& value) {
+    return value.isNull() ? std::string() : value.toString();
+}
 
 }  // namespace
 
@@ -31,11 +33,12 @@ std::optional<std::vector<TownPosition>> lookUp(const std::string& connection,
     }
     std::vector<TownPosition> found;
     for (const std::string& code : codes) {
-        db::Recordset row = db.execute(
-            "SELECT latitude, Longitude FROM zip_towns WHERE zipcode = " + quoted(code));
+        db::Recordset row =
+            db.execute("SELECT latitude, Longitude FROM zip_towns WHERE zipcode = " + quoted(code));
         if (row.eof()) continue;
         // A Null coordinate fails the conversion, as it does in the engine's own lookup.
-        found.push_back({code, {row.field("latitude").toDouble(), row.field("Longitude").toDouble()}});
+        found.push_back(
+            {code, {row.field("latitude").toDouble(), row.field("Longitude").toDouble()}});
     }
     return found;
 }

@@ -1,10 +1,9 @@
 // The map catalogue: the name rule of the shipped maps and world files for any other map.
-#include <zembra/render/catalogue.hpp>
-
 #include <charconv>
 #include <cmath>
 #include <random>
 #include <sstream>
+#include <zembra/render/catalogue.hpp>
 
 #include "support.hpp"
 
@@ -99,7 +98,9 @@ TEST(WorldFile, TypedBoundsComeBackExactOrWithinAFewUnitsInTheLastPlace) {
     int exact = 0;
     int total = 0;
     const auto close = [](double a, double b) {
-        return std::abs(a - b) <= 8 * (std::nextafter(std::max(std::abs(a), std::abs(b)), INFINITY) - std::max(std::abs(a), std::abs(b))) ||
+        return std::abs(a - b) <=
+                   8 * (std::nextafter(std::max(std::abs(a), std::abs(b)), INFINITY) -
+                        std::max(std::abs(a), std::abs(b))) ||
                std::abs(a - b) < 1e-12;
     };
     for (int i = 0; i < 300; ++i) {
@@ -147,12 +148,18 @@ TEST(WorldFile, MalformedOrRotatedFilesAreRefusedNamingTheFile) {
 
 TEST(WorldFile, WritingRefusesWhatCannotMakeAWorldFile) {
     TempDir dir;
-    const auto e = errorOf([&] { writeWorldFile(dir.path() / "no" / "m.jgw", {1, 2, 3, 4}, 5, 5); });
+    const auto e = errorOf([&] {
+        writeWorldFile(dir.path() / "no" / "m.jgw", {1, 2, 3, 4}, 5, 5);
+    });
     ASSERT_TRUE(e);
     EXPECT_EQ(e->number(), err::kPathNotFound);
-    EXPECT_EQ(errorOf([&] { writeWorldFile(dir / "m.jgw", {1, 1, 3, 4}, 5, 5); })->number(),
+    EXPECT_EQ(errorOf([&] {
+                  writeWorldFile(dir / "m.jgw", {1, 1, 3, 4}, 5, 5);
+              })->number(),
               err::kInvalidArgument);
-    EXPECT_EQ(errorOf([&] { writeWorldFile(dir / "m.jgw", {1, 2, 3, 4}, 0, 5); })->number(),
+    EXPECT_EQ(errorOf([&] {
+                  writeWorldFile(dir / "m.jgw", {1, 2, 3, 4}, 0, 5);
+              })->number(),
               err::kInvalidArgument);
 }
 

@@ -1,10 +1,9 @@
 // The CSV reader on real files and pipes.
-#include <zembra/render/csv.hpp>
-
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <random>
+#include <zembra/render/csv.hpp>
 
 #include "support.hpp"
 
@@ -92,21 +91,18 @@ TEST(Csv, UnquotedFilesReadAsWhenEveryCommaSplits) {
 TEST(Csv, QuotedFieldsFollowTheUsualRulesWhereTheQuoteOpensTheField) {
     TempDir dir;
     const auto path = write(dir, "q.csv",
-                                "\"Name\",\"Zip\"\r\n"
-                                "\"Smith, John\",\"08873\"\r\n"
-                                "\"say \"\"hi\"\"\",12\"A\n"
-                                "\"two\nlines\",\"\"\n"
-                                "\"ab\"cd,x\n"
-                                "last,\"open");
+                            "\"Name\",\"Zip\"\r\n"
+                            "\"Smith, John\",\"08873\"\r\n"
+                            "\"say \"\"hi\"\"\",12\"A\n"
+                            "\"two\nlines\",\"\"\n"
+                            "\"ab\"cd,x\n"
+                            "last,\"open");
     CsvReader reader(path);
     std::vector<size_t> lines;
     const Records records = readAll(reader, &lines);
-    const Records expected = {{"Name", "Zip"},
-                              {"Smith, John", "08873"},
-                              {"say \"hi\"", "12\"A"},
-                              {"two\nlines", ""},
-                              {"abcd", "x"},
-                              {"last", "\"open"}};
+    const Records expected = {{"Name", "Zip"},         {"Smith, John", "08873"},
+                              {"say \"hi\"", "12\"A"}, {"two\nlines", ""},
+                              {"abcd", "x"},           {"last", "\"open"}};
     EXPECT_EQ(records, expected);
     EXPECT_EQ(lines, (std::vector<size_t>{1, 2, 3, 4, 6, 7}));
 }
@@ -139,8 +135,12 @@ TEST(Csv, Utf8IsReadAsUtf8WithoutItsMarkAndAnythingElseAsWindows1252) {
     TempDir dir;
     EXPECT_EQ(readFile(write(dir, "bom.csv", "\xEF\xBB\xBFZip,C\xC3\xB4t\xC3\xA9\n1,2\n")),
               (Records{{"Zip", "C\xC3\xB4t\xC3\xA9"}, {"1", "2"}}));
-    EXPECT_EQ(readFile(write(dir, "plain.csv", "Zip,Stra\xC3\x9F" "e\n")),
-              (Records{{"Zip", "Stra\xC3\x9F" "e"}}));
+    EXPECT_EQ(readFile(write(dir, "plain.csv",
+                             "Zip,Stra\xC3\x9F"
+                             "e\n")),
+              (Records{{"Zip",
+                        "Stra\xC3\x9F"
+                        "e"}}));
     // Valid UTF-8 at first, a single-byte character far behind: the whole file is
     // single-byte text, the first high bytes included.
     std::string mixed = "Zip,\xC3\xA9\n" + std::string(300'000, '1') + "\nJos\xE9\n";
@@ -165,8 +165,9 @@ TEST(Csv, ALineAboveTheLimitIsRefusedNamingItsNumber) {
     EXPECT_EQ(e->number(), err::kInvalidArgument);
     EXPECT_NE(e->description().find("l.csv, line 3"), std::string::npos) << e->description();
     // A line just at the limit is fine.
-    EXPECT_EQ(readFile(write(dir, "ok.csv", std::string(kMaxRecordBytes, '7') + "\r\n"))[0][0].size(),
-              kMaxRecordBytes);
+    EXPECT_EQ(
+        readFile(write(dir, "ok.csv", std::string(kMaxRecordBytes, '7') + "\r\n"))[0][0].size(),
+        kMaxRecordBytes);
 }
 
 TEST(Csv, PipesAreReadTheSameWay) {
@@ -183,7 +184,8 @@ TEST(Csv, PipesAreReadTheSameWay) {
 TEST(Csv, FileErrorsCarryTheirClassicNumbersAndAFolderIsNoInput) {
     TempDir dir;
     EXPECT_EQ(errorOf([&] { CsvReader r(dir / "missing.csv"); })->number(), err::kFileNotFound);
-    EXPECT_EQ(errorOf([&] { CsvReader r(dir.path() / "no" / "x.csv"); })->number(), err::kPathNotFound);
+    EXPECT_EQ(errorOf([&] { CsvReader r(dir.path() / "no" / "x.csv"); })->number(),
+              err::kPathNotFound);
     EXPECT_EQ(errorOf([&] { CsvReader r(""); })->number(), err::kFileNotFound);
     EXPECT_FALSE(fs::exists(dir / "missing.csv"));
     // A folder opens but cannot be read: as a path and as standard input alike.

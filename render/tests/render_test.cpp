@@ -1,10 +1,10 @@
 // render() and lookupPixel() over the real engine, created by name, reading a private
 // SQLite zip-code table.
 #include <sqlite3.h>
-#include <zembra/render/render.hpp>
 
 #include <atomic>
 #include <memory>
+#include <zembra/render/render.hpp>
 #include <zembra/test/odbc_ini.hpp>
 
 #include "imaging.hpp"
@@ -19,10 +19,12 @@ const Bounds kGrid{0.0, 100.0, -100.0, 0.0};
 
 void writePicture(const fs::path& path, int32_t size, std::array<uint8_t, 3> rgb) {
     imaging::Picture p{size, size, {}};
-    for (int32_t i = 0; i < size * size; ++i) p.rgba.insert(p.rgba.end(), {rgb[0], rgb[1], rgb[2], 255});
+    for (int32_t i = 0; i < size * size; ++i)
+        p.rgba.insert(p.rgba.end(), {rgb[0], rgb[1], rgb[2], 255});
     const auto bytes = imaging::encode(p, imaging::Format::Png);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 void createTable(const fs::path& path, const std::string& rows) {
@@ -41,8 +43,8 @@ class RenderTest : public ::testing::Test {
         writePicture(dir_ / "marker.png", 3, {220, 20, 20});
         std::string rows;
         for (int i = 0; i < 120; ++i) {
-            rows += "('" + std::to_string(10000 + i) + "', " + std::to_string(10 + i % 80) +
-                    ", -" + std::to_string(10 + i % 70) + "), ";
+            rows += "('" + std::to_string(10000 + i) + "', " + std::to_string(10 + i % 80) + ", -" +
+                    std::to_string(10 + i % 70) + "), ";
         }
         rows +=
             "('08873', 40.0, -74.0), ('NULLROW', NULL, -80), ('TEXTROW', 'north', -80), "
@@ -73,15 +75,25 @@ class RenderTest : public ::testing::Test {
 };
 
 TEST_F(RenderTest, CodesWithControlCharactersAreNotFoundInOrderAndTheRestIsPlaced) {
-    auto r = request({"08873", std::string("08\0" "873", 6), "zz", "BAD\x1b[2J", "10001",
-                      "\xC2\x9B" "31m", "08873"});
+    auto r = request({"08873",
+                      std::string("08\0"
+                                  "873",
+                                  6),
+                      "zz", "BAD\x1b[2J", "10001",
+                      "\xC2\x9B"
+                      "31m",
+                      "08873"});
     r.chunkSize = 3;
     std::vector<Progress> seen;
     r.progress = [&](const Progress& p) { seen.push_back(p); };
     const RenderResult result = render(r);
     EXPECT_EQ(result.requested, 7u);
-    EXPECT_EQ(result.notFound, (std::vector<std::string>{std::string("08\0" "873", 6), "zz",
-                                                         "BAD\x1b[2J", "\xC2\x9B" "31m"}));
+    EXPECT_EQ(result.notFound, (std::vector<std::string>{std::string("08\0"
+                                                                     "873",
+                                                                     6),
+                                                         "zz", "BAD\x1b[2J",
+                                                         "\xC2\x9B"
+                                                         "31m"}));
     EXPECT_EQ(result.placed(), 3u);
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0].done, 3u);
@@ -113,8 +125,8 @@ TEST_F(RenderTest, ABadCoordinateNamesItsZipCode) {
         const char* code;
         int32_t number;
     };
-    for (const Case c : {Case{"NULLROW", err::kInvalidUseOfNull}, Case{"TEXTROW", err::kTypeMismatch},
-                         Case{"FARROW", err::kOverflow}}) {
+    for (const Case c : {Case{"NULLROW", err::kInvalidUseOfNull},
+                         Case{"TEXTROW", err::kTypeMismatch}, Case{"FARROW", err::kOverflow}}) {
         SCOPED_TRACE(c.code);
         auto zips = codes(90);
         zips.insert(zips.begin() + 57, c.code);
@@ -126,8 +138,7 @@ TEST_F(RenderTest, ABadCoordinateNamesItsZipCode) {
         // The engine's own text follows the code that caused it.
         const std::string prefix = std::string("zip code ") + c.code + ": ";
         EXPECT_EQ(e->description().rfind(prefix, 0), 0u) << e->description();
-        EXPECT_NE(e->description().find(Error::standard(c.number).description()),
-                  std::string::npos)
+        EXPECT_NE(e->description().find(Error::standard(c.number).description()), std::string::npos)
             << e->description();
     }
 }

@@ -1,9 +1,9 @@
 // Codes without an area of their own: render() places them at their post-office town from
 // the table zip_towns, and lookupPixel() names a code's city and state.
 #include <sqlite3.h>
-#include <zembra/render/render.hpp>
 
 #include <memory>
+#include <zembra/render/render.hpp>
 #include <zembra/test/odbc_ini.hpp>
 
 #include "imaging.hpp"
@@ -22,7 +22,8 @@ void writeSquare(const fs::path& path, int32_t size, uint8_t red) {
     for (int32_t i = 0; i < size * size; ++i) p.rgba.insert(p.rgba.end(), {red, 20, 20, 255});
     const auto bytes = imaging::encode(p, imaging::Format::Png);
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 void runSql(const fs::path& path, const std::string& sql) {
@@ -80,10 +81,10 @@ TEST_F(TownsTest, CodesWithoutAnAreaArePlacedAtTheirTownAndToldApart) {
     EXPECT_EQ(result.placed(), 5u);
 
     const auto picture = imaging::decode(result.bytes, "result");
-    EXPECT_TRUE(markedAt(picture, 26, 60));  // 08873, its area
-    EXPECT_TRUE(markedAt(picture, 60, 40));  // 10008, its town
-    EXPECT_TRUE(markedAt(picture, 70, 50));  // 10041
-    EXPECT_TRUE(markedAt(picture, 40, 80));  // O'1
+    EXPECT_TRUE(markedAt(picture, 26, 60));   // 08873, its area
+    EXPECT_TRUE(markedAt(picture, 60, 40));   // 10008, its town
+    EXPECT_TRUE(markedAt(picture, 70, 50));   // 10041
+    EXPECT_TRUE(markedAt(picture, 40, 80));   // O'1
     EXPECT_FALSE(markedAt(picture, 80, 30));  // 99501 was not asked for
 }
 

@@ -14,9 +14,9 @@ Library::Library(const std::filesystem::path& path) : path_(path) {
     handle_.reset(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!handle_) {
         const char* reason = dlerror();
-        throw Error::standard(48, "Zembra",
-                              "cannot load '" + path_.string() + "': " +
-                                  (reason ? reason : "unknown reason"));
+        throw Error::standard(
+            48, "Zembra",
+            "cannot load '" + path_.string() + "': " + (reason ? reason : "unknown reason"));
     }
 }
 

@@ -1,16 +1,15 @@
 // A loaded shared library: an RAII handle over dlopen/dlclose.
 #pragma once
 
-#include <zembra/runtime.hpp>
-
 #include <filesystem>
 #include <memory>
 #include <string_view>
+#include <zembra/runtime.hpp>
 
 namespace zembra {
 
 class ZEMBRA_RUNTIME_API Library {
-public:
+  public:
     // Loads `path` (RTLD_NOW | RTLD_LOCAL). Raises 48 "Error in loading DLL" naming the
     // file and the loader's reason.
     explicit Library(const std::filesystem::path& path);
@@ -26,7 +25,7 @@ public:
         return reinterpret_cast<Fn>(symbol(name));
     }
 
-private:
+  private:
     struct Closer {
         void operator()(void* handle) const noexcept;
     };

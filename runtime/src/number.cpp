@@ -1,11 +1,10 @@
 // Number <-> text conversions and integer rounding as the late-bound platform does them.
-#include <zembra/runtime.hpp>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <zembra/runtime.hpp>
 
 namespace zembra {
 
@@ -95,8 +94,7 @@ double parseNumber(std::string_view text) {
         const char* last = first + parts->body.size();
         const auto result = std::from_chars(first, last, value, std::chars_format::general);
         if (result.ec == std::errc::result_out_of_range) {
-            if (parts->magnitude > 0)
-                throw Error::standard(err::kOverflow);
+            if (parts->magnitude > 0) throw Error::standard(err::kOverflow);
             value = 0.0;  // below the smallest double: reads as zero
         } else if (result.ec != std::errc() || result.ptr != last) {
             throw Error::standard(err::kTypeMismatch);
@@ -162,8 +160,7 @@ double roundHalfEven(double value) noexcept {
 }
 
 int32_t roundToInt32(double value) {
-    if (std::isnan(value))
-        throw Error::standard(err::kOverflow);
+    if (std::isnan(value)) throw Error::standard(err::kOverflow);
     const double rounded = roundHalfEven(value);
     if (rounded < static_cast<double>(std::numeric_limits<int32_t>::min()) ||
         rounded > static_cast<double>(std::numeric_limits<int32_t>::max()))

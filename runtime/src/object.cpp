@@ -1,9 +1,8 @@
 // Late-bound calls on a component object.
-#include <zembra/component.hpp>
-#include <zembra/runtime.hpp>
-
 #include <new>
 #include <utility>
+#include <zembra/component.hpp>
+#include <zembra/runtime.hpp>
 
 namespace zembra {
 

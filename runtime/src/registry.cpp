@@ -4,11 +4,6 @@
 //   progid=<identifier as registered>
 //   library=<library path, relative to the registry directory>
 // The relative path lets a build tree and an installed tree each find their own library.
-#include "library.hpp"
-
-#include <zembra/component.hpp>
-#include <zembra/text.hpp>
-
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -18,6 +13,10 @@
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <zembra/component.hpp>
+#include <zembra/text.hpp>
+
+#include "library.hpp"
 
 #ifndef ZEMBRA_REL_LIB_TO_DATA
 #error "ZEMBRA_REL_LIB_TO_DATA must name the data directory relative to the library directory"
@@ -57,10 +56,10 @@ fs::path defaultDirectory() {
 }
 
 Error registryFileError(int32_t fallback, const fs::path& path, const std::error_code& ec) {
-    const int32_t number = ec.category() == std::generic_category() ||
-                                   ec.category() == std::system_category()
-                               ? fileErrorNumber(ec.value(), path.string(), fallback)
-                               : fallback;
+    const int32_t number =
+        ec.category() == std::generic_category() || ec.category() == std::system_category()
+            ? fileErrorNumber(ec.value(), path.string(), fallback)
+            : fallback;
     return Error::standard(number, "Zembra", "'" + path.string() + "': " + ec.message());
 }
 
@@ -100,11 +99,14 @@ std::optional<Registration> readRegistration(const fs::path& file) {
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.starts_with("progid=")) reg.progId = line.substr(7);
-        else if (line.starts_with("library=")) reg.library = line.substr(8);
+        if (line.starts_with("progid="))
+            reg.progId = line.substr(7);
+        else if (line.starts_with("library="))
+            reg.library = line.substr(8);
     }
     if (reg.library.empty()) return std::nullopt;
-    if (reg.library.is_relative()) reg.library = (file.parent_path() / reg.library).lexically_normal();
+    if (reg.library.is_relative())
+        reg.library = (file.parent_path() / reg.library).lexically_normal();
     return reg;
 }
 
@@ -203,8 +205,9 @@ Object createObject(std::string_view progId) {
         if (files.empty()) continue;
         registrationFile = files.front();
         registration = readRegistration(registrationFile);
-        if (!registration) cannotCreate(progId, "registration '" + registrationFile.string() +
-                                                    "' cannot be read or names no library");
+        if (!registration)
+            cannotCreate(progId, "registration '" + registrationFile.string() +
+                                     "' cannot be read or names no library");
         break;
     }
     if (!registration) {

@@ -1,10 +1,9 @@
 // The tagged value and its conversions.
-#include <zembra/runtime.hpp>
-#include <zembra/text.hpp>
-
 #include <algorithm>
 #include <limits>
 #include <utility>
+#include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 namespace zembra {
 
@@ -58,7 +57,8 @@ Variant Variant::int16(int16_t value) {
 Variant Variant::array(std::vector<Variant> elements, int32_t lowerBound) {
     // The upper bound lowerBound + size - 1 must itself be an int32 (for an empty array
     // that is lowerBound - 1).
-    const int64_t upper = static_cast<int64_t>(lowerBound) + static_cast<int64_t>(elements.size()) - 1;
+    const int64_t upper =
+        static_cast<int64_t>(lowerBound) + static_cast<int64_t>(elements.size()) - 1;
     if (upper > std::numeric_limits<int32_t>::max() || upper < std::numeric_limits<int32_t>::min())
         throw Error::standard(err::kOverflow);
     Variant v;
@@ -78,25 +78,37 @@ bool Variant::isNumeric() const noexcept {
 
 double Variant::toDouble() const {
     switch (type()) {
-    case Type::Empty: return 0.0;
-    case Type::Null: invalidNull();
-    case Type::Boolean: return std::get<bool>(value_) ? -1.0 : 0.0;
-    case Type::Int16: return std::get<Int16Box>(value_).value;
-    case Type::Int32: return std::get<int32_t>(value_);
-    case Type::Double: return std::get<double>(value_);
-    case Type::String: return parseNumber(std::get<std::string>(value_));
-    case Type::Bytes:
-    case Type::Array: break;
+        case Type::Empty:
+            return 0.0;
+        case Type::Null:
+            invalidNull();
+        case Type::Boolean:
+            return std::get<bool>(value_) ? -1.0 : 0.0;
+        case Type::Int16:
+            return std::get<Int16Box>(value_).value;
+        case Type::Int32:
+            return std::get<int32_t>(value_);
+        case Type::Double:
+            return std::get<double>(value_);
+        case Type::String:
+            return parseNumber(std::get<std::string>(value_));
+        case Type::Bytes:
+        case Type::Array:
+            break;
     }
     typeMismatch();
 }
 
 int32_t Variant::toInt32() const {
     switch (type()) {
-    case Type::Boolean: return std::get<bool>(value_) ? -1 : 0;
-    case Type::Int16: return std::get<Int16Box>(value_).value;
-    case Type::Int32: return std::get<int32_t>(value_);
-    default: return roundToInt32(toDouble());
+        case Type::Boolean:
+            return std::get<bool>(value_) ? -1 : 0;
+        case Type::Int16:
+            return std::get<Int16Box>(value_).value;
+        case Type::Int32:
+            return std::get<int32_t>(value_);
+        default:
+            return roundToInt32(toDouble());
     }
 }
 
@@ -109,42 +121,56 @@ int16_t Variant::toInt16() const {
 
 bool Variant::toBool() const {
     switch (type()) {
-    case Type::Boolean: return std::get<bool>(value_);
-    case Type::String: {
-        const std::string_view text = trimBlanks(std::get<std::string>(value_));
-        if (equalsIgnoreCase(text, "true")) return true;
-        if (equalsIgnoreCase(text, "false")) return false;
-        return parseNumber(text) != 0.0;
-    }
-    default: return toDouble() != 0.0;
+        case Type::Boolean:
+            return std::get<bool>(value_);
+        case Type::String: {
+            const std::string_view text = trimBlanks(std::get<std::string>(value_));
+            if (equalsIgnoreCase(text, "true")) return true;
+            if (equalsIgnoreCase(text, "false")) return false;
+            return parseNumber(text) != 0.0;
+        }
+        default:
+            return toDouble() != 0.0;
     }
 }
 
 std::string Variant::toString() const {
     switch (type()) {
-    case Type::Empty: return {};
-    case Type::Null: invalidNull();
-    case Type::Boolean: return std::get<bool>(value_) ? "True" : "False";
-    case Type::Int16: return std::to_string(std::get<Int16Box>(value_).value);
-    case Type::Int32: return std::to_string(std::get<int32_t>(value_));
-    case Type::Double: return formatNumber(std::get<double>(value_));
-    case Type::String: return std::get<std::string>(value_);
-    case Type::Bytes:
-    case Type::Array: break;
+        case Type::Empty:
+            return {};
+        case Type::Null:
+            invalidNull();
+        case Type::Boolean:
+            return std::get<bool>(value_) ? "True" : "False";
+        case Type::Int16:
+            return std::to_string(std::get<Int16Box>(value_).value);
+        case Type::Int32:
+            return std::to_string(std::get<int32_t>(value_));
+        case Type::Double:
+            return formatNumber(std::get<double>(value_));
+        case Type::String:
+            return std::get<std::string>(value_);
+        case Type::Bytes:
+        case Type::Array:
+            break;
     }
     typeMismatch();
 }
 
 std::vector<uint8_t> Variant::toBytes() const {
     switch (type()) {
-    case Type::Empty: return {};
-    case Type::Null: invalidNull();
-    case Type::Bytes: return std::get<std::vector<uint8_t>>(value_);
-    case Type::String: {
-        const auto& text = std::get<std::string>(value_);
-        return {text.begin(), text.end()};
-    }
-    default: typeMismatch();
+        case Type::Empty:
+            return {};
+        case Type::Null:
+            invalidNull();
+        case Type::Bytes:
+            return std::get<std::vector<uint8_t>>(value_);
+        case Type::String: {
+            const auto& text = std::get<std::string>(value_);
+            return {text.begin(), text.end()};
+        }
+        default:
+            typeMismatch();
     }
 }
 
@@ -170,9 +196,7 @@ const Variant& Variant::at(int32_t index) const {
     return (*box)->elements[static_cast<size_t>(offset)];
 }
 
-Variant& Variant::at(int32_t index) {
-    return const_cast<Variant&>(std::as_const(*this).at(index));
-}
+Variant& Variant::at(int32_t index) { return const_cast<Variant&>(std::as_const(*this).at(index)); }
 
 const std::vector<Variant>& Variant::elements() const {
     const auto* box = std::get_if<std::shared_ptr<ArrayBox>>(&value_);

@@ -1,7 +1,4 @@
 // Number <-> text and between-kind conversions.
-#include <zembra/runtime.hpp>
-#include <zembra/text.hpp>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,6 +6,8 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 using zembra::Error;
 using zembra::Variant;

@@ -1,10 +1,6 @@
 // Object creation by identifier and late-bound calls, through a real component library.
-#include <zembra/component.hpp>
-#include <zembra/runtime.hpp>
-
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
@@ -12,6 +8,8 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <zembra/component.hpp>
+#include <zembra/runtime.hpp>
 
 namespace fs = std::filesystem;
 using zembra::Error;
@@ -54,7 +52,7 @@ int run(const std::string& command) {
 
 // Each test gets its own empty registry directory through ZEMBRA_REGISTRY.
 class LateBinding : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const char* previous = std::getenv("ZEMBRA_REGISTRY");
         if (previous) previous_ = previous;
@@ -64,8 +62,10 @@ protected:
         setenv("ZEMBRA_REGISTRY", registry_.c_str(), 1);
     }
     void TearDown() override {
-        if (previous_) setenv("ZEMBRA_REGISTRY", previous_->c_str(), 1);
-        else unsetenv("ZEMBRA_REGISTRY");
+        if (previous_)
+            setenv("ZEMBRA_REGISTRY", previous_->c_str(), 1);
+        else
+            unsetenv("ZEMBRA_REGISTRY");
         std::error_code ec;
         fs::remove_all(registry_, ec);
     }
@@ -99,9 +99,9 @@ TEST_F(LateBinding, MemberErrors) {
     registerTestComponent();
     zembra::Object object = zembra::createObject(kProgId);
 
-    for (const Error& e : {caught([&] { object.get("Nmae"); }),
-                           caught([&] { object.put("Nmae", Variant(1)); }),
-                           caught([&] { object.callWith("Nmae", 1); })}) {
+    for (const Error& e :
+         {caught([&] { object.get("Nmae"); }), caught([&] { object.put("Nmae", Variant(1)); }),
+          caught([&] { object.callWith("Nmae", 1); })}) {
         EXPECT_EQ(e.number(), zembra::err::kNoSuchMember);
         EXPECT_EQ(e.description(), "Object doesn't support this property or method: 'Nmae'");
     }
@@ -155,7 +155,8 @@ TEST_F(LateBinding, LibraryStaysLoadedWhileAnyObjectLives) {
         ASSERT_TRUE(isLoaded(kComponent));
         void* handle = dlopen(kComponent, RTLD_NOW | RTLD_NOLOAD);
         ASSERT_NE(handle, nullptr);
-        auto canUnload = reinterpret_cast<zembra::DllCanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
+        auto canUnload =
+            reinterpret_cast<zembra::DllCanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"));
         EXPECT_EQ(canUnload(), 1);
         dlclose(handle);
 
@@ -170,10 +171,10 @@ TEST_F(LateBinding, UnknownIdentifierCannotBeCreated) {
     const Error e = caught([] { zembra::createObject("Foo.Bar"); });
     EXPECT_EQ(e.number(), zembra::err::kCantCreateObject);
     EXPECT_EQ(e.source(), "Zembra");
-    EXPECT_EQ(e.description().rfind("Can't create object 'Foo.Bar': not registered (searched " +
-                                        registry_.string(),
-                                    0),
-              0u)
+    EXPECT_EQ(
+        e.description().rfind(
+            "Can't create object 'Foo.Bar': not registered (searched " + registry_.string(), 0),
+        0u)
         << e.description();
     EXPECT_EQ(caught([] { zembra::createObject(""); }).number(), zembra::err::kCantCreateObject);
 }
@@ -196,7 +197,8 @@ TEST_F(LateBinding, BrokenRegistrationsCannotBeCreated) {
               zembra::err::kCantCreateObject);
 
     // A real library without the entry points.
-    const fs::path runtime = zembra::libraryPathOf(reinterpret_cast<const void*>(&zembra::createObject));
+    const fs::path runtime =
+        zembra::libraryPathOf(reinterpret_cast<const void*>(&zembra::createObject));
     writeRegistration("Broken.NoEntry", "library=" + runtime.string() + "\n");
     e = caught([] { zembra::createObject("Broken.NoEntry"); });
     EXPECT_EQ(e.number(), zembra::err::kCantCreateObject);
@@ -237,7 +239,8 @@ TEST_F(LateBinding, RegistrationFileNamesTheLibraryRelatively) {
 TEST_F(LateBinding, SearchesEveryRegistryDirectoryInOrder) {
     const fs::path second = registry_ / "second";
     fs::create_directory(second);
-    setenv("ZEMBRA_REGISTRY", (":" + (registry_ / "missing").string() + "::" + second.string()).c_str(), 1);
+    setenv("ZEMBRA_REGISTRY",
+           (":" + (registry_ / "missing").string() + "::" + second.string()).c_str(), 1);
     EXPECT_EQ(zembra::registryDirectory(), registry_ / "missing");
     EXPECT_EQ(zembra::registrySearchPath().size(), 3u);
 
@@ -248,7 +251,8 @@ TEST_F(LateBinding, SearchesEveryRegistryDirectoryInOrder) {
 
     // The first directory wins.
     writeRegistration(kProgId, "library=no-such-library.so\n");
-    EXPECT_EQ(caught([] { zembra::createObject(kProgId); }).number(), zembra::err::kCantCreateObject);
+    EXPECT_EQ(caught([] { zembra::createObject(kProgId); }).number(),
+              zembra::err::kCantCreateObject);
 }
 
 TEST_F(LateBinding, RegsvrRegistersAndUnregisters) {
@@ -262,7 +266,8 @@ TEST_F(LateBinding, RegsvrRegistersAndUnregisters) {
 
     EXPECT_NE(run(regsvr + " -s " + (registry_ / "missing.so").string() + " 2>/dev/null"), 0);
     EXPECT_NE(run(regsvr + " 2>/dev/null"), 0);
-    const fs::path runtime = zembra::libraryPathOf(reinterpret_cast<const void*>(&zembra::createObject));
+    const fs::path runtime =
+        zembra::libraryPathOf(reinterpret_cast<const void*>(&zembra::createObject));
     EXPECT_NE(run(regsvr + " -s " + runtime.string() + " 2>/dev/null"), 0);
 }
 
@@ -270,9 +275,11 @@ TEST_F(LateBinding, RegsvrRegistersAndUnregisters) {
 // registered the test component.
 TEST(DefaultRegistry, BuildTreeRegistrationIsFoundWithoutEnvironment) {
     const char* previous = std::getenv("ZEMBRA_REGISTRY");
-    const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
+    const std::optional<std::string> saved =
+        previous ? std::optional<std::string>(previous) : std::nullopt;
     unsetenv("ZEMBRA_REGISTRY");
-    EXPECT_TRUE(fs::equivalent(zembra::registryDirectory(), fs::path(ZEMBRA_DATA_DIR) / "registry"));
+    EXPECT_TRUE(
+        fs::equivalent(zembra::registryDirectory(), fs::path(ZEMBRA_DATA_DIR) / "registry"));
     EXPECT_EQ(zembra::registrySearchPath().size(), 1u);
     EXPECT_EQ(zembra::createObject(kProgId).callWith("Add", 2, 3), Variant(5.0));
     if (saved) setenv("ZEMBRA_REGISTRY", saved->c_str(), 1);

@@ -6,10 +6,9 @@
 //   Raise(n, s, d)  raises Error(n, s, d)
 //   ThrowOther      lets a std::runtime_error escape
 //   LiveObjects     read-only, objects of this library alive now
-#include <zembra/component.hpp>
-
 #include <atomic>
 #include <stdexcept>
+#include <zembra/component.hpp>
 
 namespace {
 
@@ -30,11 +29,11 @@ bool sameName(std::string_view a, std::string_view b) {
 }
 
 enum Member : int32_t { kName, kCount, kAdd, kIncrement, kRaise, kThrowOther, kLiveObjects };
-constexpr std::string_view kMembers[] = {"Name",      "Count",      "Add",        "Increment",
-                                         "Raise",     "ThrowOther", "LiveObjects"};
+constexpr std::string_view kMembers[] = {"Name",  "Count",      "Add",        "Increment",
+                                         "Raise", "ThrowOther", "LiveObjects"};
 
 class TestObject final : public zembra::Dispatch {
-public:
+  public:
     TestObject() { ++liveObjects(); }
     ~TestObject() override { --liveObjects(); }
     TestObject(const TestObject&) = delete;
@@ -51,50 +50,51 @@ public:
         using zembra::InvokeKind;
         const bool isGet = kind == InvokeKind::PropertyGet && args.empty();
         switch (id) {
-        case kName:
-            if (isGet) return name_;
-            if (kind == InvokeKind::PropertyPut && args.size() == 1) {
-                name_ = args[0].toString();
-                ++count_;
-                return {};
-            }
-            break;
-        case kCount:
-            if (isGet) return count_;
-            break;
-        case kLiveObjects:
-            if (isGet) return liveObjects().load();
-            break;
-        case kAdd:
-            if (kind == InvokeKind::Method && args.size() == 2)
-                return args[0].toDouble() + args[1].toDouble();
-            break;
-        case kIncrement:
-            if (kind == InvokeKind::Method && args.size() == 1) {
-                args[0] = args[0].toInt32() + 1;
-                return args[0];
-            }
-            break;
-        case kRaise:
-            if (kind == InvokeKind::Method && args.size() == 3)
-                throw zembra::Error(args[0].toInt32(), args[1].toString(), args[2].toString());
-            break;
-        case kThrowOther:
-            if (kind != InvokeKind::PropertyPut && args.empty())
-                throw std::runtime_error("something else went wrong");
-            break;
-        default: break;
+            case kName:
+                if (isGet) return name_;
+                if (kind == InvokeKind::PropertyPut && args.size() == 1) {
+                    name_ = args[0].toString();
+                    ++count_;
+                    return {};
+                }
+                break;
+            case kCount:
+                if (isGet) return count_;
+                break;
+            case kLiveObjects:
+                if (isGet) return liveObjects().load();
+                break;
+            case kAdd:
+                if (kind == InvokeKind::Method && args.size() == 2)
+                    return args[0].toDouble() + args[1].toDouble();
+                break;
+            case kIncrement:
+                if (kind == InvokeKind::Method && args.size() == 1) {
+                    args[0] = args[0].toInt32() + 1;
+                    return args[0];
+                }
+                break;
+            case kRaise:
+                if (kind == InvokeKind::Method && args.size() == 3)
+                    throw zembra::Error(args[0].toInt32(), args[1].toString(), args[2].toString());
+                break;
+            case kThrowOther:
+                if (kind != InvokeKind::PropertyPut && args.empty())
+                    throw std::runtime_error("something else went wrong");
+                break;
+            default:
+                break;
         }
         throw zembra::Error::standard(zembra::err::kWrongArguments, kProgId);
     }
 
-private:
+  private:
     std::string name_;
     int32_t count_ = 0;
 };
 
 class Factory final : public zembra::ClassFactory {
-public:
+  public:
     std::shared_ptr<zembra::Dispatch> createInstance() override {
         return std::make_shared<TestObject>();
     }
@@ -106,8 +106,7 @@ const void* self() { return reinterpret_cast<const void*>(&DllRegisterServer); }
 
 extern "C" {
 
-int32_t DllGetClassObject(const char* progId,
-                                                                  void** factory) {
+int32_t DllGetClassObject(const char* progId, void** factory) {
     if (!factory) return zembra::hr::kPointer;
     *factory = nullptr;
     if (!progId || !sameName(progId, kProgId)) return zembra::hr::kClassNotAvailable;

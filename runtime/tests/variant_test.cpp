@@ -1,7 +1,7 @@
 // Variant kinds, arrays, equality, copies, and Error values.
-#include <zembra/runtime.hpp>
-
 #include <gtest/gtest.h>
+
+#include <zembra/runtime.hpp>
 
 using zembra::Error;
 using zembra::Variant;
@@ -60,7 +60,9 @@ TEST(VariantArray, BoundsAndIndexing) {
 
     // An array ending exactly at the top of the int32 range is fine; one past it is not.
     EXPECT_EQ(Variant::array({Variant(1)}, 2147483647).upperBound(), 2147483647);
-    EXPECT_EQ(raised([] { Variant::array({Variant(1), Variant(2)}, 2147483647); }),
+    EXPECT_EQ(raised([] {
+                  Variant::array({Variant(1), Variant(2)}, 2147483647);
+              }),
               zembra::err::kOverflow);
     EXPECT_EQ(raised([] { Variant::array({}, -2147483647 - 1); }), zembra::err::kOverflow);
     EXPECT_EQ(Variant::array({Variant(1)}, -2147483647 - 1).upperBound(), -2147483647 - 1);
@@ -102,7 +104,8 @@ TEST(Variant, EqualityIsExactInTypeAndValue) {
     EXPECT_NE(Variant(int32_t{1}), Variant::int16(1));
     EXPECT_EQ(Variant::int16(7), Variant::int16(7));
     EXPECT_NE(Variant("1"), Variant(int32_t{1}));
-    EXPECT_EQ(Variant::array({Variant(1), Variant("a")}), Variant::array({Variant(1), Variant("a")}));
+    EXPECT_EQ(Variant::array({Variant(1), Variant("a")}),
+              Variant::array({Variant(1), Variant("a")}));
     EXPECT_NE(Variant::array({Variant(1)}, 0), Variant::array({Variant(1)}, 1));
     EXPECT_NE(Variant::array({Variant(1)}), Variant::array({Variant(2)}));
     EXPECT_NE(Variant(std::vector<uint8_t>{1}), Variant(std::vector<uint8_t>{1, 0}));

@@ -4,12 +4,11 @@
 //   zembra-regsvr [-u] [-s] <library.so>
 //     -u  unregister instead of register
 //     -s  silent: no message on success
-#include "library.hpp"
-
-#include <zembra/component.hpp>
-
 #include <cstdio>
 #include <string_view>
+#include <zembra/component.hpp>
+
+#include "library.hpp"
 
 namespace {
 
@@ -26,12 +25,18 @@ int main(int argc, char** argv) {
     const char* file = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "-u") unregister = true;
-        else if (arg == "-s") silent = true;
-        else if (arg == "-h" || arg == "--help") return usage(), 0;
-        else if (!arg.empty() && arg[0] == '-') return usage();
-        else if (file) return usage();
-        else file = argv[i];
+        if (arg == "-u")
+            unregister = true;
+        else if (arg == "-s")
+            silent = true;
+        else if (arg == "-h" || arg == "--help")
+            return usage(), 0;
+        else if (!arg.empty() && arg[0] == '-')
+            return usage();
+        else if (file)
+            return usage();
+        else
+            file = argv[i];
     }
     if (!file) return usage();
 

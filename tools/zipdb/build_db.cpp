@@ -191,8 +191,8 @@ int main(int argc, char** argv) {
     }
     try {
         const Counts counts = build(argv[1], argv[2], argv[3]);
-        std::cout << "zipcodes.db: " << counts.zips << " zip codes at their area, "
-                  << counts.towns << " at their post-office town\n";
+        std::cout << "zipcodes.db: " << counts.zips << " zip codes at their area, " << counts.towns
+                  << " at their post-office town\n";
         return 0;
     } catch (const std::exception& e) {
         std::cerr << argv[0] << ": " << e.what() << '\n';

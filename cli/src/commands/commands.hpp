@@ -40,9 +40,9 @@ struct RenderOptions {
     MapOptions map;
     OutputOptions output;
     std::vector<std::string> zips;
-    std::string file;    // "-": standard input
-    std::string column;  // CSV column holding the codes
-    std::string marker;  // a path, or a name looked up in <images>/Overlays
+    std::string file;      // "-": standard input
+    std::string column;    // CSV column holding the codes
+    std::string marker;    // a path, or a name looked up in <images>/Overlays
     bool noTowns = false;  // leave codes without an area of their own unplaced
 };
 

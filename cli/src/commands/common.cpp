@@ -23,7 +23,8 @@ ResolvedMap resolveMap(const MapOptions& options) {
     } else {
         throw UsageError("the bounds of map '" + resolved.map.filename().string() +
                          "' are unknown: its name holds none of usa, alaska, hawaii and no "
-                         "world file " + render::worldFilePath(resolved.map).filename().string() +
+                         "world file " +
+                         render::worldFilePath(resolved.map).filename().string() +
                          " lies beside it; give them with --bounds minLat,maxLat,minLon,maxLon");
     }
     return resolved;
@@ -37,12 +38,14 @@ fs::path resolveMarker(const std::string& marker, const fs::path& images) {
 render::OutputFormat checkOutput(const OutputOptions& output, const Io& io) {
     if (output.output == "-") {
         if (output.format.empty()) {
-            throw UsageError("-o - writes the picture to standard output: name its format "
-                             "with --format jpg, gif, bmp or png");
+            throw UsageError(
+                "-o - writes the picture to standard output: name its format "
+                "with --format jpg, gif, bmp or png");
         }
         if (io.stdoutIsTerminal) {
-            throw UsageError("-o - would write the picture to a terminal: redirect standard "
-                             "output to a file or a pipe");
+            throw UsageError(
+                "-o - would write the picture to a terminal: redirect standard "
+                "output to a file or a pipe");
         }
         return formatForName(output.format);
     }

@@ -83,7 +83,6 @@ void createTable(db::Connection& target, const std::string& table) {
     }
 }
 
-
 }  // namespace
 
 fs::path shippedZipDatabase() {
@@ -103,8 +102,9 @@ std::vector<ZipTable> readZipTables(const fs::path& database) {
 
     std::vector<ZipTable> tables;
     for (const char* name : {"zips", "zip_towns"}) {
-        const std::string sql = std::string("SELECT zipcode, latitude, Longitude, city, state FROM ") +
-                                name + " ORDER BY zipcode";
+        const std::string sql =
+            std::string("SELECT zipcode, latitude, Longitude, city, state FROM ") + name +
+            " ORDER BY zipcode";
         sqlite3_stmt* rawStmt = nullptr;
         if (sqlite3_prepare_v2(db.get(), sql.c_str(), -1, &rawStmt, nullptr) != SQLITE_OK) {
             // An older database without the town table still loads its zips.
@@ -122,8 +122,8 @@ std::vector<ZipTable> readZipTables(const fs::path& database) {
                                 " has no position: " + database.string());
             }
             table.rows.push_back({columnText(stmt.get(), 0), sqlite3_column_double(stmt.get(), 1),
-                                  sqlite3_column_double(stmt.get(), 2),
-                                  columnText(stmt.get(), 3), columnText(stmt.get(), 4)});
+                                  sqlite3_column_double(stmt.get(), 2), columnText(stmt.get(), 3),
+                                  columnText(stmt.get(), 4)});
         }
         if (step != SQLITE_DONE) raiseSqlite(db.get(), database);
         tables.push_back(std::move(table));

@@ -43,7 +43,6 @@ CodeList gatherCodes(const RenderOptions& options, Io& io) {
     return codes;
 }
 
-
 void printList(std::ostream& out, std::string_view heading, const std::vector<std::string>& codes) {
     out << heading << " (" << codes.size() << "):";
     for (const auto& code : codes) out << ' ' << render::escapeForDisplay(code);

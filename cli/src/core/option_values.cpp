@@ -68,9 +68,9 @@ std::string formatBounds(const render::Bounds& b) {
 }
 
 std::string checkCount(const std::string& text) {
-    const bool digits = !text.empty() && text.size() <= 18 &&
-                        std::all_of(text.begin(), text.end(),
-                                    [](unsigned char c) { return std::isdigit(c) != 0; });
+    const bool digits =
+        !text.empty() && text.size() <= 18 &&
+        std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
     if (!digits || std::stoull(text) == 0) {
         return "must be a whole number of at least 1, not '" + text + "'";
     }

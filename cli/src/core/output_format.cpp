@@ -15,7 +15,8 @@ render::OutputFormat formatForPath(const std::filesystem::path& path) {
 }
 
 render::OutputFormat formatForName(const std::string& name) {
-    if (const auto format = name.starts_with('.') ? std::nullopt : render::formatForExtension(name)) {
+    if (const auto format =
+            name.starts_with('.') ? std::nullopt : render::formatForExtension(name)) {
         return *format;
     }
     throw UsageError("--format '" + name + "': use jpg, gif, bmp or png");

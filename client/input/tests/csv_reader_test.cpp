@@ -1,5 +1,6 @@
 // The CSV side of the batch reader and the text-file reader under it, on real files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,13 +8,11 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <zembra/render/csv.hpp>
 
 #include "input/batch_reader.hpp"
 #include "input/main_module.hpp"
 #include "input/text_file.hpp"
-
-#include <sys/stat.h>
-#include <zembra/render/csv.hpp>
 
 namespace zembra::client {
 namespace {
@@ -190,8 +189,8 @@ std::vector<std::string> splitAtCommas(std::string_view line) {
     std::size_t start = 0;
     for (;;) {
         const auto comma = line.find(',', start);
-        pieces.emplace_back(line.substr(start, comma == std::string_view::npos ? line.npos
-                                                                               : comma - start));
+        pieces.emplace_back(
+            line.substr(start, comma == std::string_view::npos ? line.npos : comma - start));
         if (comma == std::string_view::npos) return pieces;
         start = comma + 1;
     }

@@ -19,12 +19,11 @@
 // the driver until it returns, or for good if it never does).
 #pragma once
 
-#include <zembra/runtime.hpp>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <zembra/runtime.hpp>
 
 #define ZEMBRA_DATAACCESS_API __attribute__((visibility("default")))
 
@@ -48,7 +47,7 @@ inline constexpr int32_t kConnectionClosed = 3709;
 
 // A forward-only set of rows. The first row (if any) is current after execute().
 class ZEMBRA_DATAACCESS_API Recordset {
-public:
+  public:
     Recordset();
     explicit Recordset(std::unique_ptr<detail::CursorImpl> impl);
     Recordset(Recordset&&) noexcept;
@@ -72,12 +71,12 @@ public:
     // Releases the rows; closing twice is harmless.
     void close();
 
-private:
+  private:
     std::unique_ptr<detail::CursorImpl> impl_;
 };
 
 class ZEMBRA_DATAACCESS_API Connection {
-public:
+  public:
     Connection();
     Connection(Connection&&) noexcept;
     Connection& operator=(Connection&&) noexcept;
@@ -105,7 +104,7 @@ public:
     // Closes the connection; closing twice is harmless and it may be opened again.
     void close();
 
-private:
+  private:
     std::shared_ptr<detail::ConnectionImpl> impl_;
 };
 

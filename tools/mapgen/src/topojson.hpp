@@ -2,15 +2,13 @@
 // delta encoding undone), and polygons and border lines are stitched from them.
 #pragma once
 
-#include <zembra/runtime.hpp>
-
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
-
 #include <functional>
 #include <string>
 #include <vector>
+#include <zembra/runtime.hpp>
 
 namespace zembra::mapgen {
 
@@ -41,7 +39,7 @@ struct Feature {
 };
 
 class Topology {
-public:
+  public:
     // Parses a TopoJSON document. Raises error 5 when the text is not JSON, is not a
     // Topology, or an arc is malformed.
     static Topology parse(const QByteArray& json);
@@ -64,7 +62,7 @@ public:
     using MeshFilter = std::function<bool(const Feature& a, const Feature& b)>;
     std::vector<Line> mesh(const QString& object, const MeshFilter& keep) const;
 
-private:
+  private:
     std::vector<Line> arcs_;
     QJsonObject objects_;
 };

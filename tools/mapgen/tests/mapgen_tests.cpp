@@ -1,13 +1,12 @@
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <cmath>
+
 #include "marker.hpp"
 #include "projection.hpp"
 #include "render.hpp"
 #include "topojson.hpp"
-
-#include <gtest/gtest.h>
-
-#include <QImage>
-
-#include <cmath>
 
 using namespace zembra::mapgen;
 
@@ -61,13 +60,16 @@ TEST(TopoJson, DecodesQuantisedDeltaArcsAndStitchesRings) {
 
 TEST(TopoJson, MeshSeparatesSharedBordersFromCoasts) {
     const Topology t = Topology::parse(kTwoSquares);
-    const auto borders = t.mesh("squares", [](const Feature& a, const Feature& b) { return &a != &b; });
+    const auto borders =
+        t.mesh("squares", [](const Feature& a, const Feature& b) { return &a != &b; });
     ASSERT_EQ(borders.size(), 1u);
     EXPECT_EQ(borders[0], t.arcs()[0]);
-    const auto coasts = t.mesh("squares", [](const Feature& a, const Feature& b) { return &a == &b; });
+    const auto coasts =
+        t.mesh("squares", [](const Feature& a, const Feature& b) { return &a == &b; });
     EXPECT_EQ(coasts.size(), 2u);
     // Filters see the features' ids, so one country's borders can be left out.
-    const auto notB = t.mesh("squares", [](const Feature& a, const Feature& b) { return a.id != "B" && b.id != "B"; });
+    const auto notB = t.mesh(
+        "squares", [](const Feature& a, const Feature& b) { return a.id != "B" && b.id != "B"; });
     ASSERT_EQ(notB.size(), 1u);
     EXPECT_EQ(notB[0], t.arcs()[1]);
 }
@@ -81,7 +83,8 @@ TEST(TopoJson, UnquantisedTopologyKeepsAbsolutePositions) {
 TEST(TopoJson, RejectsMalformedInput) {
     EXPECT_THROW(Topology::parse("{not json"), zembra::Error);
     EXPECT_THROW(Topology::parse(R"({"type":"FeatureCollection"})"), zembra::Error);
-    EXPECT_THROW(Topology::parse(R"({"type":"Topology","arcs":[[[1]]],"objects":{}})"), zembra::Error);
+    EXPECT_THROW(Topology::parse(R"({"type":"Topology","arcs":[[[1]]],"objects":{}})"),
+                 zembra::Error);
     const Topology dangling = Topology::parse(R"({"type":"Topology","arcs":[[[0,0],[1,1]]],
         "objects":{"o":{"type":"Polygon","arcs":[[0,-3]]}}})");
     EXPECT_THROW(dangling.features("absent"), zembra::Error);
@@ -126,8 +129,8 @@ TEST(Projection, ParsesBoundsAndRefusesNonsense) {
     EXPECT_EQ(b.maxLat, 22.5);
     EXPECT_EQ(b.minLon, -161);
     EXPECT_EQ(b.maxLon, -154);
-    for (const char* bad : {"1,2,3", "1,2,3,4,5", "a,2,3,4", "5,5,0,1", "10,2,0,1", "0,1,5,4", "-91,0,0,1",
-                            "0,1,-200,170", "0,1,nan,4"})
+    for (const char* bad : {"1,2,3", "1,2,3,4,5", "a,2,3,4", "5,5,0,1", "10,2,0,1", "0,1,5,4",
+                            "-91,0,0,1", "0,1,-200,170", "0,1,nan,4"})
         EXPECT_THROW(parseBounds(bad), zembra::Error) << bad;
 }
 
@@ -136,7 +139,8 @@ TEST(Projection, WrapsLandAcrossTheAntimeridianNextToTheMap) {
     // A ring straddling 180 degrees: its eastern-hemisphere points move by -360 and it
     // stays one small ring instead of spanning the world.
     const Line ring{{179, 60}, {-179, 60}, {-179, 62}, {179, 62}, {179, 60}};
-    EXPECT_EQ(alaska.wrap(ring), (Line{{-181, 60}, {-179, 60}, {-179, 62}, {-181, 62}, {-181, 60}}));
+    EXPECT_EQ(alaska.wrap(ring),
+              (Line{{-181, 60}, {-179, 60}, {-179, 62}, {-181, 62}, {-181, 60}}));
     // Points already near the map are left alone.
     EXPECT_EQ(alaska.wrapLon(-150), -150);
     const Projection eastern({0, 10, 170, 190}, 200, 100);
@@ -193,7 +197,8 @@ TEST(Render, UsLandCanComeFromTheWorldOutline) {
     const Projection proj({0, 30, 0, 30}, 300, 300);
     const QImage fromStates = renderMap(buildLayers(us, world), proj, style);
     EXPECT_LT(colourDistance(fromStates.pixel(175, 150), style.water), 4);
-    const QImage fromCountry = renderMap(buildLayers(us, world, nullptr, UsLand::Country), proj, style);
+    const QImage fromCountry =
+        renderMap(buildLayers(us, world, nullptr, UsLand::Country), proj, style);
     EXPECT_LT(colourDistance(fromCountry.pixel(125, 150), style.usLand), 4);
     EXPECT_LT(colourDistance(fromCountry.pixel(175, 150), style.usLand), 4);
     EXPECT_EQ(parseUsLand("country"), UsLand::Country);
@@ -231,7 +236,8 @@ TEST(Marker, EdgesAreWhiteOrTheMarkersOwnColours) {
                         ++white;
                         continue;
                     }
-                    EXPECT_GT(colourDistance(p, Qt::white), 60) << "near-white pixel at " << x << "," << y;
+                    EXPECT_GT(colourDistance(p, Qt::white), 60)
+                        << "near-white pixel at " << x << "," << y;
                 }
             }
             EXPECT_GT(white, 0);
@@ -245,7 +251,8 @@ TEST(Marker, EdgesAreWhiteOrTheMarkersOwnColours) {
                 EXPECT_EQ(m.width() % 2, 1);
                 EXPECT_EQ(m.height(), 2 * size - 1);
                 for (int x = 0; x < m.width(); ++x)
-                    EXPECT_EQ(m.pixel(x, m.height() / 2 + 1), qRgb(255, 255, 255)) << "below the tip";
+                    EXPECT_EQ(m.pixel(x, m.height() / 2 + 1), qRgb(255, 255, 255))
+                        << "below the tip";
             }
         }
     }
@@ -256,7 +263,8 @@ TEST(Marker, ParsesShapesAndColours) {
     EXPECT_EQ(parseColour("#d62728"), QColor(214, 39, 40));
     EXPECT_EQ(parseColour("000000"), QColor(0, 0, 0));
     EXPECT_THROW(parseShape("star"), zembra::Error);
-    for (const char* bad : {"12345", "1234567", "gg0000", ""}) EXPECT_THROW(parseColour(bad), zembra::Error) << bad;
+    for (const char* bad : {"12345", "1234567", "gg0000", ""})
+        EXPECT_THROW(parseColour(bad), zembra::Error) << bad;
     MarkerSpec tiny;
     tiny.size = 2;
     EXPECT_THROW(renderMarker(tiny), zembra::Error);
@@ -308,8 +316,10 @@ TEST(ShippedMaps, PlacesLieOnTheRightColour) {
         ASSERT_TRUE(img.load(QStringLiteral(ZEMBRA_ASSETS_IMAGES "/Maps/") + m.file)) << m.file;
         EXPECT_EQ(img.height(), heightForWidth(m.bounds, img.width())) << m.file;
         for (const Place& p : m.places) {
-            const QPointF px = Projection(m.bounds, img.width(), img.height()).toPixel({p.lon, p.lat});
-            const QRgb c = img.pixel(static_cast<int>(std::nearbyint(px.x())), static_cast<int>(std::nearbyint(px.y())));
+            const QPointF px =
+                Projection(m.bounds, img.width(), img.height()).toPixel({p.lon, p.lat});
+            const QRgb c = img.pixel(static_cast<int>(std::nearbyint(px.x())),
+                                     static_cast<int>(std::nearbyint(px.y())));
             EXPECT_LT(colourDistance(c, colours[p.kind]), 12) << m.file << ": " << p.what;
         }
     }

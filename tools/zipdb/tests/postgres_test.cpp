@@ -110,9 +110,7 @@ Ran zembra(const std::vector<std::string>& args, const TempDir& dir) {
 }
 
 // A database name of its own for each test.
-std::string databaseName(const std::string& tag) {
-    return tag + "_" + std::to_string(::getpid());
-}
+std::string databaseName(const std::string& tag) { return tag + "_" + std::to_string(::getpid()); }
 
 std::vector<std::string> csvCodes(const char* path) {
     std::ifstream in(path);
@@ -237,9 +235,9 @@ TEST_F(PostgresTest, AFailedLoadChangesNothing) {
     EXPECT_EQ(ran.err, "loaded 3 rows into zips, 1 rows into zip_towns\n");
     EXPECT_EQ(server().query("SELECT city FROM zips WHERE zipcode = '83814'", database),
               "Coeur D'Alene\n");
-    EXPECT_EQ(server().query("SELECT count(*) FROM zips WHERE city IS NULL AND state IS NULL",
-                             database),
-              "1\n");
+    EXPECT_EQ(
+        server().query("SELECT count(*) FROM zips WHERE city IS NULL AND state IS NULL", database),
+        "1\n");
 
     // A failing reload leaves the rows of the last good one.
     server().sql("INSERT INTO zips VALUES ('00000', 1, 2, 'Stray', 'XX')", database);
@@ -280,7 +278,8 @@ TEST_F(PostgresTest, EngineLookupsGiveTheSameAnswers) {
     const std::string forward = databaseName("forward"), reverse = databaseName("reverse");
     fill(forward, engine::test::kZipRows);
     fill(reverse, engine::test::kReverseRows);
-    OdbcIni config({server().dataSource("pgzips", forward), server().dataSource("zipcodes", reverse)});
+    OdbcIni config(
+        {server().dataSource("pgzips", forward), server().dataSource("zipcodes", reverse)});
 
     engine::test::expectForwardLookup(engine::test::gridMap(dir_, "DSN=pgzips"));
     engine::test::expectReverseLookup(engine::test::gridMap(dir_, "ZipCodes"));
@@ -298,8 +297,8 @@ TEST_F(PostgresTest, EightRendersAtOnceAllSucceed) {
         const fs::path list = dir_.path() / ("codes" + std::to_string(i) + ".txt");
         writeLines(list, mine);
         children.push_back(std::make_unique<Child>(
-            std::vector<std::string>{"render", "-f", list.string(), "--connection",
-                                     "DSN=teamzips", "-o",
+            std::vector<std::string>{"render", "-f", list.string(), "--connection", "DSN=teamzips",
+                                     "-o",
                                      (dir_.path() / ("out" + std::to_string(i) + ".png")).string()},
             dir_.path() / ("render" + std::to_string(i))));
     }
@@ -344,9 +343,8 @@ TEST_F(PostgresTest, AStoppedServerFailsTheRenderAndSavesNothing) {
     EXPECT_FALSE(fs::exists(output));
 
     // Down before the render starts: the connection fails, nothing is written.
-    const Ran down = zembra({"render", "08873", "--connection", "DSN=teamzips", "-o",
-                             output.string()},
-                            dir_);
+    const Ran down =
+        zembra({"render", "08873", "--connection", "DSN=teamzips", "-o", output.string()}, dir_);
     EXPECT_EQ(down.status, 1);
     EXPECT_NE(down.err.find("zembra: error -2147467259:"), std::string::npos) << down.err;
     EXPECT_FALSE(fs::exists(output));

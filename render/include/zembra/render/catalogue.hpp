@@ -50,8 +50,7 @@ void writeWorldFile(const std::filesystem::path& worldFile, const Bounds& bounds
 // Reads a world file back into the bounds of a width x height picture. Nothing when the
 // file does not exist; raises zembra::Error (13) naming the file when it is malformed or
 // rotated.
-std::optional<Bounds> readWorldFile(const std::filesystem::path& worldFile, int width,
-                                    int height);
+std::optional<Bounds> readWorldFile(const std::filesystem::path& worldFile, int width, int height);
 
 // The bounds of a map picture: the name rule first, then the world file beside it
 // (the picture's size read from its header). Nothing when neither gives bounds.

@@ -46,24 +46,25 @@ struct RenderRequest {
     std::filesystem::path map;     // the map picture
     std::filesystem::path marker;  // the marker picture; empty leaves it unset
     Bounds bounds;
-    std::string connection;        // empty: the engine's default zip-code database
-    std::vector<std::string> zips;     // plotted with MapZips, in order
-    std::vector<LatLon> points;        // plotted with MapCoordinates, after the zips
+    std::string connection;         // empty: the engine's default zip-code database
+    std::vector<std::string> zips;  // plotted with MapZips, in order
+    std::vector<LatLon> points;     // plotted with MapCoordinates, after the zips
     OutputFormat format = OutputFormat::Jpeg;
     std::optional<std::filesystem::path> output;  // nothing: the picture is returned in memory
     size_t chunkSize = kDefaultChunkSize;         // at least 1
     bool towns = true;  // place codes without an area at their post-office town (zip_towns)
-    std::function<void(const Progress&)> progress;  // called after each piece, on the caller's thread
-    const std::atomic<bool>* cancel = nullptr;      // checked before each piece and before saving
+    std::function<void(const Progress&)>
+        progress;                               // called after each piece, on the caller's thread
+    const std::atomic<bool>* cancel = nullptr;  // checked before each piece and before saving
 };
 
 struct RenderResult {
-    size_t requested = 0;                  // zip codes asked for
-    size_t placedAtArea = 0;               // placed by the engine (their own area)
-    std::vector<std::string> placedAtTown; // placed at their post-office town
-    std::vector<std::string> notFound;     // in the order asked
-    size_t points = 0;                     // latitude/longitude points plotted
-    std::vector<uint8_t> bytes;            // the picture, when the request named no output
+    size_t requested = 0;                          // zip codes asked for
+    size_t placedAtArea = 0;                       // placed by the engine (their own area)
+    std::vector<std::string> placedAtTown;         // placed at their post-office town
+    std::vector<std::string> notFound;             // in the order asked
+    size_t points = 0;                             // latitude/longitude points plotted
+    std::vector<uint8_t> bytes;                    // the picture, when the request named no output
     std::optional<std::filesystem::path> written;  // the file written, when it named one
 
     size_t placed() const noexcept { return placedAtArea + placedAtTown.size(); }
@@ -99,7 +100,7 @@ std::string escapeForDisplay(std::string_view text);
 struct LookupRequest {
     std::filesystem::path map;  // the picture the pixel belongs to
     Bounds bounds;
-    std::string connection;     // empty: the engine's default zip-code database
+    std::string connection;  // empty: the engine's default zip-code database
     int32_t x = 0;
     int32_t y = 0;
 };

@@ -81,7 +81,8 @@ inline uint16_t freeLoopbackPort() {
 class PostgresCluster {
   public:
     // Creates a cluster in a new folder below `parent` and starts it.
-    explicit PostgresCluster(const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
+    explicit PostgresCluster(
+        const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
         std::string pattern = (parent / "zembra-pg-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
         dir_ = pattern;
@@ -166,7 +167,8 @@ class PostgresCluster {
                             (dir_ / "server.log").string(), "-o", options, "-w", "-t", "60",
                             "start"}) == 0;
         }
-        if (!running_) throw std::runtime_error("the PostgreSQL server did not start: " + logText());
+        if (!running_)
+            throw std::runtime_error("the PostgreSQL server did not start: " + logText());
     }
 
     // Stops the server, ending open sessions ("fast" shutdown).
@@ -198,13 +200,14 @@ class PostgresCluster {
     }
 
     // The rows psql prints for a query (unaligned, tuples only), one line per row.
-    std::string query(const std::string& statement, const std::string& database = "postgres") const {
+    std::string query(const std::string& statement,
+                      const std::string& database = "postgres") const {
         const auto out = dir_ / ("query-" + std::to_string(::getpid()) + ".out");
         std::filesystem::remove(out);
-        const int status = runLogged({std::string(kPostgresBin) + "/psql", "-X", "-A", "-t", "-h",
-                                      "127.0.0.1", "-p", std::to_string(port_), "-U",
-                                      kPostgresUser, "-d", database, "-c", statement},
-                                     out);
+        const int status = runLogged(
+            {std::string(kPostgresBin) + "/psql", "-X", "-A", "-t", "-h", "127.0.0.1", "-p",
+             std::to_string(port_), "-U", kPostgresUser, "-d", database, "-c", statement},
+            out);
         std::ifstream in(out);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         std::filesystem::remove(out);
@@ -243,8 +246,7 @@ class PostgresCluster {
     int run(std::vector<std::string> argv) const {
         if (uid_) {
             argv.insert(argv.begin(), {"setpriv", "--reuid=" + std::to_string(*uid_),
-                                       "--regid=" + std::to_string(*gid_), "--clear-groups",
-                                       "--"});
+                                       "--regid=" + std::to_string(*gid_), "--clear-groups", "--"});
         }
         return runLogged(argv, dir_ / "tools.log");
     }
@@ -252,7 +254,8 @@ class PostgresCluster {
     void must(const std::vector<std::string>& argv, const std::string& what) const {
         if (run(argv) != 0) {
             std::ifstream in(dir_ / "tools.log");
-            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
             throw std::runtime_error(what + " failed: " + text);
         }
     }
