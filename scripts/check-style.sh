@@ -15,8 +15,9 @@ if [ ! -f "$build/compile_commands.json" ]; then
   echo "check-style: $build/compile_commands.json missing: configure the build first" >&2
   exit 1
 fi
-# The project's own translation units, tests included; generated files (moc, qrc) are not ours.
-mapfile -t units < <(git ls-files '*.cpp' | grep -v '/fuzz/')
+# The product's own translation units: libraries, engine, programs and tools (tests, benches
+# and fuzz targets are held to the compiler's warnings); generated files (moc, qrc) are not ours.
+mapfile -t units < <(git ls-files '*.cpp' | grep -Ev '(^|/)(tests|bench|fuzz)/')
 echo "check-style: clang-tidy on ${#units[@]} files"
 run-clang-tidy -quiet -p "$build" -j "$(nproc)" "${units[@]/#/$root/}" > "$build/clang-tidy.log" 2>&1 || {
   grep -E "warning:|error:" "$build/clang-tidy.log" | sort -u | head -100

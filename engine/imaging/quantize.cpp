@@ -7,6 +7,7 @@
 // gradients dither instead of banding.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <numeric>
@@ -216,7 +217,7 @@ void diffuse(const Picture& picture, const std::vector<std::array<double, 3>>& c
     std::vector<std::array<int, 3>> palette(colours.size());
     for (size_t i = 0; i < colours.size(); ++i) {
         for (size_t k = 0; k < 3; ++k) {
-            palette[i][k] = clampByte(int(colours[i][k] + 0.5));
+            palette[i][k] = clampByte(static_cast<int>(std::floor(colours[i][k] + 0.5)));
             out.palette.push_back(static_cast<uint8_t>(palette[i][k]));
         }
     }

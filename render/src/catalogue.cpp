@@ -117,7 +117,7 @@ std::string stepText(double natural, double origin, double target, int pixels) {
                 if (base.digits + k > kHighest) continue;
                 candidate.digits += k;
             }
-            const std::string text = candidate.text();
+            std::string text = candidate.text();
             if (farEdge(origin, parseLongDouble(text), pixels) == target) return text;
         }
     }

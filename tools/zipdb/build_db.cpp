@@ -177,7 +177,7 @@ Counts build(const std::filesystem::path& zipsCsv, const std::filesystem::path& 
     }
     exec(db.get(), "COMMIT; ANALYZE;");
     if (sqlite3_close(db.get()) != SQLITE_OK) fail("cannot close " + temp.string());
-    db.release();  // closed above
+    (void)db.release();  // closed above
     std::filesystem::rename(temp, dbPath);
     return counts;
 }

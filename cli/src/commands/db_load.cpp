@@ -139,6 +139,7 @@ void loadZipTables(db::Connection& target, const std::vector<ZipTable>& tables,
     // Asked before the transaction: on some servers a failed statement spoils the
     // transaction it runs in.
     std::vector<bool> present;
+    present.reserve(tables.size());
     for (const ZipTable& table : tables) present.push_back(hasTable(target, table.name));
 
     target.beginTrans();

@@ -55,7 +55,7 @@ std::vector<std::string> listPictures(const fs::path& folder, std::string_view e
 
 fs::path resolvePicture(std::string_view value, const fs::path& folder, std::string_view extension,
                         std::string_view kind) {
-    const fs::path given(value);
+    fs::path given(value);
     std::error_code ec;
     if (fs::is_regular_file(given, ec)) return given;
     if (value.empty() || value.find('/') != std::string_view::npos) {

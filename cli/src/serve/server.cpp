@@ -204,8 +204,7 @@ struct Server::Impl {
     // taken goes into the Server-Timing header that the log line reports.
     httplib::Server::Handler guarded(
         std::function<void(const httplib::Request&, httplib::Response&)> handler) {
-        return [this, handler = std::move(handler)](const httplib::Request& req,
-                                                    httplib::Response& res) {
+        return [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
             const auto start = Clock::now();
             try {
                 handler(req, res);

@@ -41,7 +41,7 @@ class Stitcher {
     // Joins the arcs of one ring; consecutive arcs share their end point, kept once.
     Line ring(const QJsonArray& refs, std::vector<int>& used) const {
         Line out;
-        for (const QJsonValue& v : refs) {
+        for (const auto& v : refs) {
             const int ref = toRef(v, arcs_.size());
             used.push_back(arcIndex(ref));
             const Line& arc = arcs_[static_cast<std::size_t>(arcIndex(ref))];
@@ -62,7 +62,7 @@ class Stitcher {
     Polygon polygon(const QJsonValue& rings, std::vector<int>& used) const {
         if (!rings.isArray()) fail("polygon arcs are not an array");
         Polygon p;
-        for (const QJsonValue& r : rings.toArray()) {
+        for (const auto& r : rings.toArray()) {
             if (!r.isArray()) fail("ring arcs are not an array");
             p.push_back(ring(r.toArray(), used));
         }
@@ -84,7 +84,7 @@ void collect(const QJsonObject& geometry, const Stitcher& stitch, std::size_t ar
     if (depth > 32) fail("geometry collections nested too deeply");
     const QString type = geometry.value("type").toString();
     if (type == "GeometryCollection") {
-        for (const QJsonValue& g : geometry.value("geometries").toArray())
+        for (const auto& g : geometry.value("geometries").toArray())
             collect(g.toObject(), stitch, arcCount, out, depth + 1);
         return;
     }
@@ -96,12 +96,12 @@ void collect(const QJsonObject& geometry, const Stitcher& stitch, std::size_t ar
         f.polygons.push_back(stitch.polygon(arcs, f.arcs));
     } else if (type == "MultiPolygon") {
         if (!arcs.isArray()) fail("multipolygon arcs are not an array");
-        for (const QJsonValue& p : arcs.toArray()) f.polygons.push_back(stitch.polygon(p, f.arcs));
+        for (const auto& p : arcs.toArray()) f.polygons.push_back(stitch.polygon(p, f.arcs));
     } else if (type == "LineString") {
-        for (const QJsonValue& v : arcs.toArray()) f.arcs.push_back(arcIndex(toRef(v, arcCount)));
+        for (const auto& v : arcs.toArray()) f.arcs.push_back(arcIndex(toRef(v, arcCount)));
     } else if (type == "MultiLineString") {
-        for (const QJsonValue& l : arcs.toArray())
-            for (const QJsonValue& v : l.toArray()) f.arcs.push_back(arcIndex(toRef(v, arcCount)));
+        for (const auto& l : arcs.toArray())
+            for (const auto& v : l.toArray()) f.arcs.push_back(arcIndex(toRef(v, arcCount)));
     }
     // Points and null geometries carry no arcs; they are kept so ids stay visible.
     out.push_back(std::move(f));
@@ -138,13 +138,13 @@ Topology Topology::parse(const QByteArray& json) {
     Topology topo;
     const QJsonArray arcs = root.value("arcs").toArray();
     topo.arcs_.reserve(static_cast<std::size_t>(arcs.size()));
-    for (const QJsonValue& a : arcs) {
+    for (const auto& a : arcs) {
         if (!a.isArray()) fail("an arc is not an array");
         Line line;
         const QJsonArray points = a.toArray();
         line.reserve(static_cast<std::size_t>(points.size()));
         double x = 0, y = 0;
-        for (const QJsonValue& pv : points) {
+        for (const auto& pv : points) {
             const QJsonArray p = pv.toArray();
             if (p.size() < 2 || !p[0].isDouble() || !p[1].isDouble())
                 fail("an arc position is not a number pair");
