@@ -17,7 +17,7 @@ if [ "${1:-}" = "--sanitize" ]; then
 elif [ "${1:-}" = "--tsan" ]; then
   dir=build-tsan
   flags=(-DZEMBRA_TSAN=ON -DZEMBRA_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-         "-DZEMBRA_ONLY=runtime;testsupport;dataaccess;engine;assets;tools")
+         "-DZEMBRA_ONLY=runtime;testsupport;dataaccess;engine;render;assets;tools")
 fi
 
 cmake -S . -B "$dir" -G Ninja "${flags[@]}"
