@@ -45,7 +45,7 @@ std::vector<std::string> listPictures(const fs::path& folder, std::string_view e
         if (!it->is_regular_file(typeError)) continue;
         const auto name = it->path().filename().string();
         const auto dot = name.rfind('.');
-        const std::string ext = dot == std::string::npos ? "" : toLower(name.substr(dot + 1));
+        const std::string ext = dot == std::string::npos ? "" : lowerAscii(name.substr(dot + 1));
         if (ext == extension) names.push_back(name);
     }
     std::sort(names.begin(), names.end(),

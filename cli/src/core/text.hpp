@@ -4,17 +4,12 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <zembra/text.hpp>
 
 namespace zembra::cli {
 
 // The text without leading and trailing blanks (spaces, tabs, CR, LF).
 std::string_view trim(std::string_view text) noexcept;
-
-// ASCII lower case; other bytes (UTF-8 sequences) are left as they are.
-std::string toLower(std::string_view text);
-
-// True when the two texts are equal ignoring ASCII letter case.
-bool equalsIgnoreCase(std::string_view a, std::string_view b) noexcept;
 
 // Orders two texts as the platform lists a folder: by ASCII lower case, then by the
 // raw bytes so that two names differing only in case still have a fixed order.
