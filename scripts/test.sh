@@ -20,6 +20,13 @@ elif [ "${1:-}" = "--tsan" ]; then
          "-DZEMBRA_ONLY=runtime;testsupport;dataaccess;engine;render;assets;tools")
 fi
 
+# A compiler cache keyed on paths relative to the checkout, so that another clone on the same
+# machine (CI) reuses what an earlier build compiled.
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
+  flags+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 cmake -S . -B "$dir" -G Ninja "${flags[@]}"
 cmake --build "$dir"
 export QT_QPA_PLATFORM=offscreen
