@@ -7,40 +7,18 @@
 #include <zembra/render/render.hpp>
 #include <zembra/test/odbc_ini.hpp>
 
+#include "engine_fixtures.hpp"
 #include "imaging.hpp"
 #include "support.hpp"
 
 namespace zembra::render::test {
 namespace {
 
-// 100 x 100 map of latitude 0..100 and longitude -100..0: latitude L and longitude -G
-// land on pixel (100 - G, 100 - L).
-const Bounds kGrid{0.0, 100.0, -100.0, 0.0};
-
-void writePicture(const fs::path& path, int32_t size, std::array<uint8_t, 3> rgb) {
-    imaging::Picture p{size, size, {}};
-    for (int32_t i = 0; i < size * size; ++i)
-        p.rgba.insert(p.rgba.end(), {rgb[0], rgb[1], rgb[2], 255});
-    const auto bytes = imaging::encode(p, imaging::Format::Png);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-void createTable(const fs::path& path, const std::string& rows) {
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
-    std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, &sqlite3_close);
-    const std::string sql =
-        "CREATE TABLE zips (zipcode TEXT, latitude, Longitude); INSERT INTO zips VALUES " + rows;
-    ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-}
-
 class RenderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        writePicture(dir_ / "map.png", 100, {40, 90, 160});
-        writePicture(dir_ / "marker.png", 3, {220, 20, 20});
+        writeSquare(dir_ / "map.png", 100, {40, 90, 160});
+        writeSquare(dir_ / "marker.png", 3, {220, 20, 20});
         std::string rows;
         for (int i = 0; i < 120; ++i) {
             rows += "('" + std::to_string(10000 + i) + "', " + std::to_string(10 + i % 80) + ", -" +
@@ -49,7 +27,9 @@ class RenderTest : public ::testing::Test {
         rows +=
             "('08873', 40.0, -74.0), ('NULLROW', NULL, -80), ('TEXTROW', 'north', -80), "
             "('FARROW', 1e300, -80)";
-        createTable(dir_ / "zips.db", rows);
+        runSql(dir_ / "zips.db",
+               "CREATE TABLE zips (zipcode TEXT, latitude, Longitude); INSERT INTO zips VALUES " +
+                   rows);
         database_.emplace("ZEMBRA_ZIPCODES_DB", dir_ / "zips.db");
     }
 

@@ -6,38 +6,20 @@
 #include <zembra/render/render.hpp>
 #include <zembra/test/odbc_ini.hpp>
 
+#include "engine_fixtures.hpp"
 #include "imaging.hpp"
 #include "support.hpp"
 
 namespace zembra::render::test {
 namespace {
 
-// 100 x 100 map of latitude 0..100 and longitude -100..0: latitude L and longitude -G
-// land on pixel (100 - G, 100 - L).
-const Bounds kGrid{0.0, 100.0, -100.0, 0.0};
 constexpr uint8_t kMarkerRed = 220;
-
-void writeSquare(const fs::path& path, int32_t size, uint8_t red) {
-    imaging::Picture p{size, size, {}};
-    for (int32_t i = 0; i < size * size; ++i) p.rgba.insert(p.rgba.end(), {red, 20, 20, 255});
-    const auto bytes = imaging::encode(p, imaging::Format::Png);
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
-void runSql(const fs::path& path, const std::string& sql) {
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
-    std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, &sqlite3_close);
-    ASSERT_EQ(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-}
 
 class TownsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        writeSquare(dir_ / "map.png", 100, 40);
-        writeSquare(dir_ / "marker.png", 3, kMarkerRed);
+        writeSquare(dir_ / "map.png", 100, {40, 20, 20});
+        writeSquare(dir_ / "marker.png", 3, {kMarkerRed, 20, 20});
         runSql(dir_ / "zips.db",
                "CREATE TABLE zips (zipcode TEXT, latitude REAL, Longitude REAL, city TEXT, "
                "state TEXT);"
