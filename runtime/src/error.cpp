@@ -21,74 +21,11 @@ const char* Error::what() const noexcept { return what_.c_str(); }
 
 std::string Error::standardDescription(int32_t number) {
     switch (number) {
-        case 3:
-            return "Return without GoSub";
-        case 5:
-            return "Invalid procedure call or argument";
-        case 6:
-            return "Overflow";
-        case 7:
-            return "Out of memory";
-        case 9:
-            return "Subscript out of range";
-        case 10:
-            return "This array is fixed or temporarily locked";
-        case 11:
-            return "Division by zero";
-        case 13:
-            return "Type mismatch";
-        case 28:
-            return "Out of stack space";
-        case 48:
-            return "Error in loading DLL";
-        case 51:
-            return "Internal error";
-        case 52:
-            return "Bad file name or number";
-        case 53:
-            return "File not found";
-        case 54:
-            return "Bad file mode";
-        case 55:
-            return "File already open";
-        case 57:
-            return "Device I/O error";
-        case 58:
-            return "File already exists";
-        case 61:
-            return "Disk full";
-        case 62:
-            return "Input past end of file";
-        case 67:
-            return "Too many files";
-        case 68:
-            return "Device unavailable";
-        case 70:
-            return "Permission denied";
-        case 71:
-            return "Disk not ready";
-        case 75:
-            return "Path/File access error";
-        case 76:
-            return "Path not found";
-        case 91:
-            return "Object variable or With block variable not set";
-        case 94:
-            return "Invalid use of Null";
-        case 380:
-            return "Invalid property value";
-        case 424:
-            return "Object required";
-        case 429:
-            return "Can't create object";
-        case 438:
-            return "Object doesn't support this property or method";
-        case 450:
-            return "Wrong number of arguments or invalid property assignment";
-        case 453:
-            return "Specified DLL function not found";
-        case 481:
-            return "Invalid picture";
+#define ZEMBRA_ERROR_CASE(name, value, description) \
+    case value:                                     \
+        return description;
+        ZEMBRA_RUNTIME_ERRORS(ZEMBRA_ERROR_CASE)
+#undef ZEMBRA_ERROR_CASE
         default:
             return {};
     }

@@ -15,7 +15,7 @@ Library::Library(const std::filesystem::path& path) : path_(path) {
     if (!handle_) {
         const char* reason = dlerror();
         throw Error::standard(
-            48, "Zembra",
+            err::kLibraryLoad, "Zembra",
             "cannot load '" + path_.string() + "': " + (reason ? reason : "unknown reason"));
     }
 }
@@ -25,7 +25,7 @@ void* Library::symbol(const char* name) const {
     void* address = dlsym(handle_.get(), name);
     const char* reason = dlerror();
     if (reason || !address)
-        throw Error::standard(453, "Zembra",
+        throw Error::standard(err::kEntryPointNotFound, "Zembra",
                               std::string("'") + name + "' in '" + path_.string() + "'");
     return address;
 }

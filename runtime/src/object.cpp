@@ -24,16 +24,16 @@ Variant guarded(F&& body) {
     } catch (const Error&) {
         throw;
     } catch (const std::bad_alloc&) {
-        throw Error::standard(7);
+        throw Error::standard(err::kOutOfMemory);
     } catch (const std::exception& e) {
-        throw Error::standard(51, "Zembra", e.what());
+        throw Error::standard(err::kInternal, "Zembra", e.what());
     }
 }
 
 }  // namespace
 
 int32_t Object::resolve(std::string_view member) const {
-    if (!object_) throw Error::standard(91);
+    if (!object_) throw Error::standard(err::kObjectNotSet);
     const int32_t id = object_->memberId(member);
     if (id == -1)
         throw Error::standard(err::kNoSuchMember, "Zembra", "'" + std::string(member) + "'");

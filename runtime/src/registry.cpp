@@ -173,7 +173,8 @@ void registerComponent(std::string_view progId, const fs::path& library) {
         out.close();
         if (!out) {
             fs::remove(temporary, ec);
-            throw Error::standard(75, "Zembra", "'" + file.string() + "': cannot be written");
+            throw Error::standard(err::kPathFileAccess, "Zembra",
+                                  "'" + file.string() + "': cannot be written");
         }
     }
     fs::rename(temporary, file, ec);

@@ -141,7 +141,23 @@ TEST(ErrorValue, StandardDescriptions) {
     EXPECT_EQ(Error::standardDescription(450),
               "Wrong number of arguments or invalid property assignment");
     EXPECT_EQ(Error::standardDescription(zembra::err::kDatabase), "");
+    EXPECT_EQ(Error::standardDescription(zembra::err::kEngine), "");
     EXPECT_EQ(Error::standardDescription(0), "");
+    // The numbers the runtime raises by name, each with its classic description.
+    EXPECT_EQ(Error::standardDescription(zembra::err::kOutOfMemory), "Out of memory");
+    EXPECT_EQ(zembra::err::kOutOfMemory, 7);
+    EXPECT_EQ(Error::standardDescription(zembra::err::kLibraryLoad), "Error in loading DLL");
+    EXPECT_EQ(zembra::err::kLibraryLoad, 48);
+    EXPECT_EQ(Error::standardDescription(zembra::err::kInternal), "Internal error");
+    EXPECT_EQ(Error::standardDescription(zembra::err::kPathFileAccess), "Path/File access error");
+    EXPECT_EQ(zembra::err::kPathFileAccess, 75);
+    EXPECT_EQ(Error::standardDescription(zembra::err::kObjectNotSet),
+              "Object variable or With block variable not set");
+    EXPECT_EQ(zembra::err::kObjectNotSet, 91);
+    EXPECT_EQ(Error::standardDescription(zembra::err::kEntryPointNotFound),
+              "Specified DLL function not found");
+    EXPECT_EQ(zembra::err::kEntryPointNotFound, 453);
+    EXPECT_EQ(zembra::err::kEngine, -2147220504);
 
     const Error plain = Error::standard(13);
     EXPECT_EQ(plain.number(), 13);

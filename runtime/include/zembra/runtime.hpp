@@ -19,28 +19,52 @@
 
 namespace zembra {
 
-// Classic run-time error numbers used throughout the system.
+// The run-time errors of the system: name, number and classic description, in one
+// table. A description left empty is supplied by whoever raises the error (the database
+// driver's text, the engine's own).
+#define ZEMBRA_RUNTIME_ERRORS(X)                                                        \
+    X(kReturnWithoutGoSub, 3, "Return without GoSub")                                   \
+    X(kInvalidArgument, 5, "Invalid procedure call or argument")                        \
+    X(kOverflow, 6, "Overflow")                                                         \
+    X(kOutOfMemory, 7, "Out of memory")                                                 \
+    X(kSubscript, 9, "Subscript out of range")                                          \
+    X(kArrayLocked, 10, "This array is fixed or temporarily locked")                    \
+    X(kDivisionByZero, 11, "Division by zero")                                          \
+    X(kTypeMismatch, 13, "Type mismatch")                                               \
+    X(kOutOfStack, 28, "Out of stack space")                                            \
+    X(kLibraryLoad, 48, "Error in loading DLL")                                         \
+    X(kInternal, 51, "Internal error")                                                  \
+    X(kBadFileName, 52, "Bad file name or number")                                      \
+    X(kFileNotFound, 53, "File not found")                                              \
+    X(kBadFileMode, 54, "Bad file mode")                                                \
+    X(kFileAlreadyOpen, 55, "File already open")                                        \
+    X(kDeviceIo, 57, "Device I/O error")                                                \
+    X(kFileExists, 58, "File already exists")                                           \
+    X(kDiskFull, 61, "Disk full")                                                       \
+    X(kInputPastEnd, 62, "Input past end of file")                                      \
+    X(kTooManyFiles, 67, "Too many files")                                              \
+    X(kDeviceUnavailable, 68, "Device unavailable")                                     \
+    X(kPermissionDenied, 70, "Permission denied")                                       \
+    X(kDiskNotReady, 71, "Disk not ready")                                              \
+    X(kPathFileAccess, 75, "Path/File access error")                                    \
+    X(kPathNotFound, 76, "Path not found")                                              \
+    X(kObjectNotSet, 91, "Object variable or With block variable not set")              \
+    X(kInvalidUseOfNull, 94, "Invalid use of Null")                                     \
+    X(kInvalidPropertyValue, 380, "Invalid property value")                             \
+    X(kObjectRequired, 424, "Object required")                                          \
+    X(kCantCreateObject, 429, "Can't create object")                                    \
+    X(kNoSuchMember, 438, "Object doesn't support this property or method")             \
+    X(kWrongArguments, 450, "Wrong number of arguments or invalid property assignment") \
+    X(kEntryPointNotFound, 453, "Specified DLL function not found")                     \
+    X(kInvalidPicture, 481, "Invalid picture")                                          \
+    X(kDatabase, -2147467259, "") /* 0x80004005, the driver's own text */               \
+    X(kEngine, -2147220504, "")   /* 0x800403E8, the engine's own errors */
+
+// The numbers by name: err::kOverflow, err::kFileNotFound, ...
 namespace err {
-inline constexpr int32_t kInvalidArgument = 5;    // Invalid procedure call or argument
-inline constexpr int32_t kOverflow = 6;           // Overflow
-inline constexpr int32_t kSubscript = 9;          // Subscript out of range
-inline constexpr int32_t kDivisionByZero = 11;    // Division by zero
-inline constexpr int32_t kTypeMismatch = 13;      // Type mismatch
-inline constexpr int32_t kInternal = 51;          // Internal error
-inline constexpr int32_t kFileNotFound = 53;      // File not found
-inline constexpr int32_t kDiskFull = 61;          // Disk full
-inline constexpr int32_t kPermissionDenied = 70;  // Permission denied
-inline constexpr int32_t kPathFileAccess = 75;    // Path/File access error
-inline constexpr int32_t kPathNotFound = 76;      // Path not found
-inline constexpr int32_t kInvalidUseOfNull = 94;  // Invalid use of Null
-inline constexpr int32_t kInvalidPropertyValue = 380;
-inline constexpr int32_t kCantCreateObject = 429;
-inline constexpr int32_t kNoSuchMember = 438;  // Object doesn't support this property or method
-inline constexpr int32_t kWrongArguments =
-    450;  // Wrong number of arguments or invalid property assignment
-inline constexpr int32_t kInvalidPicture = 481;    // Invalid picture
-inline constexpr int32_t kDatabase = -2147467259;  // 0x80004005, driver's own text
-inline constexpr int32_t kEngine = -2147220504;    // 0x800403E8, engine's own errors
+#define ZEMBRA_ERROR_CONSTANT(name, number, description) inline constexpr int32_t name = number;
+ZEMBRA_RUNTIME_ERRORS(ZEMBRA_ERROR_CONSTANT)
+#undef ZEMBRA_ERROR_CONSTANT
 }  // namespace err
 
 // A raised failure: number, source and description.
