@@ -37,7 +37,7 @@ int maskShift(uint32_t mask) {
 
 }  // namespace
 
-Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name) {
+Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits) {
     if (bytes.size() < kFileHeader + 12) fail(name, "BMP", "data is truncated in the header");
     const uint8_t* d = bytes.data();
     const uint32_t dataOffset = u32(d + 10);
@@ -75,7 +75,7 @@ Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name) {
     const bool topDown = height < 0;
     if (topDown) height = -height;  // int64: safe for INT32_MIN
     if (width <= 0) fail(name, "BMP", "width " + std::to_string(width) + " is invalid");
-    checkDimensions(uint64_t(width), uint64_t(height), name, "BMP");
+    checkDimensions(uint64_t(width), uint64_t(height), name, "BMP", limits);
 
     if (compression != kRgb &&
         !(bits == 32 && (compression == kBitFields || compression == kAlphaBitFields))) {

@@ -19,13 +19,41 @@ inline constexpr const char* kSource = "Pixam.CMap";
 // "<name>: <format> <problem>", e.g. "map.png: PNG data is truncated".
 [[noreturn]] void fail(std::string_view name, std::string_view format, std::string_view problem);
 
+// Raises 53 for a missing picture file (or an empty path) and the number of `error`
+// otherwise (70 for a refusal), naming the file.
+[[noreturn]] void failFile(int error, const std::string& path);
+
+// An open file descriptor, closed on every path.
+class FileHandle {
+  public:
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle();
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Reads up to `count` bytes at the current position; fewer only at the end of the file.
+// Raises as failFile does.
+size_t readUpTo(int fd, uint8_t* dst, size_t count, const std::string& path);
+
+// The headers of every format lie within this many first bytes, except a JPEG's behind
+// large metadata.
+inline constexpr size_t kHeadBytes = 64 * 1024;
+
+// Raises the engine error for bytes of no known format ("data is empty" when there are none).
+[[noreturn]] void failUnknownFormat(std::string_view name, bool empty);
+
 // Raises the engine error with "Cannot encode the picture as <format>: <problem>".
 [[noreturn]] void failEncode(std::string_view format, std::string_view problem);
 
-// Refuses dimensions that are zero or whose RGBA raster would exceed maxPictureBytes();
-// call before allocating anything sized by a header.
+// Refuses dimensions that are zero or whose RGBA raster would exceed the limits; call
+// before allocating anything sized by a header.
 void checkDimensions(uint64_t width, uint64_t height, std::string_view name,
-                     std::string_view format);
+                     std::string_view format, const Limits& limits);
 
 // Refuses a picture that cannot be encoded (empty, or a buffer of the wrong size).
 void checkEncodable(const Picture& picture, std::string_view format);
@@ -33,23 +61,48 @@ void checkEncodable(const Picture& picture, std::string_view format);
 // True when every pixel has alpha 255.
 bool isOpaque(const Picture& picture);
 
-// The width and height a picture's header states, read from the first bytes of the
-// file; nothing when they are not among those bytes (or the format is not known), which
-// leaves the check to the decoder.
+// The first bytes of a picture, and for a file the rest of it on demand, for reading the
+// size its header states.
+class HeaderBytes {
+  public:
+    // `head`: the first bytes; `fd`: the open file they came from (-1 for bytes in memory).
+    explicit HeaderBytes(std::span<const uint8_t> head, int fd = -1) : head_(head), fd_(fd) {}
+    // Copies up to `count` bytes from `offset` into `out`; fewer at the end of the data or
+    // when the file cannot be read there.
+    size_t read(uint64_t offset, uint8_t* out, size_t count) const;
+    std::span<const uint8_t> head() const { return head_; }
+
+  private:
+    std::span<const uint8_t> head_;
+    int fd_;
+};
+
+// The width and height a picture's header states, with the format's label for messages;
+// nothing when the format is unknown or the header is not there to read, which leaves the
+// check to the decoder.
 struct Size {
     uint64_t width;
     uint64_t height;
-    const char* format;  // "PNG", "JPEG", "GIF" or "BMP", for messages
+    const char* format;  // the format's label
 };
-std::optional<Size> peekSize(std::span<const uint8_t> head);
+std::optional<Size> peekSize(const HeaderBytes& bytes);
 
-Picture decodePng(std::span<const uint8_t> bytes, std::string_view name);
-Picture decodeJpeg(std::span<const uint8_t> bytes, std::string_view name);
-Picture decodeGif(std::span<const uint8_t> bytes, std::string_view name);
-Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name);
+bool pngHeaderSize(const HeaderBytes& bytes, uint64_t& width, uint64_t& height);
+bool jpegHeaderSize(const HeaderBytes& bytes, uint64_t& width, uint64_t& height);
+bool gifHeaderSize(const HeaderBytes& bytes, uint64_t& width, uint64_t& height);
+bool bmpHeaderSize(const HeaderBytes& bytes, uint64_t& width, uint64_t& height);
+
+Picture decodePng(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits);
+Picture decodeJpeg(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits);
+Picture decodeGif(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits);
+Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits);
+
+// The quality of every JPEG the system writes.
+inline constexpr int kJpegQuality = 90;
 
 std::vector<uint8_t> encodePng(const Picture& picture);
 std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality);
+std::vector<uint8_t> encodeJpegAtQuality(const Picture& picture);
 std::vector<uint8_t> encodeGif(const Picture& picture);
 std::vector<uint8_t> encodeBmp(const Picture& picture);
 

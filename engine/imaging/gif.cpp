@@ -65,7 +65,7 @@ std::string errorText(int code) {
 
 }  // namespace
 
-Picture decodeGif(std::span<const uint8_t> bytes, std::string_view name) {
+Picture decodeGif(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits) {
     MemoryReader reader{bytes, 0};
     int error = 0;
     std::unique_ptr<GifFileType, DecoderCloser> gif(DGifOpen(&reader, readFromMemory, &error));
@@ -107,8 +107,8 @@ Picture decodeGif(std::span<const uint8_t> bytes, std::string_view name) {
         // A screen of 0 x 0 (seen in the wild) takes the frame's size.
         const uint64_t width = gif->SWidth > 0 ? uint64_t(gif->SWidth) : uint64_t(frame.Width);
         const uint64_t height = gif->SHeight > 0 ? uint64_t(gif->SHeight) : uint64_t(frame.Height);
-        checkDimensions(width, height, name, "GIF");
-        checkDimensions(uint64_t(frame.Width), uint64_t(frame.Height), name, "GIF frame");
+        checkDimensions(width, height, name, "GIF", limits);
+        checkDimensions(uint64_t(frame.Width), uint64_t(frame.Height), name, "GIF frame", limits);
         const ColorMapObject* map = frame.ColorMap ? frame.ColorMap : gif->SColorMap;
         if (!map || map->ColorCount <= 0) fail(name, "GIF", "picture has no colour table");
 

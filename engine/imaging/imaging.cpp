@@ -14,12 +14,9 @@
 #include "codec.hpp"
 
 namespace zembra::imaging {
-namespace {
+namespace detail {
 
-using detail::kSource;
-
-// A picture that cannot be opened is "not found" when it is missing and refused otherwise.
-[[noreturn]] void failFile(int error, const std::string& path) {
+void failFile(int error, const std::string& path) {
     const int32_t number =
         path.empty() ? err::kFileNotFound : fileErrorNumber(error, {}, err::kPermissionDenied);
     std::string description = Error::standardDescription(number) + ": " + path;
@@ -27,21 +24,10 @@ using detail::kSource;
     throw Error(number, kSource, std::move(description));
 }
 
-class FileHandle {
-  public:
-    explicit FileHandle(int fd) : fd_(fd) {}
-    ~FileHandle() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return fd_; }
+FileHandle::~FileHandle() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
-  private:
-    int fd_;
-};
-
-// Reads up to `count` bytes at the current position; fewer only at the end of the file.
 size_t readUpTo(int fd, uint8_t* dst, size_t count, const std::string& path) {
     size_t got = 0;
     while (got < count) {
@@ -56,9 +42,15 @@ size_t readUpTo(int fd, uint8_t* dst, size_t count, const std::string& path) {
     return got;
 }
 
-// The headers of every supported format lie within this many first bytes, except a
-// JPEG's behind very large metadata; its decoder checks the size again.
-constexpr size_t kHeadBytes = 64 * 1024;
+}  // namespace detail
+
+namespace {
+
+using detail::failFile;
+using detail::FileHandle;
+using detail::kHeadBytes;
+using detail::readUpTo;
+
 // Slack for metadata (colour profiles, text) beside a small picture's pixels.
 constexpr uint64_t kFileSlack = 16u << 20;
 
@@ -66,7 +58,7 @@ constexpr uint64_t kFileSlack = 16u << 20;
 // the file cap: a picture file holds at most twice its decoded raster plus slack for
 // metadata, and never more than twice the limit, so a padded or oversized file is
 // refused before it is read.
-std::vector<uint8_t> readPictureFile(const std::string& path) {
+std::vector<uint8_t> readPictureFile(const std::string& path, const Limits& limits) {
     if (path.empty()) failFile(ENOENT, path);
     // Opened without blocking, so a FIFO in the picture's place cannot hang the call
     // before it is refused as no regular file.
@@ -77,12 +69,12 @@ std::vector<uint8_t> readPictureFile(const std::string& path) {
     if (!S_ISREG(info.st_mode)) failFile(S_ISDIR(info.st_mode) ? EISDIR : EACCES, path);
 
     const uint64_t size = uint64_t(info.st_size);
-    const uint64_t limit = maxPictureBytes();
+    const uint64_t limit = limits.maxBytes;
     uint64_t cap = limit > UINT64_MAX / 2 ? UINT64_MAX : 2 * limit;
     std::vector<uint8_t> bytes(size_t(std::min<uint64_t>(size, kHeadBytes)));
     bytes.resize(readUpTo(file.get(), bytes.data(), bytes.size(), path));
-    if (const std::optional<detail::Size> header = detail::peekSize(bytes)) {
-        detail::checkDimensions(header->width, header->height, path, header->format);
+    if (const std::optional<detail::Size> header = detail::peekSize(detail::HeaderBytes(bytes))) {
+        detail::checkDimensions(header->width, header->height, path, header->format, limits);
         // checkDimensions has bounded the raster by the limit: this cannot overflow
         // unless the limit itself is near the top of the range.
         const uint64_t raster = header->width * header->height * 4;
@@ -104,7 +96,9 @@ std::vector<uint8_t> readPictureFile(const std::string& path) {
 
 }  // namespace
 
-Picture readPicture(const std::string& path) { return decode(readPictureFile(path), path); }
+Picture readPicture(const std::string& path, const Limits& limits) {
+    return decode(readPictureFile(path, limits), path, limits);
+}
 
 Stamp::Stamp(const Picture& source, std::optional<Rgb> transparent)
     : width_(source.width), height_(source.height), rgba_(source.rgba) {
@@ -180,7 +174,7 @@ void Stamp::drawOnto(Picture& target, int32_t x, int32_t y) const noexcept {
     }
 }
 
-void Imaging::loadFromFile(const std::string& path) { picture_ = readPicture(path); }
+void Imaging::loadFromFile(const std::string& path) { picture_ = readPicture(path, limits_); }
 
 int32_t Imaging::pictureWidth() const { return picture_.width; }
 int32_t Imaging::pictureHeight() const { return picture_.height; }
@@ -190,7 +184,7 @@ void Imaging::transparentColor(Rgb colour) { transparent_ = colour; }
 void Imaging::useTransparency(bool use) { useTransparency_ = use; }
 
 void Imaging::loadFromBytes(Format format, std::span<const uint8_t> bytes) {
-    picture_ = decode(bytes, format, "bytes");
+    picture_ = decode(bytes, format, "bytes", limits_);
 }
 
 void Imaging::drawFromBytes(std::span<const uint8_t> bytes, Format format, int32_t x, int32_t y) {
@@ -201,7 +195,7 @@ void Imaging::drawFromBytes(std::span<const uint8_t> bytes, Format format, int32
         // Forget the old source first, so a failed decode leaves nothing stale behind.
         stampKey_.reset();
         sourceBytes_.clear();
-        source_ = decode(bytes, format, "bytes");
+        source_ = decode(bytes, format, "bytes", limits_);
         sourceBytes_.assign(bytes.begin(), bytes.end());
         sourceFormat_ = format;
     }

@@ -16,17 +16,9 @@
 #include <utility>
 #include <vector>
 
-namespace zembra::imaging {
+#include "picture_formats.hpp"
 
-// Pictures whose decoded RGBA raster would exceed this many bytes are refused before
-// memory is allocated for them: 128 MiB (32 million pixels, such as 8000 x 4000), some
-// fifteen times the largest shipped map (2000 x 1112). ZEMBRA_MAX_PICTURE_BYTES
-// overrides it for the process.
-inline constexpr uint64_t kDefaultMaxPictureBytes = uint64_t(128) << 20;
-inline constexpr const char* kMaxPictureBytesVariable = "ZEMBRA_MAX_PICTURE_BYTES";
-// The limit in force: the environment variable when it holds a positive whole number,
-// else the default. Read at every call, so a test or a host program may change it.
-uint64_t maxPictureBytes();
+namespace zembra::imaging {
 
 // A decoded picture, 8-bit RGBA, rows top to bottom.
 struct Picture {
@@ -35,25 +27,25 @@ struct Picture {
     std::vector<uint8_t> rgba;
 };
 
-enum class Format { Png, Jpeg, Gif, Bmp };
-
 struct Rgb {
     uint8_t r = 0, g = 0, b = 0;
     friend bool operator==(const Rgb&, const Rgb&) = default;
 };
 inline constexpr Rgb kWhite{255, 255, 255};
 
-// Codec layer (one source file per format).
+// Codec layer (one source file per format, all named in the format table).
 // Recognises the format by content.
-Picture decode(std::span<const uint8_t> bytes, std::string_view nameForErrors);
+Picture decode(std::span<const uint8_t> bytes, std::string_view nameForErrors,
+               const Limits& limits = {});
 // Decodes bytes that must be of the given format; other bytes raise the engine error.
-Picture decode(std::span<const uint8_t> bytes, Format format, std::string_view nameForErrors);
+Picture decode(std::span<const uint8_t> bytes, Format format, std::string_view nameForErrors,
+               const Limits& limits = {});
 std::vector<uint8_t> encode(const Picture& picture, Format format);
 // Reads and decodes a picture file. The file's size is checked against a cap and its
-// header against the pixel limit before the whole file is read or anything is sized by
-// it. Raises 53 for a missing file, 70 for one that cannot be read, the engine error
-// for a bad or oversized picture.
-Picture readPicture(const std::string& path);
+// header against the limits before the whole file is read or anything is sized by it.
+// Raises 53 for a missing file, 70 for one that cannot be read, the engine error for a
+// bad or oversized picture.
+Picture readPicture(const std::string& path, const Limits& limits = {});
 
 // A picture prepared for drawing many times: each row split into runs of pixels to
 // copy as they are and runs to blend; transparent and keyed pixels are in none.
@@ -85,6 +77,7 @@ class Stamp {
 // picture, a transparent colour, drawing encoded pictures onto it, and encoding it.
 class Imaging {
   public:
+    explicit Imaging(Limits limits = {}) : limits_(limits) {}
     // The current picture becomes the picture in the file (recognised by content); on
     // failure it stays as it was.
     void loadFromFile(const std::string& path);
@@ -104,6 +97,7 @@ class Imaging {
     const Picture& picture() const { return picture_; }
 
   private:
+    Limits limits_;
     Picture picture_;
     bool useTransparency_ = false;
     Rgb transparent_ = kWhite;

@@ -97,7 +97,7 @@ enum class Step { Ok, Failed, TooLarge };
 
 // Reads the header, checks the size, then decodes into picture. No objects with
 // destructors live in this frame.
-Step runDecode(Decoder& dec, std::span<const uint8_t> bytes, Picture& picture) {
+Step runDecode(Decoder& dec, std::span<const uint8_t> bytes, Picture& picture, uint64_t limit) {
     initErrors(dec.errors);
     dec.cinfo.err = &dec.errors.base;
     if (setjmp(dec.errors.jump)) return Step::Failed;
@@ -108,7 +108,6 @@ Step runDecode(Decoder& dec, std::span<const uint8_t> bytes, Picture& picture) {
     // own memory by 1.5 times the picture limit (and a little for its tables) keeps a
     // picture at the limit within about 2.5 times its raster; beyond that the decoder
     // fails, since it has no backing store to spill to.
-    const uint64_t limit = maxPictureBytes();
     dec.cinfo.mem->max_memory_to_use =
         long(std::min<uint64_t>(limit / 2 * 3 + (uint64_t(16) << 20), LONG_MAX));
     dec.progress.progress_monitor = onProgress;
@@ -191,14 +190,14 @@ bool runEncode(Encoder& enc, const Picture& picture, int quality) {
 
 }  // namespace
 
-Picture decodeJpeg(std::span<const uint8_t> bytes, std::string_view name) {
+Picture decodeJpeg(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits) {
     auto dec = std::make_unique<Decoder>();
     Picture picture;
-    switch (runDecode(*dec, bytes, picture)) {
+    switch (runDecode(*dec, bytes, picture, limits.maxBytes)) {
         case Step::Ok:
             return picture;
         case Step::TooLarge:
-            checkDimensions(dec->cinfo.image_width, dec->cinfo.image_height, name, "JPEG");
+            checkDimensions(dec->cinfo.image_width, dec->cinfo.image_height, name, "JPEG", limits);
             fail(name, "JPEG", "header is invalid");
         case Step::Failed:
             break;
@@ -217,6 +216,10 @@ std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality) {
         failEncode("JPEG", enc->errors.message);
     }
     return std::vector<uint8_t>(enc->buffer, enc->buffer + enc->size);
+}
+
+std::vector<uint8_t> encodeJpegAtQuality(const Picture& picture) {
+    return encodeJpeg(picture, kJpegQuality);
 }
 
 }  // namespace zembra::imaging::detail

@@ -56,7 +56,7 @@ void setCompression(spng_ctx* ctx) {
 
 }  // namespace
 
-Picture decodePng(std::span<const uint8_t> bytes, std::string_view name) {
+Picture decodePng(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits) {
     Ctx ctx = newContext(0, name);
     spng_set_chunk_limits(ctx.get(), kChunkSizeLimit, kChunkCacheLimit);
     if (int rc = spng_set_png_buffer(ctx.get(), bytes.data(), bytes.size())) {
@@ -64,7 +64,7 @@ Picture decodePng(std::span<const uint8_t> bytes, std::string_view name) {
     }
     spng_ihdr ihdr{};
     if (int rc = spng_get_ihdr(ctx.get(), &ihdr)) failSpng(name, "header is invalid", rc);
-    checkDimensions(ihdr.width, ihdr.height, name, "PNG");
+    checkDimensions(ihdr.width, ihdr.height, name, "PNG", limits);
 
     size_t size = 0;
     if (int rc = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &size)) {

@@ -18,12 +18,16 @@ namespace zembra::engine {
 
 namespace {
 
+// The picture size limit, read once when the library loads: the default, or the
+// environment's override for the process.
+const imaging::Limits kPictureLimits = imaging::Limits::fromEnvironment();
+
 // Reads a picture file the one way the canvas does for both the map and the marker.
 // The outputs change only when all of it was read, so a failed load leaves the previous
 // picture in place.
 void loadPictureFile(const std::string& path, imaging::Picture& picture, int32_t& width,
                      int32_t& height) {
-    imaging::Picture loaded = imaging::readPicture(path);
+    imaging::Picture loaded = imaging::readPicture(path, kPictureLimits);
     width = loaded.width;
     height = loaded.height;
     picture = std::move(loaded);
@@ -74,10 +78,10 @@ std::vector<uint8_t> CMap::outputMap() {
     // The map is loaded before the type is checked, so a missing map is reported first.
     const imaging::Picture& map = getMapImage();
     const std::string& type = outputImageType_;
-    if (type == "gif") return imaging::encode(map, imaging::Format::Gif);
-    if (type == "jpg") return imaging::encode(map, imaging::Format::Jpeg);
-    if (type == "bmp") return imaging::encode(map, imaging::Format::Bmp);
-    if (type == "png") return imaging::encode(map, imaging::Format::Png);
+    // The type is one of the format names exactly as written ("jpg", not "JPG").
+    if (const imaging::FormatInfo* format = imaging::formatForName(type)) {
+        return imaging::encode(map, format->format);
+    }
     throw engineError("Invalid File Type: \"" + type + "\"");
 }
 

@@ -12,6 +12,8 @@
 #include <jpeglib.h>
 // clang-format on
 
+#include <zembra/text.hpp>
+
 #include "test_support.hpp"
 
 namespace fs = std::filesystem;
@@ -159,23 +161,35 @@ TEST(Malformed, CorruptJpegDataIsRefusedNotPaintedGrey) {
 
 TEST(Malformed, LimitCountsDecodedBytesAndIsConfigurable) {
     const Picture picture = gradient(40, 30);  // 4,800 bytes decoded
+    const Limits exact{40 * 30 * 4};
+    const Limits below{40 * 30 * 4 - 1};
     for (Format format : {Format::Png, Format::Jpeg, Format::Gif, Format::Bmp}) {
         const std::vector<uint8_t> bytes = encode(picture, format);
         const std::string path = writeTemp("limit", bytes);
-        {
-            ScopedEnv limit(kMaxPictureBytesVariable, std::to_string(40 * 30 * 4));
-            EXPECT_EQ(readPicture(path).width, 40) << int(format);
-        }
-        ScopedEnv limit(kMaxPictureBytesVariable, std::to_string(40 * 30 * 4 - 1));
-        expectEngineError([&] { decode(bytes, "mem"); }, "ZEMBRA_MAX_PICTURE_BYTES", "decode");
-        expectEngineError([&] { readPicture(path); }, "limit", "file");
+        EXPECT_EQ(readPicture(path, exact).width, 40) << int(format);
+        expectEngineError([&] { decode(bytes, "mem", below); }, "ZEMBRA_MAX_PICTURE_BYTES",
+                          "decode");
+        expectEngineError([&] { readPicture(path, below); }, "limit", "file");
+        // The header alone tells the size, whatever the limit.
+        EXPECT_EQ(readPictureSize(path), (PictureSize{40, 30, format}));
+    }
+    {
+        ScopedEnv limit(kMaxPictureBytesVariable, "4800");
+        EXPECT_EQ(Limits::fromEnvironment().maxBytes, 4800u);
     }
     for (const char* bad : {"", "0", "12x", "-5"}) {
         ScopedEnv unusable(kMaxPictureBytesVariable, std::string(bad));
-        EXPECT_EQ(maxPictureBytes(), kDefaultMaxPictureBytes) << bad;
+        EXPECT_EQ(Limits::fromEnvironment().maxBytes, kDefaultMaxPictureBytes) << bad;
     }
     ScopedEnv unset(kMaxPictureBytesVariable, std::nullopt);
-    EXPECT_EQ(maxPictureBytes(), kDefaultMaxPictureBytes);
+    EXPECT_EQ(Limits::fromEnvironment().maxBytes, kDefaultMaxPictureBytes);
+    // One pixel above the default is refused, the default itself is not.
+    const Limits byDefault;
+    EXPECT_TRUE(byDefault.allows(kDefaultMaxPicturePixels, 1));
+    EXPECT_FALSE(byDefault.allows(kDefaultMaxPicturePixels + 1, 1));
+    EXPECT_FALSE(byDefault.allows(8193, 4096));
+    EXPECT_FALSE(byDefault.allows(UINT64_MAX, UINT64_MAX));
+    EXPECT_EQ(Limits::ofPixels(40'000'000).maxPixels(), 40'000'000u);
 }
 
 TEST(Malformed, PaddedFilesAndFifosAreRefusedBeforeReading) {
@@ -199,7 +213,7 @@ TEST(Malformed, MemoryAtTheLimitStaysWithinTwoAndAHalfRasters) {
     if (!kAddressSpaceLimitWorks) GTEST_SKIP() << "no address-space limit under AddressSanitizer";
     // 2896 x 2896 RGBA is just under 32 MiB: the limit set here.
     constexpr uint64_t kLimit = uint64_t(32) << 20;
-    ScopedEnv limit(kMaxPictureBytesVariable, std::to_string(kLimit));
+    const Limits limits{kLimit};
     const std::string atLimit = writeProgressiveJpeg("imaging_at_limit.jpg", 2896, 2896);
     const std::string above = writeProgressiveJpeg("imaging_above_limit.jpg", 2897, 2896);
     // A 1-bit PNG header claiming 20000 x 20000 pixels behind a valid signature.
@@ -210,10 +224,10 @@ TEST(Malformed, MemoryAtTheLimitStaysWithinTwoAndAHalfRasters) {
     // Two and a half rasters (the raster and libjpeg's coefficients), and room for the
     // libraries' tables and the allocator's own bookkeeping.
     const int result = runWithMemoryLimit(kLimit * 5 / 2 + (uint64_t(12) << 20), [&] {
-        if (readPicture(atLimit).width != 2896) return 1;
+        if (readPicture(atLimit, limits).width != 2896) return 1;
         for (const std::string& path : {above, huge}) {
             try {
-                readPicture(path);
+                readPicture(path, limits);
                 return 2;
             } catch (const Error& e) {
                 if (e.number() != err::kEngine) return 3;
@@ -240,6 +254,84 @@ TEST(Malformed, MissingAndUnreadableFiles) {
     ASSERT_TRUE(e);
     EXPECT_EQ(e->number(), err::kPermissionDenied) << "a folder is not a picture";
     EXPECT_NE(e->description().find(ZEMBRA_MALFORMED_DIR), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zembra::imaging::test
+
+namespace zembra::imaging::test {
+namespace {
+
+// Every format of the table: what it writes is recognised, measured from its header and
+// read back as that format; its names find it.
+TEST(FormatTable, EachFormatRoundTripsThroughItsOwnEntry) {
+    const Picture picture = gradient(37, 21);
+    ASSERT_EQ(formats().size(), 4u);
+    for (const FormatInfo& info : formats()) {
+        SCOPED_TRACE(std::string(info.name));
+        const std::vector<uint8_t> bytes = encode(picture, info.format);
+        EXPECT_EQ(sniffFormat(bytes), &info);
+        EXPECT_EQ(&formatInfo(info.format), &info);
+        EXPECT_EQ(info.extensions.front(), info.name);
+        EXPECT_EQ(formatForName(info.name), &info);
+        for (const std::string_view extension : info.extensions) {
+            EXPECT_EQ(formatForExtension(extension), &info);
+            EXPECT_EQ(formatForExtension("." + lowerAscii(extension)), &info);
+        }
+        EXPECT_TRUE(info.mimeType.starts_with("image/"));
+        const std::string path = writeTemp("table", bytes);
+        EXPECT_EQ(readPictureSize(path), (PictureSize{37, 21, info.format}));
+        EXPECT_EQ(decode(bytes, info.format, "table").width, 37);
+    }
+    EXPECT_EQ(formatForExtension("JPEG")->format, Format::Jpeg);
+    EXPECT_EQ(formatForName("JPG"), nullptr);  // the engine's type is exact
+    EXPECT_EQ(formatForName("jpeg"), nullptr);
+    EXPECT_EQ(formatForExtension("tif"), nullptr);
+    EXPECT_EQ(formatForExtension(""), nullptr);
+    EXPECT_EQ(formatNames(), "jpg, gif, bmp or png");
+    EXPECT_EQ(formatNames("."), ".jpg, .gif, .bmp or .png");
+}
+
+// The header reader finds a JPEG's frame behind fill bytes and metadata far beyond the
+// first bytes, and refuses what states no size, without reading any pixels.
+TEST(FormatTable, SizeFromTheHeaderOnly) {
+    std::vector<uint8_t> jpeg = encode(gradient(33, 17), Format::Jpeg);
+    // An APP1 segment of 65,000 bytes, three times, then fill bytes before the next marker.
+    std::vector<uint8_t> padded(jpeg.begin(), jpeg.begin() + 2);
+    for (int i = 0; i < 3; ++i) {
+        padded.insert(padded.end(), {0xff, 0xe1, 0xfd, 0xea});
+        padded.resize(padded.size() + 65000, 'x');
+    }
+    padded.insert(padded.end(), {0xff, 0xff, 0xff});
+    padded.insert(padded.end(), jpeg.begin() + 2, jpeg.end());
+    EXPECT_EQ(readPictureSize(writeTemp("padded.jpg", padded)),
+              (PictureSize{33, 17, Format::Jpeg}));
+    EXPECT_EQ(decode(padded, "padded").height, 17);
+
+    // A header claiming far more than any limit is measured, not refused: the limits are
+    // the decoder's question.
+    const std::vector<uint8_t> huge{0x89, 'P',  'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0,    0,    0,
+                                    13,   'I',  'H', 'D', 'R',  0,    0,    0x4E, 0x20, 0,    0,
+                                    0x4E, 0x20, 8,   6,   0,    0,    0,    0x21, 0x0C, 0xD6, 0x3D};
+    EXPECT_EQ(readPictureSize(writeTemp("huge.png", huge)),
+              (PictureSize{20000, 20000, Format::Png}));
+    EXPECT_FALSE(Limits{}.allows(20000, 20000));
+
+    const std::vector<uint8_t> noFrame{0xff, 0xd8, 0xff, 0xda, 0x00, 0x08, 1, 2, 3, 4, 5, 6};
+    for (const auto& [name, bytes] :
+         {std::pair{"noframe.jpg", noFrame},
+          std::pair{"short.png", std::vector<uint8_t>(huge.begin(), huge.begin() + 20)},
+          std::pair{"text.jpg", std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}},
+          std::pair{"empty.bmp", std::vector<uint8_t>{}}}) {
+        SCOPED_TRACE(name);
+        const auto e = errorOf([&] { readPictureSize(writeTemp(name, bytes)); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->number(), err::kEngine);
+        EXPECT_EQ(e->source(), "Pixam.CMap");
+    }
+    const auto missing = errorOf([&] { readPictureSize(::testing::TempDir() + "no/such.png"); });
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->number(), err::kFileNotFound);
 }
 
 }  // namespace
