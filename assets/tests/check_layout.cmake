@@ -1,6 +1,7 @@
 # Checks the client's program folder as the build lays it out: the map and overlay
-# folders hold what start-up selects (third map usa.jpg, fifth overlay the red dot),
-# the output folder exists, and the help file is a compiled help file holding every page.
+# folders hold what start-up selects (third map usa.jpg, fifth overlay the red dot) and the
+# maps' world files, the output folder exists, and the help file is a compiled help file
+# holding every page.
 # Run with -DAPP_DIR=<program folder> -DHELP_PAGES=<page;page;...>.
 
 # require(<condition as for if()> <message>): stops the check with the message unless it holds.
@@ -25,9 +26,11 @@ function(sorted_names dir out)
   set(${out} "${names}" PARENT_SCOPE)
 endfunction()
 
+# Each map with its world file beside it.
 sorted_names(${APP_DIR}/Images/Maps maps)
-if(NOT maps STREQUAL "alaska.jpg;hawaii.jpg;usa.jpg")
-  message(FATAL_ERROR "Images/Maps holds '${maps}', expected exactly alaska.jpg;hawaii.jpg;usa.jpg")
+set(expected "alaska.jgw;alaska.jpg;hawaii.jgw;hawaii.jpg;usa.jgw;usa.jpg")
+if(NOT maps STREQUAL expected)
+  message(FATAL_ERROR "Images/Maps holds '${maps}', expected exactly ${expected}")
 endif()
 
 sorted_names(${APP_DIR}/Images/Overlays overlays)
@@ -43,8 +46,14 @@ foreach(f IN LISTS overlays)
   require("magic STREQUAL 89504e470d0a1a0a" "Images/Overlays/${f} is not a PNG file")
 endforeach()
 foreach(f IN LISTS maps)
-  file(READ ${APP_DIR}/Images/Maps/${f} magic LIMIT 3 HEX)
-  require("magic STREQUAL ffd8ff" "Images/Maps/${f} is not a JPEG file")
+  if(f MATCHES "\\.jpg$")
+    file(READ ${APP_DIR}/Images/Maps/${f} magic LIMIT 3 HEX)
+    require("magic STREQUAL ffd8ff" "Images/Maps/${f} is not a JPEG file")
+  else()
+    file(STRINGS ${APP_DIR}/Images/Maps/${f} lines)
+    list(LENGTH lines count)
+    require("count EQUAL 6" "Images/Maps/${f} is not a world file of six lines")
+  endif()
 endforeach()
 
 require("IS_DIRECTORY ${APP_DIR}/Images/Output" "Images/Output was not created")

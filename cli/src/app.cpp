@@ -6,7 +6,6 @@
 #include <zembra/runtime.hpp>
 
 #include "commands/db_load.hpp"
-#include "core/option_values.hpp"
 #include "core/usage_error.hpp"
 #include "serve/command.hpp"
 
@@ -21,51 +20,6 @@ namespace {
 constexpr const char* kExitStatuses =
     "Exit status: 0 on success (also when some zip codes are not found), 1 for a run-time\n"
     "error (missing file, engine or database failure), 2 for a usage error.\n";
-
-void addMapOptions(CLI::App& command, MapOptions& options) {
-    command
-        .add_option("-m,--map", options.map,
-                    "Map picture: a path, or a name from Maps/ (usa, alaska, hawaii)")
-        ->type_name("MAP")
-        ->capture_default_str();
-    command
-        .add_option("--bounds", options.bounds,
-                    "Degrees; default: from the map's name (usa, alaska or hawaii in it) or "
-                    "its world file (usa.jgw beside usa.jpg)")
-        ->type_name("minLat,maxLat,minLon,maxLon");
-    command.add_option("--images", options.images, "Folder holding Maps/ and Overlays/")
-        ->type_name("DIR");
-    command
-        .add_option("--connection", options.connection,
-                    "Zip-code database: ODBC data source or connection string")
-        ->type_name("TEXT");
-}
-
-void addMarkerOption(CLI::App& command, std::string& marker) {
-    command
-        .add_option("--marker", marker,
-                    "Marker picture: a path, or a name from Overlays/ (default: the fifth)")
-        ->type_name("MARKER");
-}
-
-void addOutputOptions(CLI::App& command, OutputOptions& output) {
-    command
-        .add_option("-o,--output", output.output,
-                    "Picture to write: .jpg, .gif, .bmp or .png; - is stdout (with --format)")
-        ->type_name("FILE")
-        ->required();
-    command
-        .add_option("--format", output.format,
-                    "Picture format: jpg, gif, bmp or png (default: from the extension)")
-        ->type_name("FORMAT");
-    command
-        .add_option("--chunk-size", output.chunkSize,
-                    "Items per engine call (progress between calls)")
-        ->type_name("N")
-        ->check(
-            CLI::Validator([](std::string& text) { return checkCount(text); }, "N", "at least 1"))
-        ->capture_default_str();
-}
 
 void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
     err << "zembra: " << message << "\n"
@@ -91,14 +45,7 @@ int run(int argc, const char* const* argv, Io& io) {
         ->add_option("-f,--file", render.file,
                      "Zip codes one per line, or a CSV column with --column; - is stdin")
         ->type_name("FILE");
-    renderCmd->add_option("--column", render.column, "CSV column (header name) with the codes")
-        ->type_name("NAME");
-    addMapOptions(*renderCmd, render.map);
-    addMarkerOption(*renderCmd, render.marker);
-    addOutputOptions(*renderCmd, render.output);
-    renderCmd->add_flag("--no-towns", render.noTowns,
-                        "Leave codes without an area of their own (post-office boxes) unplaced "
-                        "instead of placing them at their post-office town");
+    render.parameters.addTo(*renderCmd, ::zembra::render::kRenderCommand);
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"
         "from standard input when it is not a terminal. Repeated codes are plotted once.\n"
@@ -118,9 +65,7 @@ int run(int argc, const char* const* argv, Io& io) {
         ->type_name("LAT,LON");
     pointsCmd->add_option("-f,--file", points.file, "LAT,LON pairs one per line; - is stdin")
         ->type_name("FILE");
-    addMapOptions(*pointsCmd, points.map);
-    addMarkerOption(*pointsCmd, points.marker);
-    addOutputOptions(*pointsCmd, points.output);
+    points.parameters.addTo(*pointsCmd, ::zembra::render::kPointsCommand);
     pointsCmd->footer(
         "\nExamples:\n"
         "  zembra points 40.7,-74 34.05,-118.25 -o cities.png\n"
@@ -136,7 +81,7 @@ int run(int argc, const char* const* argv, Io& io) {
     lookupCmd->add_option("y", lookup.y, "Pixel row, from 0 at the top edge")
         ->type_name("Y")
         ->required();
-    addMapOptions(*lookupCmd, lookup.map);
+    lookup.parameters.addTo(*lookupCmd, ::zembra::render::kLookupCommand);
     lookupCmd->footer(
         "\nPrints one line: the nearest zip code within about ten miles of the pixel, or\n"
         "\"none\" when there is none (still exit status 0), then the pixel's latitude and\n"

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 #include <zembra/render/catalogue.hpp>
+#include <zembra/render/parameters.hpp>
 #include <zembra/runtime.hpp>
 
 #include "support.hpp"
@@ -344,6 +345,46 @@ TEST_F(Cli, MapsByPathOrNameAndTheirBounds) {
     const auto badBounds = zembraRun(
         {"render", "08873", "--map", "usa", "--bounds", "50,24,-125,-66", "-o", dir / "b.png"});
     EXPECT_EQ(badBounds.status, 2);
+}
+
+// A map whose name holds a key of the name rule is placed where its world file says:
+// usa_northeast.jpg with the bounds of its file renders and answers lookups as a copy
+// under a plain name given the same bounds does, and --world-file writes the output's own.
+TEST_F(Cli, AWorldFileDecidesOverTheMapsName) {
+    const zembra::render::Bounds shifted{kUsa.minLat + 3, kUsa.maxLat + 3, kUsa.minLon + 5,
+                                         kUsa.maxLon + 5};
+    const std::string text = zembra::render::boundsText(shifted);
+    for (const char* name : {"usa_northeast.jpg", "jerusalem.jpg", "plain.jpg"}) {
+        fs::copy_file(kMaps / "usa.jpg", dir / name);
+    }
+    for (const char* name : {"usa_northeast.jpg", "jerusalem.jpg"}) {
+        SCOPED_TRACE(name);
+        zembra::render::writeWorldFile(zembra::render::worldFilePath(dir / name), shifted,
+                                       plainUsa().width, plainUsa().height);
+        const auto byWorld = zembraRun({"render", "08873", "08232", "--map", dir / name,
+                                        "--world-file", "-o", dir / "world.png"});
+        ASSERT_EQ(byWorld.status, 0) << byWorld.err;
+        const auto byBounds = zembraRun({"render", "08873", "08232", "--map", dir / "plain.jpg",
+                                         "--bounds", text, "-o", dir / "bounds.png"});
+        ASSERT_EQ(byBounds.status, 0) << byBounds.err;
+        EXPECT_EQ(readBytes(dir / "world.png"), readBytes(dir / "bounds.png"));
+        EXPECT_EQ(
+            zembra::render::readWorldFile(dir / "world.pgw", plainUsa().width, plainUsa().height),
+            shifted);
+        const auto lookup = [&](const std::vector<std::string>& map) {
+            std::vector<std::string> args{"lookup", "1500", "400"};
+            args.insert(args.end(), map.begin(), map.end());
+            return zembraRun(args).out;
+        };
+        EXPECT_EQ(lookup({"--map", dir / name}),
+                  lookup({"--map", dir / "plain.jpg", "--bounds", text}));
+        EXPECT_NE(lookup({"--map", dir / name}), lookup({}));
+    }
+    // --world-file needs a file to sit beside.
+    const auto toStdout =
+        zembraRun({"render", "08873", "--world-file", "--format", "png", "-o", "-"});
+    EXPECT_EQ(toStdout.status, 2);
+    EXPECT_TRUE(contains(toStdout.err, "--world-file")) << toStdout.err;
 }
 
 TEST_F(Cli, MarkersByNameAndTheDefault) {

@@ -11,7 +11,6 @@
 #include <zembra/test/support.hpp>
 
 #include "core/images.hpp"
-#include "core/option_values.hpp"
 #include "core/output_format.hpp"
 #include "core/points_input.hpp"
 #include "core/usage_error.hpp"
@@ -55,30 +54,6 @@ std::unique_ptr<zembra::render::CsvReader> reader(const TempDir& dir, const std:
 
 }  // namespace
 
-TEST(Bounds, ParsesFourNumbersAndRefusesNonsense) {
-    EXPECT_EQ(zc::parseBounds("24,50,-125,-66.44"), (zembra::render::Bounds{24, 50, -125, -66.44}));
-    EXPECT_EQ(zc::parseBounds(" 18.5 , 22.5,-161 ,-154"),
-              (zembra::render::Bounds{18.5, 22.5, -161, -154}));
-    EXPECT_EQ(zc::parseBounds(zc::formatBounds({24, 50, -125, -66.44})),
-              (zembra::render::Bounds{24, 50, -125, -66.44}));
-
-    EXPECT_NE(usageMessage([] { zc::parseBounds("24,50,-125"); }).find("four numbers"),
-              std::string::npos);
-    EXPECT_NE(usageMessage([] { zc::parseBounds("24,50,-125,-66,1"); }).find("four numbers"),
-              std::string::npos);
-    EXPECT_NE(usageMessage([] { zc::parseBounds("24,fifty,-125,-66"); }).find("'fifty'"),
-              std::string::npos);
-    EXPECT_NE(usageMessage([] { zc::parseBounds("24,,-125,-66"); }).find("not a number"),
-              std::string::npos);
-    // Equal or swapped pairs would divide by zero or mirror the picture.
-    EXPECT_NE(usageMessage([] { zc::parseBounds("50,24,-125,-66"); }).find("minimum latitude"),
-              std::string::npos);
-    EXPECT_NE(usageMessage([] { zc::parseBounds("24,50,-66,-66"); }).find("minimum longitude"),
-              std::string::npos);
-    EXPECT_NE(usageMessage([] { zc::parseBounds("-91,50,-125,-66"); }).find("-90 and 90"),
-              std::string::npos);
-}
-
 TEST(OutputFormat, ExtensionChoosesTheTypeWithoutRegardToCase) {
     using F = zembra::render::OutputFormat;
     EXPECT_EQ(zc::formatForPath("out/map.jpg"), F::Jpeg);
@@ -91,12 +66,6 @@ TEST(OutputFormat, ExtensionChoosesTheTypeWithoutRegardToCase) {
               std::string::npos);
     EXPECT_NE(usageMessage([] { zc::formatForPath("map.png.txt"); }).find(".jpg, .gif"),
               std::string::npos);
-    EXPECT_EQ(zc::formatForName("PNG"), F::Png);
-    EXPECT_NE(usageMessage([] { zc::formatForName(".png"); }).find("jpg, gif"), std::string::npos);
-    EXPECT_EQ(zc::checkCount("2000"), "");
-    EXPECT_EQ(zc::checkCount("0"), "must be a whole number of at least 1, not '0'");
-    EXPECT_NE(zc::checkCount("-1"), "");
-    EXPECT_NE(zc::checkCount("99999999999999999999999"), "");
 }
 
 TEST(ZipInput, OneCodePerLine) {
@@ -169,54 +138,21 @@ TEST(PointsInput, PairsAndHeader) {
               std::string::npos);
 }
 
-TEST(Images, ListingIsCaseInsensitiveAndFiltersByExtension) {
-    TempDir dir;
-    for (const char* name :
-         {"usa.jpg", "Hawaii_detail.JPG", "alaska.jpg", "map.jpeg", "map.png", "noext", "b.JpG"}) {
-        touch(dir, fs::path("Maps") / name);
-    }
-    fs::create_directories(dir.path() / "Maps" / "folder.jpg");
-    EXPECT_EQ(zc::listPictures(dir.path() / "Maps", "jpg"),
-              (std::vector<std::string>{"alaska.jpg", "b.JpG", "Hawaii_detail.JPG", "usa.jpg"}));
-    EXPECT_TRUE(zc::listPictures(dir.path() / "missing", "jpg").empty());
-}
-
-TEST(Images, PicturesByPathOrByName) {
-    TempDir dir;
-    touch(dir, "Maps/usa.jpg");
-    touch(dir, "Maps/Hawaii.JPG");
-    touch(dir, "elsewhere/mine.jpg");
-    const auto maps = dir.path() / "Maps";
-    EXPECT_EQ(zc::resolvePicture("usa", maps, "jpg", "map"), maps / "usa.jpg");
-    EXPECT_EQ(zc::resolvePicture("USA.jpg", maps, "jpg", "map"), maps / "usa.jpg");
-    EXPECT_EQ(zc::resolvePicture("hawaii", maps, "jpg", "map"), maps / "Hawaii.JPG");
-    const auto mine = dir.path() / "elsewhere" / "mine.jpg";
-    EXPECT_EQ(zc::resolvePicture(mine.string(), maps, "jpg", "map"), mine);
-
-    const auto byName = engineError([&] { zc::resolvePicture("alaska", maps, "jpg", "map"); });
-    EXPECT_EQ(byName.number(), zembra::err::kFileNotFound);
-    EXPECT_NE(byName.description().find("no map 'alaska'"), std::string::npos);
-    EXPECT_NE(byName.description().find("Hawaii.JPG, usa.jpg"), std::string::npos);
-    const auto byPath =
-        engineError([&] { zc::resolvePicture("/no/such/map.jpg", maps, "jpg", "map"); });
-    EXPECT_EQ(byPath.number(), zembra::err::kFileNotFound);
-    EXPECT_EQ(byPath.description(), "File not found: /no/such/map.jpg");
-}
-
 TEST(Images, DefaultMarkerIsTheFifthInNameOrder) {
     TempDir dir;
     const auto overlays = dir.path() / "Overlays";
-    EXPECT_EQ(engineError([&] { zc::defaultMarker(overlays); }).number(),
+    const auto folders = zc::pictureFolders(dir.path().string());
+    EXPECT_EQ(engineError([&] { zc::defaultMarker(folders); }).number(),
               zembra::err::kPathNotFound);
     fs::create_directories(overlays);
-    EXPECT_EQ(engineError([&] { zc::defaultMarker(overlays); }).number(),
+    EXPECT_EQ(engineError([&] { zc::defaultMarker(folders); }).number(),
               zembra::err::kFileNotFound);
     touch(dir, "Overlays/pin-blue.png");
     touch(dir, "Overlays/Dot-Green.png");
-    EXPECT_EQ(zc::defaultMarker(overlays), overlays / "Dot-Green.png");
+    EXPECT_EQ(zc::defaultMarker(folders), overlays / "Dot-Green.png");
     for (const char* name : {"dot-black.png", "Pin-Red.png", "dot-red.png", "readme.txt"}) {
         touch(dir, fs::path("Overlays") / name);
     }
     // dot-black, Dot-Green, dot-red, pin-blue, Pin-Red: the fifth.
-    EXPECT_EQ(zc::defaultMarker(overlays), overlays / "Pin-Red.png");
+    EXPECT_EQ(zc::defaultMarker(folders), overlays / "Pin-Red.png");
 }

@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <zembra/render/pictures.hpp>
 
 #include "dialogs/frm_about.hpp"
 #include "dialogs/frm_view_image.hpp"
@@ -216,8 +217,13 @@ void FrmRender::load() {
         setWindowTitle(QStringLiteral("Zembra, version %1.%2")
                            .arg(ZEMBRA_VERSION_MAJOR)
                            .arg(ZEMBRA_VERSION_MINOR));
-        FillCombo(cbMap_, QStringLiteral("Maps"), QStringLiteral("jpg"), 2);
-        FillCombo(cbOverlay_, QStringLiteral("Overlays"), QStringLiteral("png"), 4);
+        const auto text = [](std::string_view s) {
+            return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+        };
+        FillCombo(cbMap_, text(render::folderName(render::PictureKind::Map)),
+                  text(render::pictureExtension(render::PictureKind::Map)), 2);
+        FillCombo(cbOverlay_, text(render::folderName(render::PictureKind::Marker)),
+                  text(render::pictureExtension(render::PictureKind::Marker)), 4);
         manualPage_->SetListColumns();
         manualPage_->addRow(QStringLiteral("08873"));
         manualPage_->addRow(QStringLiteral("08232"));
@@ -257,12 +263,12 @@ void FrmRender::SetBounds(double dMinLat, double dMaxLat, double dMinLon, double
 }
 
 void FrmRender::UpdateBounds(const QString& sType) {
-    // The name rule decides first; a picture whose name holds no key may carry a world
-    // file beside it. The chosen entry's picture is looked at only when it is `sType`.
-    std::optional<render::Bounds> chosen = render::boundsForMapName(sType.toStdString());
-    if (!chosen && cbMap_->currentText() == sType) {
-        chosen = render::boundsForMap(std::filesystem::path(toNative(mapFile())));
-    }
+    // A world file beside the chosen picture decides; the name rule serves a map without
+    // one. The chosen entry's picture is looked at only when it is `sType`.
+    const std::optional<render::Bounds> chosen =
+        cbMap_->currentText() == sType
+            ? render::boundsForMap(std::filesystem::path(toNative(mapFile())))
+            : render::boundsForMapName(sType.toStdString());
     boundsKnown_ = chosen.has_value();
     const render::Bounds b = chosen.value_or(render::Bounds{});
     SetBounds(b.minLat, b.maxLat, b.minLon, b.maxLon);
@@ -271,41 +277,24 @@ void FrmRender::UpdateBounds(const QString& sType) {
 void FrmRender::FillCombo(QComboBox* cb, const QString& sSubDir, const QString& sExtension,
                           int16_t nSelIndex) {
     // The program's own folder first, then the user's own; the same folder once.
-    QStringList folders{GetImagesDir() + QLatin1Char('/') + sSubDir};
-    const QString own = userImagesDir() + QLatin1Char('/') + sSubDir;
-    if (QFileInfo(own).canonicalFilePath() != QFileInfo(folders.front()).canonicalFilePath()) {
-        folders << own;
-    }
-
-    const std::string wanted = sExtension.toStdString();
-    bool anyFolder = false;
+    const render::PictureFolders folders{{std::filesystem::path(toNative(GetImagesDir())),
+                                          std::filesystem::path(toNative(userImagesDir()))}};
+    const auto pictures =
+        render::listPictures(folders, toNative(sSubDir), lowerAscii(sExtension.toStdString()));
     {
         // Adding to an empty combo box selects its first entry by itself; the selection
         // response must run once, for the entry chosen below, so changes are held back.
         const int previous = cb->currentIndex();
         const QSignalBlocker blocker(cb);
-        for (const QString& path : folders) {
-            const QDir folder(path);
-            if (!folder.exists()) continue;
-            anyFolder = true;
-            // A folder lists in name order compared case-insensitively, as the file
-            // system the program was designed for lists it; ties by exact comparison.
-            QStringList names =
-                folder.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
-            std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-                const int folded = QString::compare(a, b, Qt::CaseInsensitive);
-                return folded != 0 ? folded < 0 : a < b;
-            });
-            for (const QString& name : names) {
-                if (lowerAscii(extensionName(name.toStdString())) == wanted) {
-                    cb->addItem(name);
-                    cb->setItemData(cb->count() - 1, path, kFolderRole);
-                }
-            }
+        for (const render::PictureFile& picture : pictures) {
+            cb->addItem(QFile::decodeName(QByteArray::fromStdString(picture.fileName)));
+            cb->setItemData(cb->count() - 1,
+                            QFile::decodeName(QByteArray::fromStdString(picture.folder.string())),
+                            kFolderRole);
         }
         cb->setCurrentIndex(previous);
     }
-    if (!anyFolder || cb->count() == 0) return;
+    if (pictures.empty()) return;
     // A folder shorter than the default index selects its last entry, so start-up
     // completes with what there is.
     cb->setCurrentIndex(std::min<int>(nSelIndex, cb->count() - 1));

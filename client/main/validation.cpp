@@ -5,6 +5,7 @@
 
 #include "input/main_module.hpp"
 #include "main/render_logic.hpp"
+#include "picture_formats.hpp"
 
 namespace zembra::client {
 
@@ -81,8 +82,10 @@ std::optional<Refusal> validateInput(const ValidationInput& in) {
     if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
         return warning("Output file directory does not exist.", Control::txtFile);
     }
+    // The extension must be a format's name as written in the format table ("jpg", not
+    // "jpeg"), in any case.
     const std::string extension = lowerAscii(extensionName(output));
-    if (extension != "jpg" && extension != "gif" && extension != "bmp" && extension != "png") {
+    if (imaging::formatForName(extension) == nullptr) {
         return warning("Output file extension is not valid", Control::txtFile);
     }
 

@@ -339,7 +339,7 @@ void MainWindowTest::usersOwnPicturesFollowTheProgramsOwn() {
     const QString ownMaps = user.data() + QStringLiteral("/Zembra/Images/Maps");
     QVERIFY(QDir().mkpath(ownMaps));
     QVERIFY(QDir().mkpath(user.data() + QStringLiteral("/Zembra/Images/Overlays")));
-    for (const char* name : {"Region.jpg", "county.jpg", "notes.txt"}) {
+    for (const char* name : {"Region.jpg", "county.jpg", "usa_northeast.jpg", "notes.txt"}) {
         QImage(40, 20, QImage::Format_RGB32).save(ownMaps + "/" + QLatin1String(name), "JPEG");
     }
     QImage(5, 5, QImage::Format_RGB32)
@@ -352,7 +352,8 @@ void MainWindowTest::usersOwnPicturesFollowTheProgramsOwn() {
     FrmRender window(seam, folder.path());
     auto* cbMap = child<QComboBox>(window, "cbMap");
     // The program's own first, then the user's, each folder in name order.
-    QCOMPARE(items(cbMap), (QStringList{"hawaii.jpg", "usa.jpg", "county.jpg", "Region.jpg"}));
+    QCOMPARE(items(cbMap), (QStringList{"hawaii.jpg", "usa.jpg", "county.jpg", "Region.jpg",
+                                        "usa_northeast.jpg"}));
     QCOMPARE(cbMap->currentText(), QStringLiteral("county.jpg"));  // index 2 from the start
     QCOMPARE(window.mapFile(), ownMaps + QStringLiteral("/county.jpg"));
     QCOMPARE(window.bounds(), county);
@@ -362,6 +363,15 @@ void MainWindowTest::usersOwnPicturesFollowTheProgramsOwn() {
     cbMap->setCurrentIndex(3);  // no key, no world file
     QVERIFY(!window.boundsKnown());
     QCOMPARE(window.bounds(), Bounds{});
+    // A name holding "usa" does not decide when a world file says where the map lies.
+    cbMap->setCurrentIndex(4);
+    QCOMPARE(window.bounds(), *zembra::render::boundsForMapName("usa"));
+    const zembra::render::Bounds northeast{40, 45, -80, -70};
+    zembra::render::writeWorldFile((ownMaps + "/usa_northeast.jgw").toStdString(), northeast, 40,
+                                   20);
+    cbMap->setCurrentIndex(3);
+    cbMap->setCurrentIndex(4);
+    QCOMPARE(window.bounds(), northeast);
     cbMap->setCurrentIndex(0);
     QCOMPARE(window.mapFile(), folder.images() + QStringLiteral("/Maps/hawaii.jpg"));
     QVERIFY(seam.messages.empty());

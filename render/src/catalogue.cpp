@@ -12,7 +12,7 @@
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
 
-#include "picture_size.hpp"
+#include "picture_formats.hpp"
 
 namespace zembra::render {
 
@@ -225,12 +225,15 @@ std::optional<Bounds> readWorldFile(const fs::path& worldFile, int width, int he
 }
 
 std::optional<Bounds> boundsForMap(const fs::path& picture) {
-    if (auto bounds = boundsForMapName(picture.filename().string())) return bounds;
+    // A world file beside the picture says where it lies; the name rule is for maps
+    // without one (the shipped maps' world files agree with it).
     const fs::path world = worldFilePath(picture);
     std::error_code ec;
-    if (!fs::exists(world, ec)) return std::nullopt;
-    const detail::PictureSize size = detail::readPictureSize(picture);
-    return readWorldFile(world, size.width, size.height);
+    if (fs::exists(world, ec)) {
+        const imaging::PictureSize size = imaging::readPictureSize(picture.string());
+        return readWorldFile(world, size.width, size.height);
+    }
+    return boundsForMapName(picture.filename().string());
 }
 
 }  // namespace zembra::render

@@ -128,26 +128,13 @@ bool isUtf8C1At(std::string_view text, size_t i) noexcept {
 }  // namespace
 
 std::string_view formatName(OutputFormat format) noexcept {
-    switch (format) {
-        case OutputFormat::Gif:
-            return "gif";
-        case OutputFormat::Jpeg:
-            return "jpg";
-        case OutputFormat::Bmp:
-            return "bmp";
-        case OutputFormat::Png:
-            return "png";
-    }
-    return "jpg";
+    return imaging::formatInfo(format).name;
 }
 
 std::optional<OutputFormat> formatForExtension(std::string_view extension) {
-    if (extension.starts_with('.')) extension.remove_prefix(1);
-    const std::string lower = lowerAscii(extension);
-    if (lower == "jpg" || lower == "jpeg") return OutputFormat::Jpeg;
-    if (lower == "gif") return OutputFormat::Gif;
-    if (lower == "bmp") return OutputFormat::Bmp;
-    if (lower == "png") return OutputFormat::Png;
+    if (const imaging::FormatInfo* info = imaging::formatForExtension(extension)) {
+        return info->format;
+    }
     return std::nullopt;
 }
 
@@ -287,6 +274,11 @@ RenderResult render(const RenderRequest& request) {
         std::vector<Variant> args{Variant(request.output->string())};
         object.call(engine::kSaveMap, args);
         result.written = *request.output;
+        if (request.worldFile) {
+            // The saved picture is the map's own size: its header says how large.
+            const imaging::PictureSize size = imaging::readPictureSize(request.output->string());
+            writeWorldFile(worldFilePath(*request.output), request.bounds, size.width, size.height);
+        }
     } else {
         result.bytes = object.get(engine::kOutputMap).toBytes();
     }

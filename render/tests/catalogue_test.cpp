@@ -75,15 +75,33 @@ TEST(WorldFile, ShippedMapsRoundTripExactly) {
         EXPECT_EQ(number(text[5]), key.bounds.maxLat);
         EXPECT_GT(number(text[0]), 0);
         EXPECT_LT(number(text[3]), 0);
+
+        // The world file shipped beside the map says the same, to the last bit, and is
+        // the one a fresh write produces.
+        const fs::path shipped = fs::path(ZEMBRA_ASSETS_MAPS) / (std::string(key.key) + ".jgw");
+        EXPECT_EQ(readWorldFile(shipped, size.first, size.second), key.bounds);
+        EXPECT_EQ(readText(shipped), readText(worldFilePath(picture)));
+        EXPECT_EQ(boundsForMap(fs::path(ZEMBRA_ASSETS_MAPS) / (std::string(key.key) + ".jpg")),
+                  key.bounds);
     }
 }
 
-TEST(WorldFile, NameRuleComesFirstAndAPictureWithoutEitherHasNoBounds) {
+// A world file decides; the name rule serves only a map without one, so a map whose name
+// happens to hold a key ("usa_northeast", "jer-usa-lem") is placed where its file says.
+TEST(WorldFile, WorldFileComesFirstAndAPictureWithoutEitherHasNoBounds) {
     TempDir dir;
-    const fs::path usa = dir / "usa-detail.jpg";
-    fs::copy_file(fs::path(ZEMBRA_ASSETS_MAPS) / "hawaii.jpg", usa);
-    writeWorldFile(worldFilePath(usa), Bounds{1, 2, 3, 4}, 1800, 1098);
-    EXPECT_EQ(boundsForMap(usa), boundsForMapName("usa.jpg"));
+    const Bounds northeast{40, 45, -80, -70};
+    for (const char* name : {"usa_northeast.jpg", "jerusalem.jpg", "Hawaii-Big-Island.JPG"}) {
+        SCOPED_TRACE(name);
+        const fs::path picture = dir / name;
+        fs::copy_file(fs::path(ZEMBRA_ASSETS_MAPS) / "hawaii.jpg", picture);
+        EXPECT_EQ(boundsForMap(picture), boundsForMapName(name));
+        writeWorldFile(worldFilePath(picture), northeast, 1800, 1098);
+        EXPECT_EQ(boundsForMap(picture), northeast);
+    }
+    const fs::path plain = dir / "plain.jpg";
+    fs::copy_file(fs::path(ZEMBRA_ASSETS_MAPS) / "hawaii.jpg", plain);
+    EXPECT_EQ(boundsForMap(plain), std::nullopt);
 }
 
 // Bounds as people type them (two decimals) and picture sizes up to 6000 pixels: read

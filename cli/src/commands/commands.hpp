@@ -8,7 +8,10 @@
 #include <ostream>
 #include <string>
 #include <vector>
+#include <zembra/render/pictures.hpp>
 #include <zembra/render/render.hpp>
+
+#include "core/parameter_options.hpp"
 
 namespace zembra::cli {
 
@@ -21,41 +24,22 @@ struct Io {
     bool stderrIsTerminal = false;
 };
 
-// Options naming the map picture and its geographic bounds, shared by every command.
-struct MapOptions {
-    std::string map = "usa";  // a path, or a name looked up in <images>/Maps
-    std::string bounds;       // "minLat,maxLat,minLon,maxLon"; empty: from the catalogue
-    std::string images;       // images folder; empty: the one beside the program
-    std::string connection;   // zip-code database; empty: the engine's default
-};
-
-// Options of the commands that write a picture.
-struct OutputOptions {
-    std::string output;  // "-": standard output
-    std::string format;  // empty: from the output's extension
-    size_t chunkSize = render::kDefaultChunkSize;
-};
-
+// The options of the commands that render or look up: the render parameters given (see
+// zembra/render/parameters.hpp) and the command's own inputs.
 struct RenderOptions {
-    MapOptions map;
-    OutputOptions output;
+    ParameterOptions parameters;
     std::vector<std::string> zips;
-    std::string file;      // "-": standard input
-    std::string column;    // CSV column holding the codes
-    std::string marker;    // a path, or a name looked up in <images>/Overlays
-    bool noTowns = false;  // leave codes without an area of their own unplaced
+    std::string file;  // "-": standard input
 };
 
 struct PointsOptions {
-    MapOptions map;
-    OutputOptions output;
+    ParameterOptions parameters;
     std::vector<std::string> points;  // "LAT,LON"
     std::string file;                 // "-": standard input
-    std::string marker;
 };
 
 struct LookupOptions {
-    MapOptions map;
+    ParameterOptions parameters;
     int x = 0;
     int y = 0;
 };
@@ -65,25 +49,29 @@ int runPoints(const PointsOptions& options, Io& io);
 int runLookup(const LookupOptions& options, Io& io);
 int runList(const std::string& images, Io& io);
 
-// Shared by the commands: the images folder, the map file and its bounds.
+// Shared by the commands: the images folders, the map file and its bounds.
 struct ResolvedMap {
-    std::filesystem::path images;
+    render::PictureFolders folders;
     std::filesystem::path map;
     render::Bounds bounds;
 };
-ResolvedMap resolveMap(const MapOptions& options);
+ResolvedMap resolveMap(const render::ParameterValues& values);
 
-// The marker file: named by `marker` or the default of the images folder.
-std::filesystem::path resolveMarker(const std::string& marker, const std::filesystem::path& images);
+// The marker file: the one named by the "marker" value or the default of the folders.
+std::filesystem::path resolveMarker(const render::ParameterValues& values,
+                                    const render::PictureFolders& folders);
 
 // Checks, before any work, that the output's format is known, that its folder exists
 // and that a picture for standard output does not go to a terminal.
-render::OutputFormat checkOutput(const OutputOptions& output, const Io& io);
+render::OutputFormat checkOutput(const render::ParameterValues& values, const Io& io);
 
-// Sets the output of a request: the file, or in memory for standard output.
-void setOutput(render::RenderRequest& request, const OutputOptions& output);
+// Sets the request's parameters from the values (the format found by checkOutput) and its
+// output: the file, or in memory for standard output.
+void setParameters(render::RenderRequest& request, render::ParameterValues values,
+                   render::OutputFormat format);
 
 // Writes the picture of a request for standard output there, or the path written.
-void reportOutput(const render::RenderResult& result, const OutputOptions& output, Io& io);
+void reportOutput(const render::RenderResult& result, const render::ParameterValues& values,
+                  Io& io);
 
 }  // namespace zembra::cli

@@ -1,10 +1,10 @@
 #include <system_error>
 #include <zembra/render/catalogue.hpp>
+#include <zembra/render/parameters.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
 #include "core/images.hpp"
-#include "core/option_values.hpp"
 #include "core/output_format.hpp"
 #include "core/usage_error.hpp"
 
@@ -12,12 +12,27 @@ namespace zembra::cli {
 
 namespace fs = std::filesystem;
 
-ResolvedMap resolveMap(const MapOptions& options) {
+namespace {
+
+// The command line names a parameter by its long option.
+UsageError refused(const render::ParameterError& e) {
+    return UsageError(e.message(e.parameter().longFlag()));
+}
+
+}  // namespace
+
+ResolvedMap resolveMap(const render::ParameterValues& values) {
     ResolvedMap resolved;
-    resolved.images = options.images.empty() ? defaultImagesDirectory() : fs::path(options.images);
-    resolved.map = resolvePicture(options.map, resolved.images / "Maps", "jpg", "map");
-    if (!options.bounds.empty()) {
-        resolved.bounds = parseBounds(options.bounds);
+    resolved.folders = pictureFolders(values.text("images"));
+    resolved.map =
+        render::resolvePicture(values.text("map"), resolved.folders, render::PictureKind::Map);
+    if (values.given("bounds")) {
+        try {
+            resolved.bounds =
+                render::boundsValue(render::parameter("bounds"), values.text("bounds"));
+        } catch (const render::ParameterError& e) {
+            throw refused(e);
+        }
     } else if (const auto bounds = render::boundsForMap(resolved.map)) {
         resolved.bounds = *bounds;
     } else {
@@ -30,30 +45,46 @@ ResolvedMap resolveMap(const MapOptions& options) {
     return resolved;
 }
 
-fs::path resolveMarker(const std::string& marker, const fs::path& images) {
-    const auto folder = images / "Overlays";
-    return marker.empty() ? defaultMarker(folder) : resolvePicture(marker, folder, "png", "marker");
+fs::path resolveMarker(const render::ParameterValues& values,
+                       const render::PictureFolders& folders) {
+    const std::string marker = values.text("marker");
+    return marker.empty() ? defaultMarker(folders)
+                          : render::resolvePicture(marker, folders, render::PictureKind::Marker);
 }
 
-render::OutputFormat checkOutput(const OutputOptions& output, const Io& io) {
-    if (output.output == "-") {
-        if (output.format.empty()) {
+render::OutputFormat checkOutput(const render::ParameterValues& values, const Io& io) {
+    const std::string output = values.text("output");
+    const bool named = values.given("format");
+    const auto named_format = [&] {
+        try {
+            return render::formatValue(render::parameter("format"), values.text("format"));
+        } catch (const render::ParameterError& e) {
+            throw refused(e);
+        }
+    };
+    if (output == "-") {
+        if (!named) {
             throw UsageError(
                 "-o - writes the picture to standard output: name its format "
-                "with --format jpg, gif, bmp or png");
+                "with --format " +
+                imaging::formatNames());
         }
         if (io.stdoutIsTerminal) {
             throw UsageError(
                 "-o - would write the picture to a terminal: redirect standard "
                 "output to a file or a pipe");
         }
-        return formatForName(output.format);
+        if (values.given("worldFile") &&
+            render::switchValue(render::parameter("worldFile"), values.text("worldFile"))) {
+            throw UsageError("--world-file writes beside the picture file: name one with -o");
+        }
+        return named_format();
     }
-    const fs::path path(output.output);
+    const fs::path path(output);
     const render::OutputFormat format = formatForPath(path);
-    if (!output.format.empty() && formatForName(output.format) != format) {
-        throw UsageError("--format " + output.format + " does not match the extension of '" +
-                         output.output + "'");
+    if (named && named_format() != format) {
+        throw UsageError("--format " + values.text("format") +
+                         " does not match the extension of '" + output + "'");
     }
     const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     std::error_code ec;
@@ -63,17 +94,26 @@ render::OutputFormat checkOutput(const OutputOptions& output, const Io& io) {
     return format;
 }
 
-void setOutput(render::RenderRequest& request, const OutputOptions& output) {
-    request.chunkSize = output.chunkSize;
-    if (output.output != "-") request.output = fs::path(output.output);
+void setParameters(render::RenderRequest& request, render::ParameterValues values,
+                   render::OutputFormat format) {
+    values.set("format", std::string(render::formatName(format)));
+    try {
+        render::applyParameters(values, request);
+    } catch (const render::ParameterError& e) {
+        throw refused(e);
+    }
+    request.connection = values.text("connection");
+    const std::string output = values.text("output");
+    if (output != "-") request.output = fs::path(output);
 }
 
-void reportOutput(const render::RenderResult& result, const OutputOptions& output, Io& io) {
-    if (output.output == "-") {
+void reportOutput(const render::RenderResult& result, const render::ParameterValues& values,
+                  Io& io) {
+    if (values.text("output") == "-") {
         io.out.write(reinterpret_cast<const char*>(result.bytes.data()),
                      static_cast<std::streamsize>(result.bytes.size()));
     } else {
-        io.out << output.output << '\n';
+        io.out << values.text("output") << '\n';
     }
 }
 

@@ -6,11 +6,12 @@
 namespace zembra::cli {
 
 int runLookup(const LookupOptions& options, Io& io) {
-    const ResolvedMap resolved = resolveMap(options.map);
+    const render::ParameterValues values = options.parameters.values();
+    const ResolvedMap resolved = resolveMap(values);
     render::LookupRequest request;
     request.map = resolved.map;
     request.bounds = resolved.bounds;
-    request.connection = options.map.connection;
+    request.connection = values.text("connection");
     request.x = options.x;
     request.y = options.y;
     const render::LookupResult found = render::lookupPixel(request);

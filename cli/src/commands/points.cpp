@@ -1,10 +1,10 @@
 #include <algorithm>
+#include <zembra/render/parameters.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
 #include "commands/input_file.hpp"
-#include "core/option_values.hpp"
 #include "core/points_input.hpp"
 #include "core/progress.hpp"
 #include "core/usage_error.hpp"
@@ -12,16 +12,15 @@
 namespace zembra::cli {
 
 int runPoints(const PointsOptions& options, Io& io) {
-    const render::OutputFormat format = checkOutput(options.output, io);
-    const ResolvedMap resolved = resolveMap(options.map);
+    const render::ParameterValues values = options.parameters.values();
+    const render::OutputFormat format = checkOutput(values, io);
+    const ResolvedMap resolved = resolveMap(values);
 
     render::RenderRequest request;
     request.map = resolved.map;
-    request.marker = resolveMarker(options.marker, resolved.images);
+    request.marker = resolveMarker(values, resolved.folders);
+    setParameters(request, values, format);
     request.bounds = resolved.bounds;
-    request.connection = options.map.connection;
-    request.format = format;
-    setOutput(request, options.output);
     for (const auto& text : options.points) request.points.push_back(parsePoint(text));
     std::string file = options.file;
     if (file.empty() && request.points.empty()) {
@@ -53,10 +52,10 @@ int runPoints(const PointsOptions& options, Io& io) {
     io.err << "placed " << points.size() << " points";
     if (static_cast<size_t>(inside) != points.size()) {
         io.err << "; " << points.size() - static_cast<size_t>(inside)
-               << " lie outside the map's bounds " << formatBounds(resolved.bounds);
+               << " lie outside the map's bounds " << render::boundsText(resolved.bounds);
     }
     io.err << '\n';
-    reportOutput(result, options.output, io);
+    reportOutput(result, values, io);
     return 0;
 }
 

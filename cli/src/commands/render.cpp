@@ -13,7 +13,8 @@ namespace zembra::cli {
 namespace {
 
 // The codes from the arguments, then from the file or standard input.
-CodeList gatherCodes(const RenderOptions& options, Io& io) {
+CodeList gatherCodes(const RenderOptions& options, const render::ParameterValues& values, Io& io) {
+    const std::string column = values.text("column");
     CodeList codes;
     for (const auto& code : options.zips) codes.add(code);
     std::string file = options.file;
@@ -25,17 +26,17 @@ CodeList gatherCodes(const RenderOptions& options, Io& io) {
         file.assign(1, '-');  // (GCC 12 warns falsely on = "-")
     }
     if (file.empty()) {
-        if (!options.column.empty()) {
+        if (!column.empty()) {
             throw UsageError("--column names a column of the input: give -f FILE or -f -");
         }
         return codes;
     }
     const auto input = openInput(file, io);
     const size_t before = codes.items().size() + codes.repeats();
-    if (options.column.empty()) {
+    if (column.empty()) {
         readZipLines(*input, codes);
     } else {
-        readZipColumn(*input, options.column, codes);
+        readZipColumn(*input, column, codes);
     }
     if (codes.items().empty() && before == 0) {
         throw UsageError("no zip codes in " + input->name());
@@ -53,20 +54,18 @@ void printList(std::ostream& out, std::string_view heading, const std::vector<st
 
 int runRender(const RenderOptions& options, Io& io) {
     // Every check that needs no engine comes first, so a mistake costs no waiting.
-    const render::OutputFormat format = checkOutput(options.output, io);
-    const ResolvedMap resolved = resolveMap(options.map);
-    CodeList codes = gatherCodes(options, io);
+    const render::ParameterValues values = options.parameters.values();
+    const render::OutputFormat format = checkOutput(values, io);
+    const ResolvedMap resolved = resolveMap(values);
+    CodeList codes = gatherCodes(options, values, io);
     const size_t repeats = codes.repeats();
 
     render::RenderRequest request;
     request.map = resolved.map;
-    request.marker = resolveMarker(options.marker, resolved.images);
+    request.marker = resolveMarker(values, resolved.folders);
+    setParameters(request, values, format);
     request.bounds = resolved.bounds;
-    request.connection = options.map.connection;
     request.zips = codes.take();
-    request.format = format;
-    setOutput(request, options.output);
-    request.towns = !options.noTowns;
     render::RenderResult result;
     {
         Progress progress(io.stderrIsTerminal ? &io.err : nullptr, "placing zip codes",
@@ -97,7 +96,7 @@ int runRender(const RenderOptions& options, Io& io) {
             io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
         }
     }
-    reportOutput(result, options.output, io);
+    reportOutput(result, values, io);
     return 0;
 }
 

@@ -4,8 +4,6 @@
 #include <system_error>
 #include <zembra/runtime.hpp>
 
-#include "core/text.hpp"
-
 #ifndef ZEMBRA_REL_BIN_TO_APP
 #error "ZEMBRA_REL_BIN_TO_APP must name the program folder relative to the bin folder"
 #endif
@@ -17,12 +15,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kSource = "zembra";
-
-std::string joinNames(const std::vector<std::string>& names) {
-    std::string out;
-    for (const auto& n : names) out += (out.empty() ? "" : ", ") + n;
-    return out.empty() ? std::string("none") : out;
-}
 
 }  // namespace
 
@@ -37,53 +29,29 @@ fs::path defaultImagesDirectory() {
     return (programDirectory() / ZEMBRA_REL_BIN_TO_APP / "Images").lexically_normal();
 }
 
-std::vector<std::string> listPictures(const fs::path& folder, std::string_view extension) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code typeError;
-        if (!it->is_regular_file(typeError)) continue;
-        const auto name = it->path().filename().string();
-        const auto dot = name.rfind('.');
-        const std::string ext = dot == std::string::npos ? "" : lowerAscii(name.substr(dot + 1));
-        if (ext == extension) names.push_back(name);
-    }
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return lessIgnoreCase(a, b); });
-    return names;
+render::PictureFolders pictureFolders(const std::string& images) {
+    return images.empty() ? render::PictureFolders::standard(defaultImagesDirectory())
+                          : render::PictureFolders::only(images);
 }
 
-fs::path resolvePicture(std::string_view value, const fs::path& folder, std::string_view extension,
-                        std::string_view kind) {
-    fs::path given(value);
+fs::path defaultMarker(const render::PictureFolders& folders) {
+    const auto kind = render::PictureKind::Marker;
+    const fs::path first = folders.roots.front() / render::folderName(kind);
     std::error_code ec;
-    if (fs::is_regular_file(given, ec)) return given;
-    if (value.empty() || value.find('/') != std::string_view::npos) {
-        throw Error::standard(err::kFileNotFound, std::string(kSource), std::string(value));
-    }
-    const auto names = listPictures(folder, extension);
-    for (const auto& name : names) {
-        const auto stem = name.substr(0, name.rfind('.'));
-        if (equalsIgnoreCase(name, value) || equalsIgnoreCase(stem, value)) return folder / name;
-    }
-    throw Error::standard(err::kFileNotFound, std::string(kSource),
-                          "no " + std::string(kind) + " '" + std::string(value) + "' in " +
-                              folder.string() + " (available: " + joinNames(names) + ")");
-}
-
-fs::path defaultMarker(const fs::path& folder) {
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
+    const bool anyFolder = std::any_of(folders.roots.begin(), folders.roots.end(), [&](auto& r) {
+        return fs::is_directory(r / render::folderName(kind), ec);
+    });
+    if (!anyFolder) {
         throw Error::standard(err::kPathNotFound, std::string(kSource),
-                              folder.string() + " (name a marker file with --marker)");
+                              first.string() + " (name a marker file with --marker)");
     }
-    const auto names = listPictures(folder, "png");
-    if (names.empty()) {
-        throw Error::standard(
-            err::kFileNotFound, std::string(kSource),
-            "no png marker in " + folder.string() + " (name a marker file with --marker)");
+    const auto markers = render::listPictures(folders, kind);
+    if (markers.empty()) {
+        throw Error::standard(err::kFileNotFound, std::string(kSource),
+                              "no " + std::string(render::pictureExtension(kind)) + " marker in " +
+                                  first.string() + " (name a marker file with --marker)");
     }
-    return folder / names[defaultMarkerIndex(names.size())];
+    return markers[render::defaultMarkerIndex(markers.size())].path();
 }
 
 }  // namespace zembra::cli

@@ -10,16 +10,8 @@ render::OutputFormat formatForPath(const std::filesystem::path& path) {
         return *format;
     }
     const std::string found = ext.empty() ? "no extension" : "the extension '" + ext + "'";
-    throw UsageError("output file '" + path.string() + "' has " + found +
-                     "; use .jpg, .gif, .bmp or .png");
-}
-
-render::OutputFormat formatForName(const std::string& name) {
-    if (const auto format =
-            name.starts_with('.') ? std::nullopt : render::formatForExtension(name)) {
-        return *format;
-    }
-    throw UsageError("--format '" + name + "': use jpg, gif, bmp or png");
+    throw UsageError("output file '" + path.string() + "' has " + found + "; use " +
+                     imaging::formatNames("."));
 }
 
 }  // namespace zembra::cli

@@ -7,13 +7,9 @@
 
 namespace zembra::cli {
 
-// The format for a path: .jpg and .jpeg, .gif, .bmp, .png, the extension compared
-// without regard to case. Raises UsageError naming the accepted extensions for anything
-// else, a missing extension included.
+// The format for a path: an extension of the format table, compared without regard to
+// case. Raises UsageError naming the accepted extensions for anything else, a missing
+// extension included.
 render::OutputFormat formatForPath(const std::filesystem::path& path);
-
-// The format named by --format (jpg, jpeg, gif, bmp, png, any case). Raises UsageError
-// for anything else.
-render::OutputFormat formatForName(const std::string& name);
 
 }  // namespace zembra::cli

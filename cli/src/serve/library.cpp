@@ -5,39 +5,43 @@
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
 
-#include "core/images.hpp"
-
 namespace zembra::serve {
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<PictureEntry> scanFolder(const fs::path& folder, std::string_view extension,
-                                     bool needBounds, std::ostream& log) {
+std::vector<PictureEntry> scanFolders(const render::PictureFolders& folders,
+                                      render::PictureKind kind, std::ostream& log) {
     std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
-        throw Error::standard(err::kPathNotFound, "zembra serve", folder.string());
+    const bool anyFolder =
+        std::any_of(folders.roots.begin(), folders.roots.end(), [&](const fs::path& root) {
+            return fs::is_directory(root / render::folderName(kind), ec);
+        });
+    if (!anyFolder) {
+        throw Error::standard(err::kPathNotFound, "zembra serve",
+                              (folders.roots.front() / render::folderName(kind)).string());
     }
     std::vector<PictureEntry> entries;
-    for (const auto& fileName : cli::listPictures(folder, extension)) {
+    for (const auto& picture : render::listPictures(folders, kind)) {
         PictureEntry entry;
-        entry.file = folder / fileName;
-        entry.name = entry.file.stem().string();
-        const auto size = readPictureSize(entry.file);
-        if (!size) {
-            log << "zembra serve: left out " << entry.file.string() << ": unreadable picture\n";
-            continue;
-        }
-        entry.size = *size;
-        if (needBounds) {
-            const auto bounds = render::boundsForMap(entry.file);
-            if (!bounds) {
-                log << "zembra serve: left out " << entry.file.string()
-                    << ": no bounds (no usa, alaska or hawaii in its name, no world file)\n";
-                continue;
+        entry.file = picture.path();
+        entry.name = picture.name();
+        try {
+            const auto details = render::describePicture(picture, kind);
+            entry.size = details.size;
+            if (kind == render::PictureKind::Map) {
+                if (!details.bounds) {
+                    log << "zembra serve: left out " << entry.file.string()
+                        << ": no bounds (no world file, no usa, alaska or hawaii in its name)\n";
+                    continue;
+                }
+                entry.bounds = *details.bounds;
             }
-            entry.bounds = *bounds;
+        } catch (const Error& e) {
+            log << "zembra serve: left out " << entry.file.string() << ": " << e.description()
+                << "\n";
+            continue;
         }
         entries.push_back(std::move(entry));
     }
@@ -54,13 +58,15 @@ const PictureEntry* find(const std::vector<PictureEntry>& entries, std::string_v
 
 }  // namespace
 
-PictureLibrary PictureLibrary::scan(const fs::path& images, std::ostream& log) {
+PictureLibrary PictureLibrary::scan(const render::PictureFolders& folders, std::ostream& log) {
     PictureLibrary library;
-    library.maps_ = scanFolder(images / "Maps", "jpg", true, log);
-    library.markers_ = scanFolder(images / "Overlays", "png", false, log);
+    library.maps_ = scanFolders(folders, render::PictureKind::Map, log);
+    library.markers_ = scanFolders(folders, render::PictureKind::Marker, log);
     if (library.markers_.empty()) {
-        throw Error::standard(err::kFileNotFound, "zembra serve",
-                              (images / "Overlays").string() + ": no marker pictures");
+        throw Error::standard(
+            err::kFileNotFound, "zembra serve",
+            (folders.roots.front() / render::folderName(render::PictureKind::Marker)).string() +
+                ": no marker pictures");
     }
     return library;
 }
@@ -74,7 +80,7 @@ const PictureEntry* PictureLibrary::findMarker(std::string_view name) const {
 }
 
 const PictureEntry& PictureLibrary::defaultMarker() const {
-    return markers_.at(cli::defaultMarkerIndex(markers_.size()));
+    return markers_.at(render::defaultMarkerIndex(markers_.size()));
 }
 
 bool isPlainName(std::string_view name) noexcept {

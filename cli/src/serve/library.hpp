@@ -1,4 +1,4 @@
-// The maps and markers the server offers, found once in the images folder at start-up.
+// The maps and markers the server offers, found once in the images folders at start-up.
 // A request names a picture; the name is matched against this list and never becomes a
 // path, so nothing a client sends reaches the file system.
 #pragma once
@@ -9,25 +9,26 @@
 #include <string_view>
 #include <vector>
 #include <zembra/render/catalogue.hpp>
+#include <zembra/render/pictures.hpp>
 
-#include "serve/picture_size.hpp"
+#include "picture_formats.hpp"
 
 namespace zembra::serve {
 
 struct PictureEntry {
     std::string name;  // the file name without its extension, as clients name it
     std::filesystem::path file;
-    PictureSize size;
+    imaging::PictureSize size;
     render::Bounds bounds;  // maps only
 };
 
 class PictureLibrary {
   public:
-    // Lists <images>/Maps/*.jpg and <images>/Overlays/*.png in the platform's folder order.
-    // A map without bounds (no name key, no world file) or a picture whose header cannot be
-    // read is left out with a line on `log`. Raises zembra::Error 76 when either folder is
-    // missing and 53 when the overlay folder holds no marker.
-    static PictureLibrary scan(const std::filesystem::path& images, std::ostream& log);
+    // Lists the maps and markers of the picture library's folders in their order. A map
+    // without bounds (no world file, no name key) or a picture whose header cannot be read
+    // is left out with a line on `log`. Raises zembra::Error 76 when no folder of maps or
+    // of markers exists and 53 when they hold no marker.
+    static PictureLibrary scan(const render::PictureFolders& folders, std::ostream& log);
 
     const std::vector<PictureEntry>& maps() const noexcept { return maps_; }
     const std::vector<PictureEntry>& markers() const noexcept { return markers_; }

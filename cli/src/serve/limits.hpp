@@ -5,12 +5,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "picture_formats.hpp"
+
 namespace zembra::serve {
 
 struct Limits {
-    size_t maxBodyBytes = 8u << 20;              // request body (JSON or CSV upload)
-    size_t maxCodes = 100'000;                   // zip codes plus points in one render
-    uint64_t maxPicturePixels = 40'000'000;      // width x height of a map that may be rendered
+    size_t maxBodyBytes = 8u << 20;  // request body (JSON or CSV upload)
+    size_t maxCodes = 100'000;       // zip codes plus points in one render
+    // Width x height of a map that may be rendered: the imaging adapter's own limit.
+    uint64_t maxPicturePixels = imaging::kDefaultMaxPicturePixels;
     size_t workers = 0;                          // render and lookup threads; 0: one per core
     size_t queue = 16;                           // requests waiting for a worker before 503
     std::chrono::milliseconds deadline{60'000};  // from arrival to answer, queue included

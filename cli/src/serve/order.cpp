@@ -69,11 +69,37 @@ std::string joinNames(const std::vector<std::string>& names) {
     return out;
 }
 
-std::string textMember(const json& body, const char* name, std::string fallback) {
-    const auto it = body.find(name);
-    if (it == body.end() || it->is_null()) return fallback;
-    if (!it->is_string()) throw badRequest(std::string("\"") + name + "\" must be a text.");
-    return it->get<std::string>();
+// The web's render parameters of a JSON body: a switch may be a boolean, anything else
+// is a text.
+render::ParameterValues webValues(const json& body) {
+    render::ParameterValues values;
+    for (const render::Parameter& p : render::renderParameters()) {
+        if (!p.offeredIn(render::kWebRender)) continue;
+        const auto it = body.find(p.name);
+        if (it == body.end() || it->is_null()) continue;
+        if (p.kind == render::ParameterKind::Switch && it->is_boolean()) {
+            values.set(p.name, it->get<bool>() ? "true" : "false");
+        } else if (it->is_string()) {
+            values.set(p.name, it->get<std::string>());
+        } else {
+            throw badRequest("\"" + p.name + "\" must be a text.");
+        }
+    }
+    return values;
+}
+
+// The order's typed settings, checked by the table; its message names the member.
+void settle(RenderOrder& order) {
+    try {
+        order.map = order.values.text("map");
+        order.marker = order.values.text("marker");
+        order.format =
+            render::formatValue(render::parameter("format"), order.values.text("format"));
+        render::RenderRequest probe;
+        render::applyParameters(order.values, probe);
+    } catch (const render::ParameterError& e) {
+        throw badRequest(e.message("\"" + e.parameter().name + "\"") + ".");
+    }
 }
 
 render::LatLon readPoint(const json& item, size_t index) {
@@ -92,12 +118,6 @@ render::LatLon readPoint(const json& item, size_t index) {
 
 }  // namespace
 
-render::OutputFormat parseFormat(std::string_view text) {
-    if (const auto format = render::formatForExtension(text)) return *format;
-    throw badRequest("Unknown picture format \"" + std::string(text.substr(0, 20)) +
-                     "\"; use jpg, gif, bmp or png.");
-}
-
 RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
     const json parsed = json::parse(body.begin(), body.end(), nullptr, false);
     if (parsed.is_discarded() || !parsed.is_object()) {
@@ -112,9 +132,8 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
     checkCount(zips.size() + points.size(), limits);
 
     RenderOrder order;
-    order.map = textMember(parsed, "map", order.map);
-    order.marker = textMember(parsed, "marker", "");
-    order.format = parseFormat(textMember(parsed, "format", "jpg"));
+    order.values = webValues(parsed);
+    settle(order);
     std::vector<std::string> raw;
     raw.reserve(zips.size());
     for (size_t i = 0; i < zips.size(); ++i) {
@@ -127,6 +146,17 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
     order.zips = cleanCodes(raw);
     order.points.reserve(points.size());
     for (size_t i = 0; i < points.size(); ++i) order.points.push_back(readPoint(points[i], i));
+    return order;
+}
+
+RenderOrder orderFromFields(const std::function<std::string(const std::string&)>& field) {
+    RenderOrder order;
+    for (const render::Parameter& p : render::renderParameters()) {
+        if (!p.offeredIn(render::kWebRender)) continue;
+        if (std::string text = field(p.name); !text.empty())
+            order.values.set(p.name, std::move(text));
+    }
+    settle(order);
     return order;
 }
 

@@ -2,10 +2,13 @@
 // and the errors that are the client's fault (answered with a 4xx status).
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+#include <zembra/render/parameters.hpp>
+#include <zembra/render/pictures.hpp>
 #include <zembra/render/render.hpp>
 
 #include "serve/limits.hpp"
@@ -27,7 +30,8 @@ class ApiError : public std::runtime_error {
 };
 
 struct RenderOrder {
-    std::string map = "usa";
+    render::ParameterValues values;  // the render parameters given (members or form fields)
+    std::string map{render::kDefaultMapName};
     std::string marker;             // empty: the default marker
     std::vector<std::string> zips;  // trimmed, without empties and repeats, in the order given
     std::vector<render::LatLon> points;
@@ -35,20 +39,22 @@ struct RenderOrder {
 };
 
 // Reads {"map": "usa", "marker": "red_dot_11", "zips": ["08873", ...],
-// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png"}; every member is optional,
-// but a render needs a zip code or a point. Raises ApiError: 400 for malformed JSON or a
-// member of the wrong kind, 413 (too_many_codes) when zips and points together exceed
-// limits.maxCodes, counted before anything else is read.
+// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png", "towns": true}: "zips",
+// "points" and the render parameters offered to the web (zembra/render/parameters.hpp);
+// every member is optional, but a render needs a zip code or a point. Raises ApiError: 400
+// for malformed JSON, a member of the wrong kind or a value the table refuses, 413
+// (too_many_codes) when zips and points together exceed limits.maxCodes, counted before
+// anything else is read.
 RenderOrder orderFromJson(std::string_view body, const Limits& limits);
 
-// The zip codes of the CSV column `column` (matched ignoring case), with the map, marker
-// and format given beside the upload as form fields. Raises ApiError 400 for a missing or
-// unknown column (the message lists the columns) and 413 as above.
+// The render parameters of the form fields given beside an upload ("map", "format", ...),
+// checked as orderFromJson checks them. Raises ApiError 400 for a value the table refuses.
+RenderOrder orderFromFields(const std::function<std::string(const std::string&)>& field);
+
+// The zip codes of the CSV column `column` (matched ignoring case) added to an order read
+// from the form fields. Raises ApiError 400 for a missing or unknown column (the message
+// lists the columns) and 413 as above.
 RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOrder order,
                          const Limits& limits);
-
-// The picture format for a form field or JSON member ("jpg", "jpeg", "png", ...).
-// Raises ApiError 400 naming the accepted words.
-render::OutputFormat parseFormat(std::string_view text);
 
 }  // namespace zembra::serve

@@ -16,7 +16,7 @@
 namespace zembra::serve {
 
 struct StoredPicture {
-    std::string extension;  // "jpg", "gif", "bmp", "png"
+    std::string extension;  // the format's name in the format table
     std::string fileName;   // proposed when downloaded, e.g. "zembra-usa.jpg"
     std::vector<uint8_t> bytes;
 };

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <charconv>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
+#include <zembra/render/parameters.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
@@ -47,20 +49,6 @@ constexpr Asset kAssets[] = {{"index.html", "text/html; charset=utf-8"},
                              {"app.css", "text/css; charset=utf-8"},
                              {"app.js", "text/javascript; charset=utf-8"}};
 
-const char* mimeFor(render::OutputFormat format) {
-    switch (format) {
-        case render::OutputFormat::Gif:
-            return "image/gif";
-        case render::OutputFormat::Jpeg:
-            return "image/jpeg";
-        case render::OutputFormat::Bmp:
-            return "image/bmp";
-        case render::OutputFormat::Png:
-            return "image/png";
-    }
-    return "application/octet-stream";
-}
-
 std::string readFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw Error::standard(err::kFileNotFound, std::string(kSource), file.string());
@@ -71,6 +59,35 @@ std::string readFile(const fs::path& file) {
 
 json boundsJson(const render::Bounds& b) {
     return {{"minLat", b.minLat}, {"maxLat", b.maxLat}, {"minLon", b.minLon}, {"maxLon", b.maxLon}};
+}
+
+// The render parameters a request may give, as the page builds its controls from them.
+json parametersJson() {
+    json list = json::array();
+    for (const render::Parameter& p : render::renderParameters()) {
+        if (!p.offeredIn(render::kWebRender)) continue;
+        static constexpr std::array<const char*, 6> kKinds{"picture", "format", "count",
+                                                           "bounds",  "text",   "switch"};
+        json row = {{"name", p.name},
+                    {"type", kKinds.at(static_cast<size_t>(p.kind))},
+                    {"default", p.defaultValue},
+                    {"help", p.help}};
+        if (p.kind == render::ParameterKind::Switch) {
+            row["default"] = render::switchValue(p, p.defaultValue);
+        }
+        if (!p.choices.empty()) {
+            json choices = json::array();
+            for (const auto& c : p.choices)
+                choices.push_back({{"value", c.value}, {"label", c.label}});
+            row["choices"] = choices;
+        }
+        if (p.kind == render::ParameterKind::Count) {
+            row["minimum"] = p.minimum;
+            if (p.maximum != UINT64_MAX) row["maximum"] = p.maximum;
+        }
+        list.push_back(std::move(row));
+    }
+    return list;
 }
 
 json errorJson(const std::string& code, const std::string& message) {
@@ -252,7 +269,8 @@ struct Server::Impl {
 
     void checkPictureSize(const PictureEntry& entry) const {
         const uint64_t pixels = uint64_t(entry.size.width) * uint64_t(entry.size.height);
-        if (pixels > config.limits.maxPicturePixels) {
+        const auto limits = imaging::Limits::ofPixels(config.limits.maxPicturePixels);
+        if (!limits.allows(uint64_t(entry.size.width), uint64_t(entry.size.height))) {
             throw ApiError(413, "picture_too_large",
                            "Map \"" + entry.name + "\" has " + std::to_string(pixels) +
                                " pixels; this server renders at most " +
@@ -275,6 +293,9 @@ struct Server::Impl {
                                {"workers", pool.workers()},
                                {"maps", library.maps().size()},
                                {"markers", library.markers().size()}});
+                 }));
+        http.Get("/api/parameters", guarded([](const httplib::Request&, httplib::Response& res) {
+                     sendJson(res, 200, {{"parameters", parametersJson()}});
                  }));
         http.Get("/api/maps", guarded([this](const httplib::Request&, httplib::Response& res) {
                      json maps = json::array();
@@ -300,13 +321,17 @@ struct Server::Impl {
                  }));
         http.Get(R"(/api/maps/([^/]+)/picture)",
                  guarded([this](const httplib::Request& req, httplib::Response& res) {
-                     res.set_content(readFile(map(req.matches[1]).file), "image/jpeg");
+                     const PictureEntry& entry = map(req.matches[1]);
+                     res.set_content(readFile(entry.file),
+                                     std::string(imaging::formatInfo(entry.size.format).mimeType));
                  }));
         http.Get(R"(/api/markers/([^/]+)/picture)",
                  guarded([this](const httplib::Request& req, httplib::Response& res) {
-                     res.set_content(readFile(marker(req.matches[1]).file), "image/png");
+                     const PictureEntry& entry = marker(req.matches[1]);
+                     res.set_content(readFile(entry.file),
+                                     std::string(imaging::formatInfo(entry.size.format).mimeType));
                  }));
-        http.Get(R"(/api/pictures/([0-9a-f]{32})\.(jpg|gif|bmp|png))",
+        http.Get(R"(/api/pictures/([0-9a-f]{32})\.([a-z]+))",
                  guarded([this](const httplib::Request& req, httplib::Response& res) {
                      const auto picture = store.get(req.matches[1].str());
                      if (!picture || picture->extension != req.matches[2].str()) {
@@ -315,8 +340,9 @@ struct Server::Impl {
                              "No such picture; rendered pictures are kept for a while only.");
                      }
                      const auto format = render::formatForExtension(picture->extension);
+                     const std::string mime(imaging::formatInfo(format.value()).mimeType);
                      res.set_content(reinterpret_cast<const char*>(picture->bytes.data()),
-                                     picture->bytes.size(), mimeFor(format.value()));
+                                     picture->bytes.size(), mime);
                      if (req.has_param("download")) {
                          res.set_header("Content-Disposition",
                                         "attachment; filename=\"" + picture->fileName + "\"");
@@ -360,16 +386,14 @@ struct Server::Impl {
 
     RenderOrder readOrder(const httplib::Request& req) const {
         if (!req.is_multipart_form_data()) return orderFromJson(req.body, config.limits);
-        RenderOrder order;
-        const auto field = [&req](const char* name) {
+        const auto field = [&req](const std::string& name) {
             return req.has_file(name) ? req.get_file_value(name).content : std::string();
         };
         if (!req.has_file("file"))
             throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
-        if (const auto m = field("map"); !m.empty()) order.map = m;
-        order.marker = field("marker");
-        if (const auto f = field("format"); !f.empty()) order.format = parseFormat(f);
-        return orderFromCsv(field("file"), field("column"), std::move(order), config.limits);
+        RenderOrder order = orderFromFields(field);
+        const std::string column = order.values.text("column");
+        return orderFromCsv(field("file"), column, std::move(order), config.limits);
     }
 
     void handleRender(const httplib::Request& req, httplib::Response& res) {
@@ -388,13 +412,13 @@ struct Server::Impl {
         auto job = std::make_shared<Job>();
         auto task = [this, job, order, &mapEntry, &markerEntry, stream, items] {
             render::RenderRequest request;
+            render::applyParameters(order->values, request);
             request.map = mapEntry.file;
             request.marker = markerEntry.file;
             request.bounds = mapEntry.bounds;
             request.connection = config.connection;
             request.zips = std::move(order->zips);
             request.points = std::move(order->points);
-            request.format = order->format;
             // A streamed render reports about twenty steps; otherwise the default pieces.
             request.chunkSize =
                 stream ? std::max<size_t>(250, (items + 19) / 20) : render::kDefaultChunkSize;
@@ -539,9 +563,11 @@ struct Server::Impl {
 };
 
 Server::Server(ServerConfig config, Log& log) {
-    auto images = config.images.empty() ? cli::defaultImagesDirectory() : config.images;
+    const auto folders = config.images.empty()
+                             ? render::PictureFolders::standard(cli::defaultImagesDirectory())
+                             : render::PictureFolders::only(config.images);
     std::ostringstream skipped;
-    auto library = PictureLibrary::scan(images, skipped);
+    auto library = PictureLibrary::scan(folders, skipped);
     std::istringstream lines(skipped.str());
     for (std::string line; std::getline(lines, line);) log.line(line);
     impl_ = std::make_unique<Impl>(std::move(config), log, std::move(library));

@@ -2,6 +2,7 @@
 //
 //   GET  /                       the page (index.html, app.css, app.js)
 //   GET  /healthz                {"status": "ok", ...}
+//   GET  /api/parameters         the render parameters a request may give, for the page
 //   GET  /api/maps               maps: name, size, bounds, thumbnail link
 //   GET  /api/markers            markers: name, size, thumbnail link, the default
 //   GET  /api/maps/NAME/picture, /api/markers/NAME/picture   the picture itself

@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 #include <zembra/render/catalogue.hpp>
 #include <zembra/runtime.hpp>
+#include <zembra/test/support.hpp>
 
 #include "serve/server.hpp"
 #include "support.hpp"
@@ -30,7 +32,7 @@ class RunningServer {
     explicit RunningServer(ServerConfig config) : log_(text_) {
         config.bind = "127.0.0.1";
         config.port = 0;
-        config.images = kImages;
+        if (config.images.empty()) config.images = kImages;
         config.web = ZEMBRA_WEB_DIR;
         server_ = std::make_unique<Server>(std::move(config), log_);
         port_ = server_->bind();
@@ -155,6 +157,35 @@ TEST_F(Api, RendersCodesAndKeepsThePictureBehindItsLink) {
     EXPECT_EQ(client_.Get(link)->status, 404);
     EXPECT_EQ(errorCode(client_.Get("/api/pictures/0123456789abcdef0123456789abcdef.png")),
               "unknown_picture");
+}
+
+// The page builds its controls from the parameters the server describes; a request
+// gives them as members or form fields, checked by the same table.
+TEST_F(Api, DescribesTheRenderParametersItTakes) {
+    const auto parameters = body(client_.Get("/api/parameters"))["parameters"];
+    std::map<std::string, json> byName;
+    for (const auto& p : parameters) byName[p["name"]] = p;
+    ASSERT_TRUE(byName.contains("format")) << parameters;
+    EXPECT_EQ(byName["format"]["default"], "jpg");
+    EXPECT_EQ(byName["format"]["choices"].size(), 4u);
+    EXPECT_EQ(byName["format"]["choices"][3]["label"], "PNG");
+    EXPECT_EQ(byName["towns"]["type"], "switch");
+    EXPECT_EQ(byName["towns"]["default"], true);
+    EXPECT_EQ(byName["map"]["default"], "usa");
+    // What only the command line may set is not offered.
+    EXPECT_FALSE(byName.contains("connection"));
+    EXPECT_FALSE(byName.contains("images"));
+
+    // 10008 has no area of its own: placed at its town unless "towns" is off.
+    const auto atTown = body(postJson(client_, {{"zips", {"10008"}}}));
+    EXPECT_EQ(atTown["placedAtTown"].size(), 1u) << atTown;
+    const auto off = body(postJson(client_, {{"zips", {"10008"}}, {"towns", false}}));
+    EXPECT_EQ(off["placedAtTown"].size(), 0u) << off;
+    EXPECT_EQ(off["notFound"].size(), 1u) << off;
+    const auto bad = postJson(client_, {{"zips", {"10008"}}, {"towns", "perhaps"}});
+    EXPECT_EQ(bad->status, 400);
+    EXPECT_NE(body(bad)["error"]["message"].get<std::string>().find("\"towns\""),
+              std::string::npos);
 }
 
 TEST_F(Api, PlotsPointsAndReadsCsvUploads) {
@@ -344,6 +375,49 @@ TEST(ApiLimits, EachLimitHasItsOwnRefusal) {
     const auto picture = postJson(s, {{"zips", {"08873"}}});
     EXPECT_EQ(picture->status, 413);
     EXPECT_EQ(errorCode(picture), "picture_too_large");
+}
+
+// The images folder of one's own: a map whose name holds "usa" placed by its world file,
+// and a map above the imaging limit (a header stating 6000 x 6000 pixels, 36 million).
+TEST(ApiPictures, WorldFilesDecideAndAMapAboveTheImagingLimitIs413) {
+    zembra::test::TempDir images("serve-images");
+    fs::create_directories(images.path() / "Maps");
+    fs::copy(kImages / "Overlays", images.path() / "Overlays");
+    const fs::path northeast = images.path() / "Maps" / "usa_northeast.jpg";
+    fs::copy_file(kImages / "Maps" / "usa.jpg", northeast);
+    const render::Bounds shifted{27, 53, -120, -61.44};
+    render::writeWorldFile(render::worldFilePath(northeast), shifted, 2000, 1112);
+    const std::vector<uint8_t> header{0xff, 0xd8, 0xff, 0xc0, 0x00, 0x11, 0x08, 0x17,
+                                      0x70, 0x17, 0x70, 0x03, 0x01, 0x22, 0x00, 0x02,
+                                      0x11, 0x01, 0x03, 0x11, 0x01, 0xff, 0xd9};
+    const fs::path big = images.path() / "Maps" / "big.jpg";
+    std::ofstream(big, std::ios::binary)
+        .write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
+    render::writeWorldFile(render::worldFilePath(big), shifted, 6000, 6000);
+
+    ServerConfig config;
+    config.images = images.path();
+    ASSERT_EQ(config.limits.maxPicturePixels, 33'554'432u);
+    RunningServer server(config);
+    auto c = server.client();
+    const auto maps = body(c.Get("/api/maps"))["maps"];
+    ASSERT_EQ(maps.size(), 2u) << maps;
+    EXPECT_EQ(maps[1]["name"], "usa_northeast");
+    EXPECT_EQ(maps[1]["bounds"]["minLat"], 27);
+    EXPECT_EQ(maps[1]["bounds"]["maxLon"], -61.44);
+    EXPECT_EQ(maps[0]["width"], 6000);
+
+    const auto rendered = postJson(c, {{"map", "usa_northeast"}, {"zips", {"08873"}}});
+    ASSERT_EQ(rendered->status, 200) << rendered->body;
+    EXPECT_EQ(body(rendered)["bounds"]["maxLat"], 53);
+    // A click answers with the world file's bounds: the row's latitude from its top edge.
+    const auto found = body(c.Get("/api/lookup?map=usa_northeast&x=1000&y=556"));
+    EXPECT_NEAR(found["lat"].get<double>(), 53 - 556 * 26.0 / 1112, 1e-6) << found;
+    EXPECT_NEAR(found["lon"].get<double>(), -120 + 1000 * 58.56 / 2000, 1e-6) << found;
+
+    const auto tooLarge = postJson(c, {{"map", "big"}, {"zips", {"08873"}}});
+    EXPECT_EQ(tooLarge->status, 413) << tooLarge->body;
+    EXPECT_EQ(errorCode(tooLarge), "picture_too_large");
 }
 
 TEST(ApiLimits, ARequestPastItsDeadlineIsCancelledWith503) {

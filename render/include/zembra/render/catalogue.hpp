@@ -1,5 +1,5 @@
-// Which geographic rectangle a map picture shows: the shipped maps by name, any other
-// map by the world file beside it.
+// Which geographic rectangle a map picture shows: the world file beside it, or for a map
+// without one, the name rule that knows the shipped maps.
 #pragma once
 
 #include <filesystem>
@@ -52,8 +52,8 @@ void writeWorldFile(const std::filesystem::path& worldFile, const Bounds& bounds
 // rotated.
 std::optional<Bounds> readWorldFile(const std::filesystem::path& worldFile, int width, int height);
 
-// The bounds of a map picture: the name rule first, then the world file beside it
-// (the picture's size read from its header). Nothing when neither gives bounds.
+// The bounds of a map picture: the world file beside it when there is one (the picture's
+// size read from its header), otherwise the name rule. Nothing when neither gives bounds.
 std::optional<Bounds> boundsForMap(const std::filesystem::path& picture);
 
 }  // namespace zembra::render

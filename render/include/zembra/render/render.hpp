@@ -15,6 +15,8 @@
 #include <vector>
 #include <zembra/render/catalogue.hpp>
 
+#include "picture_formats.hpp"
+
 namespace zembra::render {
 
 struct LatLon {
@@ -23,10 +25,10 @@ struct LatLon {
     friend bool operator==(const LatLon&, const LatLon&) = default;
 };
 
-// The picture formats the engine writes.
-enum class OutputFormat { Gif, Jpeg, Bmp, Png };
+// The picture formats the engine writes: those of the imaging adapter's format table.
+using OutputFormat = imaging::Format;
 
-// "gif", "jpg", "bmp", "png": the engine's OutputImageType texts.
+// The engine's OutputImageType text of a format, its name in the format table.
 std::string_view formatName(OutputFormat format) noexcept;
 // The format for a file extension or format name, case-insensitive, with or without the
 // dot ("JPG", ".png", "jpeg"). Nothing for any other text.
@@ -51,7 +53,8 @@ struct RenderRequest {
     std::vector<LatLon> points;     // plotted with MapCoordinates, after the zips
     OutputFormat format = OutputFormat::Jpeg;
     std::optional<std::filesystem::path> output;  // nothing: the picture is returned in memory
-    size_t chunkSize = kDefaultChunkSize;         // at least 1
+    bool worldFile = false;  // with an output file, also write its world file beside it
+    size_t chunkSize = kDefaultChunkSize;  // at least 1
     bool towns = true;  // place codes without an area at their post-office town (zip_towns)
     std::function<void(const Progress&)>
         progress;                               // called after each piece, on the caller's thread

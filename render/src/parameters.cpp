@@ -1,0 +1,281 @@
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <zembra/render/parameters.hpp>
+#include <zembra/render/pictures.hpp>
+#include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
+
+namespace zembra::render {
+
+namespace {
+
+constexpr unsigned kCommands = kRenderCommand | kPointsCommand;
+constexpr unsigned kMapCommands = kRenderCommand | kPointsCommand | kLookupCommand;
+
+std::vector<ParameterChoice> formatChoices() {
+    std::vector<ParameterChoice> choices;
+    for (const imaging::FormatInfo& info : imaging::formats()) {
+        choices.push_back({std::string(info.name), std::string(info.label)});
+    }
+    return choices;
+}
+
+// Each row names only what it sets; every other member keeps its default, which GCC's
+// warning about designated initializers would otherwise refuse.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+std::vector<Parameter> makeTable() {
+    std::vector<Parameter> rows;
+    const auto row = [&rows](Parameter p) { rows.push_back(std::move(p)); };
+    row({.name = "column",
+         .flags = "--column",
+         .typeName = "NAME",
+         .help = "CSV column (header name) with the codes",
+         .scope = kRenderCommand | kWebRender});
+    row({.name = "map",
+         .flags = "-m,--map",
+         .typeName = "MAP",
+         .kind = ParameterKind::Picture,
+         .defaultValue = std::string(kDefaultMapName),
+         .help = "Map picture: a path, or a name from Maps/ (usa, alaska, hawaii)",
+         .scope = kMapCommands | kWebRender});
+    row({.name = "bounds",
+         .flags = "--bounds",
+         .typeName = "minLat,maxLat,minLon,maxLon",
+         .kind = ParameterKind::Bounds,
+         .help = "Degrees; default: from the map's world file (usa.jgw beside usa.jpg) or, "
+                 "without one, its name (usa, alaska or hawaii in it)",
+         .scope = kMapCommands});
+    row({.name = "images",
+         .flags = "--images",
+         .typeName = "DIR",
+         .help = "Folder holding Maps/ and Overlays/",
+         .scope = kMapCommands});
+    row({.name = "connection",
+         .flags = "--connection",
+         .typeName = "TEXT",
+         .help = "Zip-code database: ODBC data source or connection string",
+         .scope = kMapCommands});
+    row({.name = "marker",
+         .flags = "--marker",
+         .typeName = "MARKER",
+         .kind = ParameterKind::Picture,
+         .help = "Marker picture: a path, or a name from Overlays/ (default: the fifth)",
+         .scope = kCommands | kWebRender});
+    row({.name = "output",
+         .flags = "-o,--output",
+         .typeName = "FILE",
+         .help = "Picture to write: " + imaging::formatNames(".") + "; - is stdout (with --format)",
+         .scope = kCommands,
+         .required = true});
+    row({.name = "format",
+         .flags = "--format",
+         .typeName = "FORMAT",
+         .kind = ParameterKind::Format,
+         .defaultValue = std::string(imaging::formats().front().name),
+         .help = "Picture format: " + imaging::formatNames() + " (default: from the extension)",
+         .choices = formatChoices(),
+         .scope = kCommands | kWebRender | kClientRender});
+    row({.name = "chunkSize",
+         .flags = "--chunk-size",
+         .typeName = "N",
+         .kind = ParameterKind::Count,
+         .defaultValue = std::to_string(kDefaultChunkSize),
+         .help = "Items per engine call (progress between calls)",
+         .minimum = 1,
+         .scope = kCommands | kClientRender});
+    row({.name = "towns",
+         .flags = "--no-towns",
+         .kind = ParameterKind::Switch,
+         .defaultValue = "true",
+         .help = "Leave codes without an area of their own (post-office boxes) unplaced "
+                 "instead of placing them at their post-office town",
+         .scope = kRenderCommand | kWebRender | kClientRender});
+    row({.name = "worldFile",
+         .flags = "--world-file",
+         .kind = ParameterKind::Switch,
+         .defaultValue = "false",
+         .help = "Write the picture's world file beside it (out.jgw for out.jpg), for GIS "
+                 "programs to place it",
+         .scope = kCommands});
+    return rows;
+}
+#pragma GCC diagnostic pop
+
+std::vector<std::string_view> splitOn(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (;;) {
+        const auto at = text.find(separator);
+        parts.push_back(text.substr(0, at));
+        if (at == std::string_view::npos) return parts;
+        text.remove_prefix(at + 1);
+    }
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
+// The bounds of `text`, or the problem with it.
+std::string readBounds(std::string_view text, Bounds& b) {
+    const auto parts = splitOn(text, ',');
+    if (parts.size() != 4) return "expected four numbers minLat,maxLat,minLon,maxLon";
+    std::array<double, 4> values{};
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const auto part = trimBlanks(parts[i]);
+        if (!isNumericText(part)) return "'" + std::string(part) + "' is not a number";
+        values[i] = parseNumber(part);
+        if (!std::isfinite(values[i])) return "'" + std::string(part) + "' is not a finite number";
+    }
+    b = Bounds{values[0], values[1], values[2], values[3]};
+    if (b.minLat < -90 || b.maxLat > 90) return "latitudes must lie between -90 and 90";
+    if (!(b.minLat < b.maxLat)) {
+        return "the minimum latitude must be below the maximum (the order is "
+               "minLat,maxLat,minLon,maxLon)";
+    }
+    if (!(b.minLon < b.maxLon)) {
+        return "the minimum longitude must be below the maximum (the order is "
+               "minLat,maxLat,minLon,maxLon)";
+    }
+    return {};
+}
+
+std::optional<bool> readSwitch(std::string_view text) {
+    const std::string lower = lowerAscii(trimBlanks(text));
+    if (lower == "true" || lower == "1" || lower == "yes" || lower == "on") return true;
+    if (lower == "false" || lower == "0" || lower == "no" || lower == "off") return false;
+    return std::nullopt;
+}
+
+void check(const Parameter& p, std::string_view text) {
+    if (std::string problem = checkParameter(p, text); !problem.empty()) {
+        throw ParameterError(p, std::string(text), std::move(problem));
+    }
+}
+
+}  // namespace
+
+std::string Parameter::longFlag() const {
+    const auto at = flags.rfind(',');
+    return at == std::string::npos ? flags : flags.substr(at + 1);
+}
+
+std::span<const Parameter> renderParameters() {
+    static const std::vector<Parameter> table = makeTable();
+    return table;
+}
+
+const Parameter* findParameter(std::string_view name) noexcept {
+    for (const Parameter& p : renderParameters()) {
+        if (p.name == name) return &p;
+    }
+    return nullptr;
+}
+
+const Parameter& parameter(std::string_view name) {
+    if (const Parameter* p = findParameter(name)) return *p;
+    throw Error::standard(err::kInvalidArgument, "Zembra",
+                          "no render parameter '" + std::string(name) + "'");
+}
+
+std::string checkParameter(const Parameter& p, std::string_view text) {
+    switch (p.kind) {
+        case ParameterKind::Format:
+            if (text.starts_with('.') || imaging::formatForExtension(text) == nullptr) {
+                return "use " + imaging::formatNames();
+            }
+            return {};
+        case ParameterKind::Count: {
+            const bool digits = !text.empty() && text.size() <= 18 &&
+                                std::all_of(text.begin(), text.end(),
+                                            [](unsigned char c) { return std::isdigit(c) != 0; });
+            const uint64_t value = digits ? std::stoull(std::string(text)) : 0;
+            if (!digits || value < p.minimum || value > p.maximum) {
+                std::string range = "at least " + std::to_string(p.minimum);
+                if (p.maximum != UINT64_MAX) range += " and at most " + std::to_string(p.maximum);
+                return "must be a whole number of " + range + ", not '" + std::string(text) + "'";
+            }
+            return {};
+        }
+        case ParameterKind::Bounds: {
+            Bounds ignored;
+            return readBounds(text, ignored);
+        }
+        case ParameterKind::Switch:
+            return readSwitch(text) ? std::string() : "must be true or false";
+        case ParameterKind::Picture:
+            return text.empty() ? "names no picture" : std::string();
+        case ParameterKind::Text:
+            return {};
+    }
+    return {};
+}
+
+ParameterError::ParameterError(const Parameter& p, std::string text, std::string problem)
+    : std::runtime_error(p.name + " '" + text + "': " + problem),
+      parameter_(&p),
+      text_(std::move(text)),
+      problem_(std::move(problem)) {}
+
+std::string ParameterError::message(std::string_view spelling) const {
+    return std::string(spelling) + " '" + text_ + "': " + problem_;
+}
+
+void ParameterValues::set(std::string_view name, std::string text) {
+    given_.insert_or_assign(std::string(name), std::move(text));
+}
+
+bool ParameterValues::given(std::string_view name) const { return given_.contains(name); }
+
+std::string ParameterValues::text(std::string_view name) const {
+    if (const auto it = given_.find(name); it != given_.end()) return it->second;
+    return parameter(name).defaultValue;
+}
+
+std::string& ParameterValues::slot(std::string_view name) {
+    return given_.try_emplace(std::string(name)).first->second;
+}
+
+OutputFormat formatValue(const Parameter& p, std::string_view text) {
+    check(p, text);
+    return imaging::formatForExtension(text)->format;
+}
+
+uint64_t countValue(const Parameter& p, std::string_view text) {
+    check(p, text);
+    return std::stoull(std::string(text));
+}
+
+bool switchValue(const Parameter& p, std::string_view text) {
+    check(p, text);
+    return *readSwitch(text);
+}
+
+Bounds boundsValue(const Parameter& p, std::string_view text) {
+    Bounds b;
+    if (std::string problem = readBounds(text, b); !problem.empty()) {
+        throw ParameterError(p, std::string(text), std::move(problem));
+    }
+    return b;
+}
+
+std::string boundsText(const Bounds& b) {
+    return formatNumber(b.minLat) + "," + formatNumber(b.maxLat) + "," + formatNumber(b.minLon) +
+           "," + formatNumber(b.maxLon);
+}
+
+void applyParameters(const ParameterValues& values, RenderRequest& request) {
+    if (values.given("bounds")) {
+        request.bounds = boundsValue(parameter("bounds"), values.text("bounds"));
+    }
+    request.format = formatValue(parameter("format"), values.text("format"));
+    request.chunkSize = countValue(parameter("chunkSize"), values.text("chunkSize"));
+    request.towns = switchValue(parameter("towns"), values.text("towns"));
+    request.worldFile = switchValue(parameter("worldFile"), values.text("worldFile"));
+}
+
+}  // namespace zembra::render
