@@ -58,6 +58,21 @@ std::vector<Parameter> makeTable() {
          .typeName = "TEXT",
          .help = "Zip-code database: ODBC data source or connection string",
          .scope = kMapCommands});
+    row({.name = "region",
+         .flags = "--region",
+         .typeName = "REGION",
+         .help = "Draw the map for a place: a state (NJ, \"New Jersey\"), several (NY,NJ,CT), "
+                 "fit (the extent of the zip codes) or minLat,maxLat,minLon,maxLon",
+         .scope = kRenderCommand | kWebRender | kMapCommand});
+    row({.name = "width",
+         .flags = "--width",
+         .typeName = "PIXELS",
+         .kind = ParameterKind::Count,
+         .help = "Width of the drawn map in pixels (default " + std::to_string(kDefaultMapWidth) +
+                 "; the height follows from the region)",
+         .minimum = 1,
+         .maximum = uint64_t(kMaxMapSide),
+         .scope = kRenderCommand | kWebRender | kMapCommand});
     row({.name = "marker",
          .flags = "--marker",
          .typeName = "MARKER",

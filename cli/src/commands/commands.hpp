@@ -26,6 +26,26 @@ struct Io {
 
 // The options of the commands that render or look up: the render parameters given (see
 // zembra/render/parameters.hpp) and the command's own inputs.
+
+// A map drawn for the render instead of a map picture: "NJ", "NY,NJ,CT", "fit" or
+// "minLat,maxLat,minLon,maxLon", at a width in pixels (0: the default).
+struct RegionOptions {
+    std::string region;
+    int width = 0;
+};
+
+// The region and width given among the values.
+RegionOptions regionOptions(const render::ParameterValues& values);
+
+// Options of `zembra map`: a region drawn and written with its world file.
+struct MapCommandOptions {
+    ParameterOptions parameters;  // the region and its width
+    std::string output;
+    std::string connection;
+    std::vector<std::string> zips;  // the codes a fit region is fitted to
+    std::string file;
+};
+
 struct RenderOptions {
     ParameterOptions parameters;
     std::vector<std::string> zips;
@@ -48,6 +68,7 @@ int runRender(const RenderOptions& options, Io& io);
 int runPoints(const PointsOptions& options, Io& io);
 int runLookup(const LookupOptions& options, Io& io);
 int runList(const std::string& images, Io& io);
+int runMap(const MapCommandOptions& options, Io& io);
 
 // Shared by the commands: the images folders, the map file and its bounds.
 struct ResolvedMap {

@@ -1,8 +1,10 @@
+#include <zembra/render/parameters.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
 #include "commands/input_file.hpp"
+#include "commands/region_map.hpp"
 #include "core/progress.hpp"
 #include "core/text.hpp"
 #include "core/usage_error.hpp"
@@ -55,16 +57,32 @@ void printList(std::ostream& out, std::string_view heading, const std::vector<st
 int runRender(const RenderOptions& options, Io& io) {
     // Every check that needs no engine comes first, so a mistake costs no waiting.
     const render::ParameterValues values = options.parameters.values();
+    const RegionOptions region = regionOptions(values);
+    // A drawn map replaces the map picture and its bounds.
+    if (!region.region.empty() && (values.given("map") || values.given("bounds")))
+        throw UsageError("--region draws the map: it cannot be combined with --map or --bounds");
+    if (region.width > 0 && region.region.empty())
+        throw UsageError("--width sets the width of a map drawn with --region: give --region");
     const render::OutputFormat format = checkOutput(values, io);
+    const bool drawsMap = !region.region.empty();
+    if (drawsMap) (void)parseRegionOption(region.region);
     const ResolvedMap resolved = resolveMap(values);
     CodeList codes = gatherCodes(options, values, io);
     const size_t repeats = codes.repeats();
+    // A map drawn for the region, kept until the render is done.
+    const auto marker = resolveMarker(values, resolved.folders);
+    std::unique_ptr<draw::TemporaryMap> drawn;
+    if (drawsMap) {
+        drawn = drawRegionForRender(
+            region, values.text("connection"), codes.items(),
+            render::switchValue(render::parameter("towns"), values.text("towns")), io);
+    }
 
     render::RenderRequest request;
-    request.map = resolved.map;
-    request.marker = resolveMarker(values, resolved.folders);
     setParameters(request, values, format);
-    request.bounds = resolved.bounds;
+    request.map = drawn ? drawn->path() : resolved.map;
+    request.marker = marker;
+    request.bounds = drawn ? drawn->bounds() : resolved.bounds;
     request.zips = codes.take();
     render::RenderResult result;
     {

@@ -1,8 +1,11 @@
 #include "core/parameter_options.hpp"
 
+#include <algorithm>
+
 namespace zembra::cli {
 
-void ParameterOptions::addTo(CLI::App& command, render::ParameterScope scope) {
+void ParameterOptions::addTo(CLI::App& command, render::ParameterScope scope,
+                             std::initializer_list<std::string_view> required) {
     for (const render::Parameter& p : render::renderParameters()) {
         if (!p.offeredIn(scope) || p.flags.empty()) continue;
         std::string& text = texts_[p.name];
@@ -23,7 +26,8 @@ void ParameterOptions::addTo(CLI::App& command, render::ParameterScope scope) {
                     [&p](std::string& value) { return render::checkParameter(p, value); },
                     p.typeName, "at least " + std::to_string(p.minimum)));
             }
-            if (p.required) option->required();
+            if (p.required || std::find(required.begin(), required.end(), p.name) != required.end())
+                option->required();
         }
         options_.emplace_back(&p, option);
     }

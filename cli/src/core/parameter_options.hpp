@@ -2,6 +2,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <utility>
@@ -14,8 +15,10 @@ class ParameterOptions {
   public:
     // Adds an option for every row offered in `scope` that has a command-line spelling:
     // its flags, placeholder, help and default as the row gives them; counts are checked
-    // while parsing, with the row's message.
-    void addTo(CLI::App& command, render::ParameterScope scope);
+    // while parsing, with the row's message. The rows named in `required` are required in
+    // this command even where the row itself is optional.
+    void addTo(CLI::App& command, render::ParameterScope scope,
+               std::initializer_list<std::string_view> required = {});
     // The values given on the command line, by parameter name.
     render::ParameterValues values() const;
 

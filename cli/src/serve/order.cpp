@@ -69,8 +69,8 @@ std::string joinNames(const std::vector<std::string>& names) {
     return out;
 }
 
-// The web's render parameters of a JSON body: a switch may be a boolean, anything else
-// is a text.
+// The web's render parameters of a JSON body: a switch may be a boolean and a count a
+// whole number; anything else is a text.
 render::ParameterValues webValues(const json& body) {
     render::ParameterValues values;
     for (const render::Parameter& p : render::renderParameters()) {
@@ -79,6 +79,10 @@ render::ParameterValues webValues(const json& body) {
         if (it == body.end() || it->is_null()) continue;
         if (p.kind == render::ParameterKind::Switch && it->is_boolean()) {
             values.set(p.name, it->get<bool>() ? "true" : "false");
+        } else if (p.kind == render::ParameterKind::Count && it->is_number_integer()) {
+            values.set(p.name, std::to_string(it->get<int64_t>()));
+        } else if (p.kind == render::ParameterKind::Count && it->is_number()) {
+            throw badRequest("\"" + p.name + "\" must be a whole number.");
         } else if (it->is_string()) {
             values.set(p.name, it->get<std::string>());
         } else {
@@ -92,6 +96,12 @@ render::ParameterValues webValues(const json& body) {
 void settle(RenderOrder& order) {
     try {
         order.map = order.values.text("map");
+        order.mapGiven = order.values.given("map");
+        order.region = order.values.text("region");
+        if (order.values.given("width")) {
+            order.width = static_cast<int>(
+                render::countValue(render::parameter("width"), order.values.text("width")));
+        }
         order.marker = order.values.text("marker");
         order.format =
             render::formatValue(render::parameter("format"), order.values.text("format"));
@@ -117,6 +127,15 @@ render::LatLon readPoint(const json& item, size_t index) {
 }
 
 }  // namespace
+
+int parseWidth(std::string_view text) {
+    if (text.empty()) return 0;
+    try {
+        return static_cast<int>(render::countValue(render::parameter("width"), text));
+    } catch (const render::ParameterError& e) {
+        throw badRequest(e.message("\"width\"") + ".");
+    }
+}
 
 RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
     const json parsed = json::parse(body.begin(), body.end(), nullptr, false);

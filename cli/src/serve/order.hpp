@@ -32,6 +32,9 @@ class ApiError : public std::runtime_error {
 struct RenderOrder {
     render::ParameterValues values;  // the render parameters given (members or form fields)
     std::string map{render::kDefaultMapName};
+    bool mapGiven = false;          // named by the request, not the default
+    std::string region;             // a map drawn for a place instead of a map picture
+    int width = 0;                  // of the drawn map; 0: the default
     std::string marker;             // empty: the default marker
     std::vector<std::string> zips;  // trimmed, without empties and repeats, in the order given
     std::vector<render::LatLon> points;
@@ -39,12 +42,12 @@ struct RenderOrder {
 };
 
 // Reads {"map": "usa", "marker": "red_dot_11", "zips": ["08873", ...],
-// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png", "towns": true}: "zips",
-// "points" and the render parameters offered to the web (zembra/render/parameters.hpp);
-// every member is optional, but a render needs a zip code or a point. Raises ApiError: 400
-// for malformed JSON, a member of the wrong kind or a value the table refuses, 413
-// (too_many_codes) when zips and points together exceed limits.maxCodes, counted before
-// anything else is read.
+// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png", "towns": true}, or
+// "region": "NJ" (and "width": 2000) instead of "map": "zips", "points" and the render
+// parameters offered to the web (zembra/render/parameters.hpp); every member is optional,
+// but a render needs a zip code or a point. Raises ApiError: 400 for malformed JSON, a
+// member of the wrong kind or a value the table refuses, 413 (too_many_codes) when zips
+// and points together exceed limits.maxCodes, counted before anything else is read.
 RenderOrder orderFromJson(std::string_view body, const Limits& limits);
 
 // The render parameters of the form fields given beside an upload ("map", "format", ...),
@@ -56,5 +59,9 @@ RenderOrder orderFromFields(const std::function<std::string(const std::string&)>
 // lists the columns) and 413 as above.
 RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOrder order,
                          const Limits& limits);
+
+// The width of a drawn map from a query parameter; empty: 0 (the default). Raises
+// ApiError 400 for anything the table's width refuses.
+int parseWidth(std::string_view text);
 
 }  // namespace zembra::serve

@@ -24,6 +24,10 @@ struct Bounds {
     friend bool operator==(const Bounds&, const Bounds&) = default;
 };
 
+// Maps drawn for a place: the width drawn when none is given, and the largest side.
+inline constexpr int kDefaultMapWidth = 2000;
+inline constexpr int kMaxMapSide = 20000;
+
 // One key of the name rule: a map whose lower-cased file name contains `key` shows `bounds`.
 struct MapKey {
     std::string_view key;

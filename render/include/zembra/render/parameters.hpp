@@ -35,6 +35,7 @@ enum ParameterScope : unsigned {
     kLookupCommand = 1u << 2,  // zembra lookup
     kWebRender = 1u << 3,      // POST /api/render (JSON member and form field) and the page
     kClientRender = 1u << 4,   // the desktop client's render
+    kMapCommand = 1u << 5,     // zembra map
 };
 
 struct ParameterChoice {
