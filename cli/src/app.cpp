@@ -99,6 +99,9 @@ int run(int argc, const char* const* argv, Io& io) {
     renderCmd->add_flag("--no-towns", render.noTowns,
                         "Leave codes without an area of their own (post-office boxes) unplaced "
                         "instead of placing them at their post-office town");
+    renderCmd->add_flag("--exact", render.exact,
+                        "Look codes up only as written: no second try of a ZIP+4 (08873-1234) by "
+                        "its first five digits or of 8873 as 08873");
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"
         "from standard input when it is not a terminal. Repeated codes are plotted once.\n"

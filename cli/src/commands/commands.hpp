@@ -44,6 +44,7 @@ struct RenderOptions {
     std::string column;    // CSV column holding the codes
     std::string marker;    // a path, or a name looked up in <images>/Overlays
     bool noTowns = false;  // leave codes without an area of their own unplaced
+    bool exact = false;    // codes only as written (no ZIP+4 or leading-zero second lookup)
 };
 
 struct PointsOptions {

@@ -424,6 +424,13 @@ struct Server::Impl {
         }
     }
 
+    static json suggestionsJson(const render::RenderResult& result) {
+        json maps = json::array();
+        for (const auto& s : result.suggestions)
+            maps.push_back({{"map", s.map}, {"codes", s.codes}});
+        return maps;
+    }
+
     json renderAnswer(render::RenderResult result, const PictureEntry& mapEntry,
                       const PictureEntry& markerEntry, render::OutputFormat format) {
         const std::string extension(render::formatName(format));
@@ -448,6 +455,11 @@ struct Server::Impl {
                 {"requested", result.requested},
                 {"placed", result.placed()},
                 {"placedAtTown", result.placedAtTown},
+                {"placedWithoutPlus4", result.placedWithoutPlus4},
+                {"placedWithZeros", result.placedWithZeros},
+                {"outside", result.outside},
+                {"suggestedMaps", suggestionsJson(result)},
+                {"summary", render::summarize(result)},
                 {"notFound", result.notFound},
                 {"points", result.points}};
     }
