@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
+#include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/db_load.hpp"
@@ -68,7 +69,7 @@ void addOutputOptions(CLI::App& command, OutputOptions& output) {
 }
 
 void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
-    err << "zembra: " << message << "\n"
+    err << "zembra: " << render::escapeForDisplay(message) << "\n"
         << "Run 'zembra" << (command.empty() ? "" : " " + command) << " --help' for usage.\n";
 }
 
@@ -93,6 +94,11 @@ int run(int argc, const char* const* argv, Io& io) {
         ->type_name("FILE");
     renderCmd->add_option("--column", render.column, "CSV column (header name) with the codes")
         ->type_name("NAME");
+    renderCmd
+        ->add_option("--separator", render.separator,
+                     "Field separator of the -f file: comma, semicolon, tab, pipe or one "
+                     "character (default: detected from the header line)")
+        ->type_name("SEP");
     addMapOptions(*renderCmd, render.map);
     addMarkerOption(*renderCmd, render.marker);
     addOutputOptions(*renderCmd, render.output);

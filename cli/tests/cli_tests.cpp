@@ -173,6 +173,43 @@ TEST_F(Cli, ReadsOneCodePerLineAndReportsUnknownCodes) {
     EXPECT_FALSE(fs::exists(dir / "t.png"));
 }
 
+// What spreadsheets write in many locales: semicolons or tabs, UTF-16 "Unicode text",
+// CR-only line ends. The separator is detected and said; --separator overrides.
+TEST_F(Cli, ReadsSemicolonTabUtf16AndCrFilesAndSaysHow) {
+    const auto utf16le = [](std::string_view ascii) {
+        std::string out = "\xFF\xFE";
+        for (const char c : ascii) out += std::string{c, '\0'};
+        return out;
+    };
+    writeText(dir / "semi.csv", "Name;Zip\r\nA;08873\r\nB;08232\r\n");
+    writeText(dir / "unicode.txt", utf16le("Name\tZip\r\nA\t08873\r\nB\t08232\r\n"));
+    writeText(dir / "cr.csv", "Name,Zip\rA,08873\rB,08232\r");
+    for (const auto& [file, said] : std::vector<std::pair<std::string, std::string>>{
+             {"semi.csv", "semi.csv: read as ASCII, fields separated by semicolons\n"},
+             {"unicode.txt", "unicode.txt: read as UTF-16LE, fields separated by tabs\n"},
+             {"cr.csv", ""}}) {
+        const auto r =
+            zembraRun({"render", "-f", dir / file, "--column", "Zip", "-o", dir / "s.png"});
+        ASSERT_EQ(r.status, 0) << file << r.err;
+        EXPECT_EQ(r.err, (said.empty() ? "" : dir / said) + "placed 2 of 2 zip codes\n") << file;
+    }
+    const auto forced = zembraRun({"render", "-f", dir / "semi.csv", "--column", "Zip",
+                                   "--separator", "comma", "-o", dir / "s.png"});
+    EXPECT_EQ(forced.status, 2);
+    EXPECT_TRUE(contains(forced.err, "its columns are: Name;Zip")) << forced.err;
+    const auto bad = zembraRun({"render", "-f", dir / "semi.csv", "--column", "Zip", "--separator",
+                                "\"", "-o", dir / "s.png"});
+    EXPECT_EQ(bad.status, 2);
+
+    // A header holding a terminal escape sequence is shown escaped, never raw.
+    writeText(dir / "esc.csv", "\x1b]0;owned\x07Name,Zip\n");
+    const auto esc =
+        zembraRun({"render", "-f", dir / "esc.csv", "--column", "Postcode", "-o", dir / "s.png"});
+    EXPECT_EQ(esc.status, 2);
+    EXPECT_TRUE(contains(esc.err, "\\x1B]0;owned\\x07Name, Zip")) << esc.err;
+    EXPECT_EQ(esc.err.find('\x1b'), std::string::npos);
+}
+
 TEST_F(Cli, ReadsACsvColumnByItsHeader) {
     writeText(dir / "people.csv",
               "Name,Zip,ZipNum\n\"Adams, Alice\",08873,8873\nBob,\"08232\",\n"

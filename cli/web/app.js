@@ -172,6 +172,7 @@ function showResult(result) {
   if (result.placedAtTown.length) ways.push(`${result.placedAtTown.length} at their post-office town`);
   if (ways.length) text += ` (${ways.join(", ")})`;
   if (result.outside.length) text += `; ${result.outside.length} outside this map`;
+  if (result.readAs) text += ` (file read as ${result.readAs})`;
   setStatus(text + ".");
   const outside = result.outside;
   const holders = result.suggestedMaps.map((s) => `${s.map} holds ${s.codes}`).join(", ");

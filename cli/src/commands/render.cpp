@@ -30,12 +30,22 @@ CodeList gatherCodes(const RenderOptions& options, Io& io) {
         }
         return codes;
     }
-    const auto input = openInput(file, io);
+    const char separator = separatorForName(options.separator);
+    const auto input =
+        openInput(file, io, options.column.empty() && separator == 0 ? ',' : separator);
     const size_t before = codes.items().size() + codes.repeats();
     if (options.column.empty()) {
         readZipLines(*input, codes);
     } else {
         readZipColumn(*input, options.column, codes);
+        // What was detected is said, so that a wrong guess can be seen and overridden.
+        if (separator == 0 &&
+            (input->separator() != ',' || input->encoding() == render::TextEncoding::Utf16Le ||
+             input->encoding() == render::TextEncoding::Utf16Be)) {
+            io.err << render::escapeForDisplay(input->name()) << ": read as "
+                   << render::encodingName(input->encoding()) << ", fields separated by "
+                   << render::separatorName(input->separator()) << "s\n";
+        }
     }
     if (codes.items().empty() && before == 0) {
         throw UsageError("no zip codes in " + input->name());

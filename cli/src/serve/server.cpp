@@ -402,8 +402,8 @@ struct Server::Impl {
             request.cancel = &job->cancel;
             try {
                 auto result = render::render(request);
-                job->finish(200,
-                            renderAnswer(std::move(result), mapEntry, markerEntry, order->format));
+                job->finish(200, renderAnswer(std::move(result), mapEntry, markerEntry,
+                                              order->format, order->readAs));
             } catch (const ApiError& e) {
                 job->finish(e.status(), errorJson(e.code(), e.what()));
             } catch (const render::Cancelled&) {
@@ -432,7 +432,8 @@ struct Server::Impl {
     }
 
     json renderAnswer(render::RenderResult result, const PictureEntry& mapEntry,
-                      const PictureEntry& markerEntry, render::OutputFormat format) {
+                      const PictureEntry& markerEntry, render::OutputFormat format,
+                      const std::string& readAs) {
         const std::string extension(render::formatName(format));
         const size_t bytes = result.bytes.size();
         const auto id = store.put(
@@ -460,6 +461,7 @@ struct Server::Impl {
                 {"outside", result.outside},
                 {"suggestedMaps", suggestionsJson(result)},
                 {"summary", render::summarize(result)},
+                {"readAs", readAs},
                 {"notFound", result.notFound},
                 {"points", result.points}};
     }
