@@ -20,7 +20,7 @@ packages=(
   # the desktop check of the real client window under a window manager
   openbox xdotool xclip
   # web server and its browser test
-  libcpp-httplib-dev nlohmann-json3-dev chromium nodejs
+  libboost-dev libcpp-httplib-dev nlohmann-json3-dev chromium nodejs
 )
 
 missing=()

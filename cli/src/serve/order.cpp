@@ -24,7 +24,8 @@ void checkCount(size_t count, const Limits& limits) {
         throw ApiError(413, "too_many_codes",
                        "The request holds " + std::to_string(count) +
                            " zip codes and points; at most " + std::to_string(limits.maxCodes) +
-                           " are accepted in one render.");
+                           " are accepted in one render.",
+                       limits.maxCodes);
     }
 }
 
@@ -100,9 +101,14 @@ render::OutputFormat parseFormat(std::string_view text) {
 
 RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
     const json parsed = json::parse(body.begin(), body.end(), nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) {
-        throw badRequest("The body must be a JSON object.");
+    if (parsed.is_discarded()) {
+        const auto first = body.find_first_not_of(" \t\r\n");
+        throw badRequest(first != std::string_view::npos && body[first] != '{' && body[first] != '['
+                             ? "The body is not JSON; send a JSON object, or upload a CSV file "
+                               "as multipart/form-data."
+                             : "The body is not well-formed JSON.");
     }
+    if (!parsed.is_object()) throw badRequest("The body must be a JSON object.");
     const json empty = json::array();
     const json& zips = parsed.contains("zips") ? parsed["zips"] : empty;
     const json& points = parsed.contains("points") ? parsed["points"] : empty;
