@@ -13,6 +13,7 @@
 #include <regex>
 #include <sstream>
 #include <thread>
+#include <zembra/render/plotted.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
@@ -835,15 +836,40 @@ struct Server::Impl {
         request.connection = config.connection;
         request.x = pixelParam(req, "x", mapEntry.size.width);
         request.y = pixelParam(req, "y", mapEntry.size.height);
+        // With the render the picture came from, a click on a marker names that marker's code.
+        auto plotted = std::make_shared<std::vector<std::string>>();
+        PictureSize markerSize;
+        if (req.hasParam("render")) {
+            const std::string id = req.param("render");
+            if (!isLinkId(id)) throw ApiError(400, "bad_request", "\"render\" must be a picture id.");
+            const auto kept = keptRender(id);
+            if (kept.record["order"]["map"] == mapEntry.name) {
+                *plotted = kept.record["order"]["zips"].get<std::vector<std::string>>();
+                markerSize = marker(kept.record["order"]["marker"].get<std::string>()).size;
+            }
+        }
         const auto [status, answer] = runJob(
-            [this, request](Job& job) {
+            [this, request, plotted, markerSize](Job& job) {
                 try {
+                    if (const auto hit = render::plottedCodeAt(request, markerSize.width,
+                                                               markerSize.height, *plotted)) {
+                        job.finish(200, {{"zip", hit->zip},
+                                         {"city", hit->city},
+                                         {"state", hit->state},
+                                         {"lat", hit->position.lat},
+                                         {"lon", hit->position.lon},
+                                         {"plotted", true},
+                                         {"x", request.x},
+                                         {"y", request.y}});
+                        return;
+                    }
                     const auto found = render::lookupPixel(request);
                     job.finish(200, {{"zip", found.zip ? json(*found.zip) : json(nullptr)},
                                      {"city", found.city},
                                      {"state", found.state},
                                      {"lat", found.position.lat},
                                      {"lon", found.position.lon},
+                                     {"plotted", false},
                                      {"x", request.x},
                                      {"y", request.y}});
                 } catch (...) {

@@ -272,6 +272,7 @@ TEST_F(Api, TellsTheZipCodeUnderAPixel) {
     EXPECT_NEAR(found["lat"].get<double>(), 40.507, 0.01);
     EXPECT_NEAR(found["lon"].get<double>(), -74.521, 0.01);
     EXPECT_TRUE(found["city"].is_string());
+    EXPECT_EQ(found["plotted"], false);
     // Open sea off the coast: a position but no code.
     const auto sea = body(client_.Get("/api/lookup?map=usa&x=5&y=5"));
     EXPECT_TRUE(sea["zip"].is_null());
@@ -281,6 +282,27 @@ TEST_F(Api, TellsTheZipCodeUnderAPixel) {
         SCOPED_TRACE(query);
         EXPECT_EQ(client_.Get(std::string("/api/lookup?") + query)->status, 400);
     }
+}
+
+TEST_F(Api, AClickOnAMarkerNamesThatMarkersCodeNotTheNearestInTheTable) {
+    // 08873's marker sits a pixel or two from 08875 and others: with the render it came
+    // from, a click anywhere on the marker answers 08873.
+    const auto r = postJson(client_, {{"zips", {"08873", "89301"}}, {"marker", "red_dot_11"}});
+    ASSERT_EQ(r->status, 200);
+    const std::string id = json::parse(r->body)["id"];
+    for (const auto& [x, y] : std::vector<std::pair<int, int>>{{1724, 406}, {1720, 402}, {1728, 410}}) {
+        SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+        const auto found = body(client_.Get("/api/lookup?map=usa&x=" + std::to_string(x) +
+                                            "&y=" + std::to_string(y) + "&render=" + id));
+        EXPECT_EQ(found["zip"], "08873");
+        EXPECT_EQ(found["plotted"], true);
+        EXPECT_EQ(found["city"], "Somerset");
+    }
+    // Off every marker: the nearest code of the table, said to be so.
+    const auto away = body(client_.Get("/api/lookup?map=usa&x=1000&y=400&render=" + id));
+    EXPECT_EQ(away["plotted"], false);
+    EXPECT_TRUE(away["zip"].is_string());
+    EXPECT_EQ(client_.Get("/api/lookup?map=usa&x=1&y=1&render=nope")->status, 400);
 }
 
 TEST_F(Api, NoPathFromARequestReachesTheFileSystem) {
