@@ -1,9 +1,8 @@
-#include <zembra/render/plotted.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <unordered_set>
 #include <zembra/dataaccess.hpp>
+#include <zembra/render/plotted.hpp>
 #include <zembra/runtime.hpp>
 
 #include "engine_members.hpp"
@@ -80,7 +79,8 @@ std::optional<PlottedCode> plottedCodeAt(const LookupRequest& request, int marke
                                table + " WHERE " + latField + box + " AND " + lonField + lonBox);
         for (; !rows.eof(); rows.moveNext()) {
             if (rows.field(1).isNull() || rows.field(2).isNull()) continue;
-            consider(rows.field(0).toString(), {rows.field(1).toDouble(), rows.field(2).toDouble()});
+            consider(rows.field(0).toString(),
+                     {rows.field(1).toDouble(), rows.field(2).toDouble()});
         }
     }
     // Codes plotted at their post-office town; a table without towns has none.
@@ -89,12 +89,15 @@ std::optional<PlottedCode> plottedCodeAt(const LookupRequest& request, int marke
                                box + " AND Longitude" + lonBox);
         for (; !rows.eof(); rows.moveNext()) {
             if (rows.field(1).isNull() || rows.field(2).isNull()) continue;
-            consider(rows.field(0).toString(), {rows.field(1).toDouble(), rows.field(2).toDouble()});
+            consider(rows.field(0).toString(),
+                     {rows.field(1).toDouble(), rows.field(2).toDouble()});
         }
     } catch (const Error&) {
     }
     db.close();
-    if (best) std::tie(best->city, best->state) = towns::cityAndState(connection, table, zipField, best->zip);
+    if (best)
+        std::tie(best->city, best->state) =
+            towns::cityAndState(connection, table, zipField, best->zip);
     return best;
 }
 

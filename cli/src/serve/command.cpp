@@ -113,8 +113,7 @@ CLI::App* addServeCommand(CLI::App& app, ServerConfig& config) {
     cmd->add_option_function<double>(
            "--head-timeout",
            [&limits](double seconds) {
-               limits.headTimeout =
-                   std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+               limits.headTimeout = std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
            },
            "Seconds a client has to send a whole request head (default 5)")
         ->type_name("SECONDS")

@@ -90,8 +90,8 @@ std::optional<std::string> percentDecode(std::string_view text, bool plusIsSpace
     return out;
 }
 
-std::optional<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
-splitTarget(std::string_view target) {
+std::optional<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> splitTarget(
+    std::string_view target) {
     const auto mark = target.find('?');
     auto path = percentDecode(target.substr(0, mark), false);
     if (!path) return std::nullopt;
@@ -120,7 +120,8 @@ namespace {
 // false (HEAD) or the answer is streamed (no Content-Length, chunked).
 std::string serialize(const Response& r, bool keepAlive, bool withBody, bool chunked) {
     std::string out = "HTTP/1.1 " + std::to_string(r.status) + ' ';
-    out += std::string(bhttp::obsolete_reason(bhttp::int_to_status(static_cast<unsigned>(r.status))));
+    out +=
+        std::string(bhttp::obsolete_reason(bhttp::int_to_status(static_cast<unsigned>(r.status))));
     out += "\r\n";
     for (const auto& f : r.headers) {
         if (equalsIgnoreCase(f.name, "Content-Length") || equalsIgnoreCase(f.name, "Connection") ||
@@ -180,8 +181,8 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
                     std::function<void()> task;
                     {
                         std::unique_lock lock(handlerMutex);
-                        handlerReady.wait(lock,
-                                          [this] { return handlersStopping || !handlerQueue.empty(); });
+                        handlerReady.wait(
+                            lock, [this] { return handlersStopping || !handlerQueue.empty(); });
                         if (handlerQueue.empty()) return;
                         task = std::move(handlerQueue.front());
                         handlerQueue.pop_front();
@@ -285,16 +286,16 @@ struct Connection : std::enable_shared_from_this<Connection> {
                 return;
             }
             deadline(server.limits.idleTimeout);
-            socket.async_read_some(buffer.prepare(4096), [self = shared_from_this()](
-                                                             const boost::system::error_code& ec,
-                                                             size_t n) {
-                if (self->state == State::Closed) return;
-                self->buffer.commit(n);
-                if (ec) return self->close();
-                self->setState(State::Head);
-                self->deadline(self->server.limits.headTimeout);
-                self->readHead();
-            });
+            socket.async_read_some(
+                buffer.prepare(4096),
+                [self = shared_from_this()](const boost::system::error_code& ec, size_t n) {
+                    if (self->state == State::Closed) return;
+                    self->buffer.commit(n);
+                    if (ec) return self->close();
+                    self->setState(State::Head);
+                    self->deadline(self->server.limits.headTimeout);
+                    self->readHead();
+                });
         }
     }
 
@@ -328,11 +329,9 @@ struct Connection : std::enable_shared_from_this<Connection> {
         parser.emplace();
         parser->header_limit(static_cast<uint32_t>(server.limits.maxHeadBytes));
         parser->body_limit(server.limits.maxBodyBytes);
-        bhttp::async_read_header(
-            socket, buffer, *parser,
-            [self = shared_from_this()](const boost::system::error_code& ec, size_t) {
-                self->onHead(ec);
-            });
+        bhttp::async_read_header(socket, buffer, *parser,
+                                 [self = shared_from_this()](const boost::system::error_code& ec,
+                                                             size_t) { self->onHead(ec); });
     }
 
     void onHead(const boost::system::error_code& ec) {
@@ -370,13 +369,13 @@ struct Connection : std::enable_shared_from_this<Connection> {
         const auto expect = parser->get()[bhttp::field::expect];
         if (equalsIgnoreCase(std::string(expect), "100-continue")) {
             auto text = std::make_shared<std::string>("HTTP/1.1 100 Continue\r\n\r\n");
-            asio::async_write(socket, asio::buffer(*text),
-                              [self = shared_from_this(), text](const boost::system::error_code& e,
-                                                                size_t) {
-                                  if (self->state == State::Closed) return;
-                                  if (e) return self->close();
-                                  self->readBody();
-                              });
+            asio::async_write(
+                socket, asio::buffer(*text),
+                [self = shared_from_this(), text](const boost::system::error_code& e, size_t) {
+                    if (self->state == State::Closed) return;
+                    if (e) return self->close();
+                    self->readBody();
+                });
             return;
         }
         readBody();
@@ -419,7 +418,8 @@ struct ReplyImpl : Reply {
     void send(Response response) override {
         if (finished.exchange(true)) return;
         asio::post(io, [c = connection, response = std::move(response)]() mutable {
-            if (auto conn = c.lock(); conn && conn->state == State::Busy) conn->respond(std::move(response));
+            if (auto conn = c.lock(); conn && conn->state == State::Busy)
+                conn->respond(std::move(response));
         });
     }
     void beginStream(Response head) override {
@@ -437,14 +437,16 @@ struct ReplyImpl : Reply {
         std::ostringstream size;
         size << std::hex << chunk.size() << "\r\n";
         asio::post(io, [c = connection, bytes = size.str() + chunk + "\r\n"]() mutable {
-            if (auto conn = c.lock(); conn && conn->state == State::Busy) conn->queue(std::move(bytes), false);
+            if (auto conn = c.lock(); conn && conn->state == State::Busy)
+                conn->queue(std::move(bytes), false);
         });
         return !gone;
     }
     void end() override {
         if (finished.exchange(true)) return;
         asio::post(io, [c = connection] {
-            if (auto conn = c.lock(); conn && conn->state == State::Busy) conn->queue("0\r\n\r\n", true);
+            if (auto conn = c.lock(); conn && conn->state == State::Busy)
+                conn->queue("0\r\n\r\n", true);
         });
     }
 };
@@ -461,9 +463,8 @@ void Connection::dispatch() {
     current.body.clear();
     answerStart = Clock::now();
     reply = std::make_shared<ReplyImpl>(weak_from_this(), server.io);
-    server.queueHandler([handle = server.hooks.handle, request = std::move(request), reply = reply]() mutable {
-        handle(std::move(request), reply);
-    });
+    server.queueHandler([handle = server.hooks.handle, request = std::move(request),
+                         reply = reply]() mutable { handle(std::move(request), reply); });
 }
 
 void Connection::respond(Response response) {
@@ -592,8 +593,9 @@ static Connection* oldest(std::list<std::shared_ptr<Connection>>& all, Match mat
 void HttpServer::Impl::makeRoom(const std::string& address) {
     if (const auto it = perAddress.find(address);
         it != perAddress.end() && it->second >= limits.maxPerAddress) {
-        if (auto* c = oldest(connections,
-                             [&](const Connection& c) { return c.address == address && c.evictable(); })) {
+        if (auto* c = oldest(connections, [&](const Connection& c) {
+                return c.address == address && c.evictable();
+            })) {
             c->close();
         }
     }
@@ -624,7 +626,8 @@ void HttpServer::Impl::accept() {
         if (ec) {
             // Out of descriptors: make room and try again shortly.
             if (ec == asio::error::no_descriptors) {
-                auto* c = oldest(self->connections, [](const Connection& c) { return c.evictable(); });
+                auto* c =
+                    oldest(self->connections, [](const Connection& c) { return c.evictable(); });
                 if (c) c->close();
             }
             self->retryAccept.expires_after(std::chrono::milliseconds(20));
@@ -683,9 +686,9 @@ HttpServer::~HttpServer() {
 int HttpServer::bind(const std::string& address, int port) {
     auto& impl = *impl_;
     const auto fail = [&](const std::string& why) {
-        return Error::standard(err::kInvalidArgument, "zembra serve",
-                               "Cannot listen on " + address + ":" + std::to_string(port) + " (" +
-                                   why + ").");
+        return Error::standard(
+            err::kInvalidArgument, "zembra serve",
+            "Cannot listen on " + address + ":" + std::to_string(port) + " (" + why + ").");
     };
     boost::system::error_code ec;
     tcp::endpoint endpoint;

@@ -33,9 +33,9 @@ struct Field {
 };
 
 struct Request {
-    std::string method;  // "GET", "POST", ...
-    std::string target;  // as sent: path and query
-    std::string path;    // percent-decoded, without the query
+    std::string method;                                      // "GET", "POST", ...
+    std::string target;                                      // as sent: path and query
+    std::string path;                                        // percent-decoded, without the query
     std::vector<std::pair<std::string, std::string>> query;  // decoded, in the order sent
     std::vector<Field> headers;
     std::string body;
@@ -93,8 +93,7 @@ struct Hooks {
     // Answers a complete request, on a handler thread; may block.
     std::function<void(Request, std::shared_ptr<Reply>)> handle;
     // The refusals of this layer itself: 400 (malformed), 413 (body), 431 (head), 503.
-    std::function<Response(int status, const std::string& code, const std::string& message)>
-        refuse;
+    std::function<Response(int status, const std::string& code, const std::string& message)> refuse;
     // Called once per answered request: status, body bytes (nothing for a stream), and
     // milliseconds from the complete head to the end of the answer.
     std::function<void(const Request&, int status, std::optional<size_t> bytes, double ms)>
@@ -140,7 +139,7 @@ std::optional<std::string> percentDecode(std::string_view text, bool plusIsSpace
 
 // Splits a target into its decoded path and query parameters. Nothing when either part
 // holds a malformed escape.
-std::optional<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>>
-splitTarget(std::string_view target);
+std::optional<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> splitTarget(
+    std::string_view target);
 
 }  // namespace zembra::serve::http

@@ -36,8 +36,8 @@ std::vector<PictureEntry> scanFolder(const fs::path& folder, std::string_view ex
                 bounds = render::boundsForMap(entry.file);
             } catch (const Error& e) {
                 // A malformed world file spoils that map only.
-                log << "zembra serve: left out " << entry.file.string() << ": "
-                    << e.description() << "\n";
+                log << "zembra serve: left out " << entry.file.string() << ": " << e.description()
+                    << "\n";
                 continue;
             }
             if (!bounds) {

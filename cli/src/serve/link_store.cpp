@@ -31,9 +31,9 @@ class FolderStore final : public LinkStore {
         std::error_code ec;
         fs::create_directories(folder_, ec);
         if (!fs::is_directory(folder_)) {
-            throw Error::standard(err::kPathNotFound, kSource,
-                                  "The link store folder " + folder_.string() +
-                                      " cannot be created.");
+            throw Error::standard(
+                err::kPathNotFound, kSource,
+                "The link store folder " + folder_.string() + " cannot be created.");
         }
     }
 
@@ -94,8 +94,8 @@ class FolderStore final : public LinkStore {
             if (::stat(it->path().c_str(), &info) != 0) continue;
             const auto written = WallClock::from_time_t(info.st_mtime);
             // A temporary file left by a server that stopped mid-write goes after an hour.
-            const auto limit = temp ? std::min(cutoff, WallClock::now() - std::chrono::hours(1))
-                                    : cutoff;
+            const auto limit =
+                temp ? std::min(cutoff, WallClock::now() - std::chrono::hours(1)) : cutoff;
             if (written < limit) fs::remove(it->path(), ec);
         }
     }
@@ -130,8 +130,8 @@ class DatabaseStore final : public LinkStore {
     void put(const std::string& id, const std::string& record, WallClock::time_point now) override {
         std::lock_guard lock(mutex_);
         run([&](db::Connection& db) {
-            db.execute("INSERT INTO zembra_links (id, created, record) VALUES (" + sqlText(id) + ", " +
-                       std::to_string(secondsOf(now)) + ", " + sqlText(record) + ")");
+            db.execute("INSERT INTO zembra_links (id, created, record) VALUES (" + sqlText(id) +
+                       ", " + std::to_string(secondsOf(now)) + ", " + sqlText(record) + ")");
         });
     }
 
@@ -140,7 +140,8 @@ class DatabaseStore final : public LinkStore {
         std::lock_guard lock(mutex_);
         std::optional<KeptLink> found;
         run([&](db::Connection& db) {
-            auto rows = db.execute("SELECT created, record FROM zembra_links WHERE id = " + sqlText(id));
+            auto rows =
+                db.execute("SELECT created, record FROM zembra_links WHERE id = " + sqlText(id));
             if (rows.eof()) return;
             const auto created = static_cast<int64_t>(rows.field("created").toDouble());
             found = KeptLink{rows.field("record").toString(),

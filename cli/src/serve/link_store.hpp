@@ -28,7 +28,8 @@ class LinkStore {
   public:
     virtual ~LinkStore() = default;
     // Keeps `record` under `id` (32 hex digits). Raises zembra::Error when it cannot.
-    virtual void put(const std::string& id, const std::string& record, WallClock::time_point now) = 0;
+    virtual void put(const std::string& id, const std::string& record,
+                     WallClock::time_point now) = 0;
     // The entry of `id`; nothing when there is none. Raises zembra::Error when the store
     // cannot be read.
     virtual std::optional<KeptLink> get(const std::string& id) = 0;

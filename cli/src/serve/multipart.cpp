@@ -30,9 +30,8 @@ std::optional<std::string> parameter(std::string_view header, std::string_view k
             }
         } else {
             const auto semi = header.find(';', end);
-            value = std::string(header.substr(end, semi == std::string_view::npos
-                                                      ? std::string_view::npos
-                                                      : semi - end));
+            value = std::string(header.substr(
+                end, semi == std::string_view::npos ? std::string_view::npos : semi - end));
             while (!value.empty() && value.back() == ' ') value.pop_back();
         }
         if (equalsIgnoreCase(name, key)) return value;

@@ -117,9 +117,9 @@ std::string secondsText(std::chrono::milliseconds ms) {
 }
 
 ApiError deadlinePassed(std::chrono::milliseconds deadline) {
-    return ApiError(503, "deadline_exceeded",
-                    "The request was not done within " + secondsText(deadline) +
-                        " and was cancelled.");
+    return ApiError(
+        503, "deadline_exceeded",
+        "The request was not done within " + secondsText(deadline) + " and was cancelled.");
 }
 
 ApiError stopping() {
@@ -479,11 +479,11 @@ struct Server::Impl {
                 return jsonResponse(200, answer);
             });
         add("POST", "/api/render",
-            [this](const http::Request& req, const auto&, const std::shared_ptr<http::Reply>& reply) {
-                return handleRender(req, reply);
-            });
-        add("GET", "/api/lookup",
-            [this](const http::Request& req, const auto&, const auto&) { return handleLookup(req); });
+            [this](const http::Request& req, const auto&,
+                   const std::shared_ptr<http::Reply>& reply) { return handleRender(req, reply); });
+        add("GET", "/api/lookup", [this](const http::Request& req, const auto&, const auto&) {
+            return handleLookup(req);
+        });
     }
 
     // Answers one request on a handler thread.
@@ -498,7 +498,8 @@ struct Server::Impl {
             answer = internalError(e);
         } catch (const std::exception& e) {
             log.line(std::string("zembra serve: internal error: ") + e.what());
-            answer = jsonResponse(500, errorJson("internal_error", "The server failed; see its log."));
+            answer =
+                jsonResponse(500, errorJson("internal_error", "The server failed; see its log."));
         }
         if (!answer) return;  // streamed
         const std::chrono::duration<double, std::milli> took = Clock::now() - start;
@@ -519,9 +520,9 @@ struct Server::Impl {
             if (route.method == method) return route.handler(req, match, reply);
             allowed.push_back(route.method);
         }
-        if (allowed.empty())
-            throw ApiError(404, "not_found", "There is nothing at this address.");
-        if (std::find(allowed.begin(), allowed.end(), "GET") != allowed.end()) allowed.push_back("HEAD");
+        if (allowed.empty()) throw ApiError(404, "not_found", "There is nothing at this address.");
+        if (std::find(allowed.begin(), allowed.end(), "GET") != allowed.end())
+            allowed.push_back("HEAD");
         std::string list;
         for (const auto& a : allowed) list += (list.empty() ? "" : ", ") + a;
         auto r = errorResponse(ApiError(405, "method_not_allowed",
@@ -562,10 +563,11 @@ struct Server::Impl {
             std::string bare = lowerAscii(type.substr(0, semi));
             while (!bare.empty() && bare.back() == ' ') bare.pop_back();
             if (bare != "application/json" && bare != "multipart/form-data") {
-                return refuse(ApiError(415, "unsupported_media_type",
-                                       "Send the body as application/json or multipart/form-data" +
-                                           (bare.empty() ? std::string(" (the request names no type).")
-                                                         : ", not " + bare.substr(0, 80) + ".")));
+                return refuse(
+                    ApiError(415, "unsupported_media_type",
+                             "Send the body as application/json or multipart/form-data" +
+                                 (bare.empty() ? std::string(" (the request names no type).")
+                                               : ", not " + bare.substr(0, 80) + ".")));
             }
         }
         return std::nullopt;
@@ -683,13 +685,14 @@ struct Server::Impl {
                         {"placedAtTown", result.placedAtTown},
                         {"notFound", result.notFound},
                         {"points", result.points}};
-        const json record = {{"order", keptOrder(order, mapEntry, markerEntry)}, {"result", summary}};
+        const json record = {{"order", keptOrder(order, mapEntry, markerEntry)},
+                             {"result", summary}};
         const auto now = WallClock::now();
         links->put(id, jsonText(record), now);
         sweepNowAndThen(now);
-        cache.put(id + "." + extension,
-                  std::make_shared<const StoredPicture>(StoredPicture{
-                      extension, "zembra-" + mapEntry.name + "." + extension, std::move(result.bytes)}));
+        cache.put(id + "." + extension, std::make_shared<const StoredPicture>(StoredPicture{
+                                            extension, "zembra-" + mapEntry.name + "." + extension,
+                                            std::move(result.bytes)}));
         return withLinks(summary, id, now);
     }
 
@@ -697,7 +700,8 @@ struct Server::Impl {
     void sweepNowAndThen(WallClock::time_point now) {
         {
             std::lock_guard lock(sweepMutex);
-            if (lastSweep != Clock::time_point{} && Clock::now() - lastSweep < std::chrono::hours(1))
+            if (lastSweep != Clock::time_point{} &&
+                Clock::now() - lastSweep < std::chrono::hours(1))
                 return;
             lastSweep = Clock::now();
         }
@@ -715,8 +719,7 @@ struct Server::Impl {
 
     Kept keptRender(const std::string& id) const {
         const auto expired = [] {
-            return ApiError(404, "unknown_picture",
-                            "No such picture, or its link has expired.");
+            return ApiError(404, "unknown_picture", "No such picture, or its link has expired.");
         };
         const auto kept = links->get(id);
         if (!kept || WallClock::now() - kept->created > config.limits.keepFor) throw expired();
@@ -807,7 +810,8 @@ struct Server::Impl {
                 }
             } else {
                 job->progressNew = false;
-                line = {{"progress", {{"done", job->progress.done}, {"total", job->progress.total}}}};
+                line = {
+                    {"progress", {{"done", job->progress.done}, {"total", job->progress.total}}}};
                 last = false;
             }
             lock.unlock();
@@ -841,7 +845,8 @@ struct Server::Impl {
         PictureSize markerSize;
         if (req.hasParam("render")) {
             const std::string id = req.param("render");
-            if (!isLinkId(id)) throw ApiError(400, "bad_request", "\"render\" must be a picture id.");
+            if (!isLinkId(id))
+                throw ApiError(400, "bad_request", "\"render\" must be a picture id.");
             const auto kept = keptRender(id);
             if (kept.record["order"]["map"] == mapEntry.name) {
                 *plotted = kept.record["order"]["zips"].get<std::vector<std::string>>();

@@ -14,6 +14,7 @@
 #include <zembra/render/catalogue.hpp>
 #include <zembra/runtime.hpp>
 
+#include "running_server.hpp"
 #include "serve/link_store.hpp"
 #include "serve/server.hpp"
 #include "support.hpp"
@@ -24,46 +25,8 @@ namespace {
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-const fs::path kImages = fs::path(ZEMBRA_APP_DIR) / "Images";
-
-// A server on 127.0.0.1 and a port of the system's choosing, answering on its own thread.
-class RunningServer {
-  public:
-    explicit RunningServer(ServerConfig config) : log_(text_) {
-        config.bind = "127.0.0.1";
-        config.port = 0;
-        if (config.images.empty()) config.images = kImages;
-        if (config.store.empty()) config.store = (store_.path() / "links").string();
-        config.web = ZEMBRA_WEB_DIR;
-        server_ = std::make_unique<Server>(std::move(config), log_);
-        port_ = server_->bind();
-        thread_ = std::thread([this] { server_->run(); });
-    }
-    ~RunningServer() { stop(); }
-
-    httplib::Client client() const {
-        httplib::Client c("127.0.0.1", port_);
-        c.set_read_timeout(std::chrono::minutes(2));
-        return c;
-    }
-    int port() const noexcept { return port_; }
-    // Stops the server and returns its log.
-    std::string stop() {
-        if (thread_.joinable()) {
-            server_->stop();
-            thread_.join();
-        }
-        return text_.str();
-    }
-
-  private:
-    test::TempDir store_{"serve-links"};
-    std::ostringstream text_;
-    Log log_;
-    std::unique_ptr<Server> server_;
-    int port_ = 0;
-    std::thread thread_;
-};
+using test::kImages;
+using test::RunningServer;
 
 json body(const httplib::Result& r) {
     EXPECT_TRUE(r) << "no answer";
@@ -258,10 +221,10 @@ TEST_F(Api, AClientThatHangsUpMidAnswerCostsTheServerNothing) {
     ASSERT_EQ(r->status, 200);
     const std::string link = json::parse(r->body)["picture"];
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(
-            hangUpAfterFirstBytes(server_->port(), "GET " + link + " HTTP/1.1\r\nHost: localhost\r\n\r\n")
-                .substr(0, 12),
-            "HTTP/1.1 200");
+        EXPECT_EQ(hangUpAfterFirstBytes(server_->port(),
+                                        "GET " + link + " HTTP/1.1\r\nHost: localhost\r\n\r\n")
+                      .substr(0, 12),
+                  "HTTP/1.1 200");
     }
     EXPECT_EQ(body(client_.Get("/healthz"))["status"], "ok");
 }
@@ -290,7 +253,8 @@ TEST_F(Api, AClickOnAMarkerNamesThatMarkersCodeNotTheNearestInTheTable) {
     const auto r = postJson(client_, {{"zips", {"08873", "89301"}}, {"marker", "red_dot_11"}});
     ASSERT_EQ(r->status, 200);
     const std::string id = json::parse(r->body)["id"];
-    for (const auto& [x, y] : std::vector<std::pair<int, int>>{{1724, 406}, {1720, 402}, {1728, 410}}) {
+    for (const auto& [x, y] :
+         std::vector<std::pair<int, int>>{{1724, 406}, {1720, 402}, {1728, 410}}) {
         SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
         const auto found = body(client_.Get("/api/lookup?map=usa&x=" + std::to_string(x) +
                                             "&y=" + std::to_string(y) + "&render=" + id));
@@ -398,7 +362,8 @@ TEST(ApiErrors, DatabaseFailuresReachTheClientWithTheirNumberButNotTheirSecrets)
     config.connection = "Driver={No Such Driver};Server=db.internal;Database=none;UID=dbadmin";
     RunningServer server(config);
     auto c = server.client();
-    for (const auto& r : {postJson(c, {{"zips", {"08873"}}}), c.Get("/api/lookup?map=usa&x=1&y=1")}) {
+    for (const auto& r :
+         {postJson(c, {{"zips", {"08873"}}}), c.Get("/api/lookup?map=usa&x=1&y=1")}) {
         EXPECT_EQ(r->status, 500);
         const auto error = body(r)["error"];
         EXPECT_EQ(error["code"], "engine_error");
@@ -427,8 +392,8 @@ class RawConnection {
     RawConnection& operator=(const RawConnection&) = delete;
 
     bool send(const std::string& bytes) const {
-        return connected_ &&
-               ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        return connected_ && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                                 static_cast<ssize_t>(bytes.size());
     }
     // What arrives until the server closes the connection (at most `wait`).
     std::string readUntilClosed(std::chrono::seconds wait = std::chrono::seconds(30)) const {
@@ -472,12 +437,13 @@ TEST(ApiRefusals, WhatABrowserShouldNotSendIsRefusedWithItsOwnStatus) {
               std::string::npos);
 
     // A loopback server answers to loopback names and the allowed ones only (DNS rebinding).
-    for (const char* host : {"localhost:8080", "127.0.0.1", "127.1.2.3:99", "[::1]:8080",
-                             "MAPS.example.org:443"}) {
+    for (const char* host :
+         {"localhost:8080", "127.0.0.1", "127.1.2.3:99", "[::1]:8080", "MAPS.example.org:443"}) {
         SCOPED_TRACE(host);
         EXPECT_EQ(c.Get("/healthz", {{"Host", host}})->status, 200);
     }
-    for (const char* host : {"evil.example", "127.0.0.1.evil.example", "localhost.evil:80", "1.2.3.4"}) {
+    for (const char* host :
+         {"evil.example", "127.0.0.1.evil.example", "localhost.evil:80", "1.2.3.4"}) {
         SCOPED_TRACE(host);
         const auto r = c.Get("/healthz", {{"Host", host}});
         EXPECT_EQ(r->status, 403);
@@ -545,8 +511,9 @@ TEST(ApiConnections, AKeptAliveConnectionAnswersEachRequestInOneWrite) {
     RunningServer server{ServerConfig{}};
     RawConnection raw(server.port());
     // Two requests at once: both answered, in order, on the one connection.
-    raw.send("GET /healthz HTTP/1.1\r\nHost: localhost\r\n\r\n"
-             "GET /healthz HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    raw.send(
+        "GET /healthz HTTP/1.1\r\nHost: localhost\r\n\r\n"
+        "GET /healthz HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
     const auto text = raw.readUntilClosed();
     const auto second = text.find("HTTP/1.1 200", 1);
     EXPECT_EQ(text.substr(0, 12), "HTTP/1.1 200");
@@ -563,7 +530,8 @@ TEST(ApiLinks, ServersSharingAStoreAnswerEachOthersLinksAfterARestart) {
     {
         RunningServer first(config);
         auto c = first.client();
-        const auto r = postJson(c, {{"zips", {"08873", "00000"}}, {"marker", "red_pin"}, {"format", "png"}});
+        const auto r =
+            postJson(c, {{"zips", {"08873", "00000"}}, {"marker", "red_pin"}, {"format", "png"}});
         ASSERT_EQ(r->status, 200) << r->body;
         const auto answer = json::parse(r->body);
         id = answer["id"];

@@ -8,16 +8,15 @@
 #include <string>
 #include <zembra/runtime.hpp>
 
-#include "support.hpp"
-
-#include "serve/library.hpp"
-#include "serve/order.hpp"
 #include "serve/http_server.hpp"
+#include "serve/library.hpp"
 #include "serve/link_store.hpp"
 #include "serve/multipart.hpp"
+#include "serve/order.hpp"
 #include "serve/picture_store.hpp"
 #include "serve/public_errors.hpp"
 #include "serve/worker_pool.hpp"
+#include "support.hpp"
 
 namespace zembra::serve {
 namespace {
@@ -190,7 +189,8 @@ TEST(Targets, SplitIntoDecodedPathAndQuery) {
                                  {"map", "new york"}, {"x", "1"}, {"y", "2"}, {"flag", ""}}));
     EXPECT_EQ(http::splitTarget("/a%2Fb")->first, "/a/b");
     EXPECT_EQ(http::splitTarget("/a+b")->first, "/a+b");  // '+' is a blank in queries only
-    for (const char* bad : {"/%", "/%4", "/%zz", "/?x=%G1"}) EXPECT_FALSE(http::splitTarget(bad)) << bad;
+    for (const char* bad : {"/%", "/%4", "/%zz", "/?x=%G1"})
+        EXPECT_FALSE(http::splitTarget(bad)) << bad;
 }
 
 TEST(PublicErrors, NameTheFailureWithoutSecretsOrPaths) {
@@ -202,7 +202,8 @@ TEST(PublicErrors, NameTheFailureWithoutSecretsOrPaths) {
         EXPECT_EQ(text.find(secret), std::string::npos) << text;
     }
     EXPECT_NE(text.find("database"), std::string::npos);
-    const auto file = publicDescription(Error(err::kFileNotFound, "x", "/srv/zembra/Images/usa.jpg"));
+    const auto file =
+        publicDescription(Error(err::kFileNotFound, "x", "/srv/zembra/Images/usa.jpg"));
     EXPECT_EQ(file.find("/srv"), std::string::npos) << file;
     const auto engine = publicDescription(
         Error(err::kEngine, "Pixam.CMap", "Cannot read '/home/me/marker.png' for Server=x;"));
