@@ -13,7 +13,7 @@
 //             errors.
 //
 //   serve_load_bench ZEMBRA_EXECUTABLE ZIPCODES_CSV [CLIENTS=8] [RENDERS=200] [CODES=1000]
-//                    [SLOW=500] [SLOW_S=30] [CAP_S=120]
+//                    [SLOW=500] [SLOW_S=30] [CAP_S=300]
 //
 // Every run stops by itself: at its count or at CAP_S seconds.
 #include <arpa/inet.h>
@@ -33,6 +33,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -115,7 +116,7 @@ struct Settings {
     size_t codes = 1000;
     int slow = 500;
     int slowSeconds = 30;
-    std::chrono::seconds cap{120};
+    std::chrono::seconds cap{300};
 };
 
 struct RunResult {
@@ -199,13 +200,12 @@ RunResult renderLoad(int port, int clients, int renders, const Settings& s,
     return result;
 }
 
-// A round-robin proxy on loopback: each request of a client connection goes to the other
-// backend than the one before, and the answer names the backend in X-Served-By.
+// A round-robin proxy on loopback: renders go to the backends in turn, and a picture link
+// to the backend that did not render it; the answer names the backend in X-Served-By.
 class Proxy {
   public:
     Proxy(int first, int second) : backends_{first, second} {
         const auto forward = [this](const httplib::Request& req, httplib::Response& res) {
-            thread_local int next = -1;
             thread_local std::vector<std::unique_ptr<httplib::Client>> clients;
             if (clients.empty()) {
                 for (int port : backends_) {
@@ -214,10 +214,17 @@ class Proxy {
                     c->set_read_timeout(std::chrono::seconds(120));
                     clients.push_back(std::move(c));
                 }
-                next = static_cast<int>(started_++ % 2);
             }
-            const int which = next;
-            next = 1 - next;
+            int which = static_cast<int>(started_++ % 2);
+            const auto at = req.path.rfind('/');
+            const std::string id = req.path.substr(at + 1, 32);
+            if (req.path.rfind("/api/pictures/", 0) == 0) {
+                std::lock_guard lock(mutex_);
+                if (const auto it = renderedBy_.find(id); it != renderedBy_.end()) {
+                    which = 1 - it->second;
+                    renderedBy_.erase(it);
+                }
+            }
             auto& c = *clients[static_cast<size_t>(which)];
             httplib::Result r = req.method == "POST"
                                     ? c.Post(req.target.c_str(), req.body,
@@ -229,9 +236,17 @@ class Proxy {
                 return;
             }
             res.status = r->status;
+            if (req.method == "POST" && r->status == 200) {
+                const auto answer = nlohmann::json::parse(r->body, nullptr, false);
+                if (answer.is_object() && answer.contains("id")) {
+                    std::lock_guard lock(mutex_);
+                    renderedBy_[answer["id"].get<std::string>()] = which;
+                }
+            }
             res.set_content(r->body, r->get_header_value("Content-Type").c_str());
             res.set_header("X-Served-By", std::to_string(which));
         };
+        server_.set_keep_alive_max_count(100'000);
         server_.Get(".*", forward);
         server_.Post(".*", forward);
         port_ = server_.bind_to_any_port("127.0.0.1");
@@ -246,6 +261,8 @@ class Proxy {
   private:
     std::vector<int> backends_;
     std::atomic<unsigned> started_{0};
+    std::mutex mutex_;
+    std::map<std::string, int> renderedBy_;  // picture id -> backend that rendered it
     httplib::Server server_;
     int port_ = 0;
     std::thread thread_;

@@ -398,7 +398,7 @@ struct Connection : std::enable_shared_from_this<Connection> {
     }
 
     void dispatch();
-    void respond(Response response);
+    void respond(const Response& response);
     void queue(std::string bytes, bool last);
     void writeNext();
     void answered();
@@ -467,7 +467,7 @@ void Connection::dispatch() {
                          reply = reply]() mutable { handle(std::move(request), reply); });
 }
 
-void Connection::respond(Response response) {
+void Connection::respond(const Response& response) {
     if (state == State::Closed) return;
     if (state != State::Busy) setState(State::Busy);
     if (server.stopping) keepAlive = false;
@@ -486,7 +486,11 @@ void Connection::queue(std::string bytes, bool last) {
 void Connection::writeNext() {
     if (outgoing.empty()) {
         writing = false;
-        if (answerComplete) answered();
+        if (answerComplete) {
+            answered();
+        } else {
+            noDeadline();  // a stream waits for its next piece as long as its render takes
+        }
         return;
     }
     writing = true;
@@ -726,7 +730,10 @@ void HttpServer::run() {
 }
 
 void HttpServer::stop() {
-    asio::post(impl_->io, [impl = impl_] { impl->beginStop(); });
+    // Weak: a stop queued on an event loop that never runs must not keep the server alive.
+    asio::post(impl_->io, [weak = std::weak_ptr<Impl>(impl_)] {
+        if (auto impl = weak.lock()) impl->beginStop();
+    });
 }
 
 HttpServer::Counts HttpServer::counts() const {

@@ -16,7 +16,7 @@ struct Limits {
     size_t queue = 16;                            // requests waiting for a worker before 503
     std::chrono::milliseconds deadline{60'000};   // from arrival to answer, queue included
     std::chrono::seconds keepFor{7 * 24 * 3600};  // a link works this long after its render
-    size_t cacheBytes = 256u << 20;               // rendered pictures kept in memory
+    size_t cacheBytes = 32u << 20;  // rendered pictures kept in memory (a cache: links re-render)
     // Connections.
     std::chrono::milliseconds headTimeout{5'000};   // for a whole request head
     std::chrono::milliseconds idleTimeout{15'000};  // keep-alive between requests

@@ -928,7 +928,7 @@ Server::Server(ServerConfig config, Log& log) {
     connection.maxBodyBytes = limits.maxBodyBytes;
     http::Hooks hooks;
     hooks.checkHead = [&impl](const http::Request& req) { return impl.checkHead(req); };
-    hooks.handle = [&impl](http::Request req, std::shared_ptr<http::Reply> reply) {
+    hooks.handle = [&impl](const http::Request& req, const std::shared_ptr<http::Reply>& reply) {
         impl.handle(req, reply);
     };
     hooks.refuse = [](int status, const std::string& code, const std::string& message) {
