@@ -481,18 +481,36 @@ function onPictureKey(event) {
 // ---- downloads, share link, not-found list -------------------------------------------
 
 // Saves the last picture in `format`: the same link in another format is rendered again
-// by the server, so nothing on the page changes and one click is one download.
-function onDownload(event) {
+// by the server, so nothing on the page changes and one click is one download. The link is
+// asked first, so that an expired one is reported rather than saved as a file.
+async function onDownload(event) {
   const format = event.target.dataset.format;
   if (!format || !state.last || state.downloading) return;
   state.downloading = true;
-  setTimeout(() => { state.downloading = false; }, 1000);
-  const link = document.createElement("a");
-  link.href = `/api/pictures/${state.last.id}.${format}?download=1`;
-  link.download = "";
-  document.body.append(link);
-  link.click();
-  link.remove();
+  const href = `/api/pictures/${state.last.id}.${format}?download=1`;
+  try {
+    let check;
+    try {
+      check = await fetch(href, { method: "HEAD" });
+    } catch {
+      throw new Error("The server cannot be reached (network error).");
+    }
+    if (!check.ok) {
+      const body = await fetch(href).then((r) => r.json()).catch(() => ({}));
+      throw new Error(body.error ? body.error.message : `${check.status} ${check.statusText}`);
+    }
+    const link = document.createElement("a");
+    link.href = href;
+    link.download = "";
+    document.body.append(link);
+    link.click();
+    link.remove();
+  } catch (error) {
+    showError("The download failed: " + error.message);
+    markStale(true);
+  } finally {
+    setTimeout(() => { state.downloading = false; }, 1000);
+  }
 }
 
 async function copyText(text, button) {
