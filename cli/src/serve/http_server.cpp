@@ -360,7 +360,7 @@ struct Connection : std::enable_shared_from_this<Connection> {
                 current = std::move(head);
                 answerStart = Clock::now();
                 keepAlive = false;
-                return respond(std::move(*refusal));
+                return respond(*refusal);
             }
         }
         if (parser->is_done()) return dispatch();
@@ -419,7 +419,7 @@ struct ReplyImpl : Reply {
         if (finished.exchange(true)) return;
         asio::post(io, [c = connection, response = std::move(response)]() mutable {
             if (auto conn = c.lock(); conn && conn->state == State::Busy)
-                conn->respond(std::move(response));
+                conn->respond(response);
         });
     }
     void beginStream(Response head) override {
