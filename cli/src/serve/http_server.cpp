@@ -418,8 +418,7 @@ struct ReplyImpl : Reply {
     void send(Response response) override {
         if (finished.exchange(true)) return;
         asio::post(io, [c = connection, response = std::move(response)]() mutable {
-            if (auto conn = c.lock(); conn && conn->state == State::Busy)
-                conn->respond(response);
+            if (auto conn = c.lock(); conn && conn->state == State::Busy) conn->respond(response);
         });
     }
     void beginStream(Response head) override {
