@@ -90,6 +90,7 @@ const orderFields = [
   { name: "map", read: () => chosen("map"), write: (v) => choose("map", v) },
   { name: "marker", read: () => chosen("marker"), write: (v) => choose("marker", v) },
   { name: "format", read: () => $("format").value, write: (v) => { $("format").value = v; } },
+  { name: "region", read: () => $("region").value.trim(), write: (v) => { $("region").value = v; } },
 ];
 
 async function loadCatalogue() {
@@ -145,6 +146,9 @@ function onSourceChanged() {
 function currentOrder() {
   const order = {};
   for (const field of orderFields) order[field.name] = field.read();
+  // A map drawn for a place replaces the map picture.
+  if (order.region) delete order.map;
+  else delete order.region;
   if (chosen("source") === "csv") {
     const file = $("csv-file").files[0];
     if (!file) throw new Error("Choose a CSV file first.");
@@ -225,6 +229,7 @@ function showResult(result) {
   const picture = $("picture");
   picture.src = result.picture;
   picture.dataset.map = result.map;
+  picture.dataset.region = result.region || "";
   picture.dataset.width = result.width;
   picture.dataset.height = result.height;
   $("picture-box").hidden = false;
@@ -413,13 +418,15 @@ function placeCrosshair(pixel) {
 }
 
 async function lookUp(pixel) {
-  const map = $("picture").dataset.map;
+  const { map, region, width } = $("picture").dataset;
+  // A map drawn for a place is named by the bounds its render answered with.
+  const query = region ? `region=${encodeURIComponent(region)}&width=${width}`
+                       : `map=${encodeURIComponent(map)}`;
   placeCrosshair(pixel);
   $("answer").textContent = "Looking up…";
   try {
     const render = state.last ? `&render=${encodeURIComponent(state.last.id)}` : "";
-    const found = await fetchJson(
-      `/api/lookup?map=${encodeURIComponent(map)}&x=${pixel.x}&y=${pixel.y}${render}`);
+    const found = await fetchJson(`/api/lookup?${query}&x=${pixel.x}&y=${pixel.y}${render}`);
     const where = `${found.lat.toFixed(4)}, ${found.lon.toFixed(4)}`;
     if (!found.zip) {
       $("answer").textContent = `No zip code near ${where} (pixel ${pixel.x}, ${pixel.y}).`;

@@ -14,11 +14,13 @@
 #include <sstream>
 #include <thread>
 #include <zembra/render/plotted.hpp>
+#include <zembra/render/positions.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
 
 #include "core/images.hpp"
+#include "core/option_values.hpp"
 #include "serve/http_server.hpp"
 #include "serve/library.hpp"
 #include "serve/link_store.hpp"
@@ -26,6 +28,7 @@
 #include "serve/order.hpp"
 #include "serve/picture_store.hpp"
 #include "serve/public_errors.hpp"
+#include "serve/region_maps.hpp"
 #include "serve/worker_pool.hpp"
 
 #ifndef ZEMBRA_REL_BIN_TO_DATA
@@ -262,6 +265,7 @@ struct Server::Impl {
     ServerConfig config;
     Log& log;
     PictureLibrary library;
+    RegionMaps regions;  // before the pool, whose workers draw with it
     std::map<std::string, std::string> assets;
     std::string favicon;
     std::unique_ptr<LinkStore> links;
@@ -586,22 +590,78 @@ struct Server::Impl {
         };
         if (!findPart(parts, "file"))
             throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
-        if (const auto m = field("map"); !m.empty()) order.map = m;
+        if (const auto m = field("map"); !m.empty()) {
+            order.map = m;
+            order.mapGiven = true;
+        }
+        order.region = field("region");
+        order.width = parseWidth(field("width"));
         order.marker = field("marker");
         if (const auto f = field("format"); !f.empty()) order.format = parseFormat(f);
         return orderFromCsv(field("file"), field("column"), std::move(order), config.limits);
     }
 
-    // What a link needs to render the picture again: the order with the names resolved.
+    // What a link needs to render the picture again: the order with the names resolved
+    // (a drawn map by its bounds and width, so that a fit is drawn the same again).
     static json keptOrder(const RenderOrder& order, const PictureEntry& mapEntry,
-                          const PictureEntry& markerEntry) {
+                          const PictureEntry& markerEntry, bool drawn) {
         json points = json::array();
         for (const auto& p : order.points) points.push_back({{"lat", p.lat}, {"lon", p.lon}});
-        return {{"map", mapEntry.name},
-                {"marker", markerEntry.name},
-                {"format", std::string(render::formatName(order.format))},
-                {"zips", order.zips},
-                {"points", points}};
+        json kept = {{"marker", markerEntry.name},
+                     {"format", std::string(render::formatName(order.format))},
+                     {"zips", order.zips},
+                     {"points", points}};
+        if (drawn) {
+            kept["region"] = cli::formatBounds(mapEntry.bounds);
+            kept["width"] = mapEntry.size.width;
+        } else {
+            kept["map"] = mapEntry.name;
+        }
+        return kept;
+    }
+
+    // The map a render draws on: a picture of the library, or a map drawn for a region.
+    struct MapChoice {
+        const PictureEntry* entry = nullptr;
+        std::shared_ptr<const draw::Region> region;
+    };
+
+    MapChoice chooseMap(const RenderOrder& order) const {
+        MapChoice choice;
+        if (!order.region.empty()) {
+            if (order.mapGiven)
+                throw ApiError(400, "bad_request", "Give \"map\" or \"region\", not both.");
+            choice.region = std::make_shared<const draw::Region>(RegionMaps::parse(order.region));
+        } else if (order.width > 0) {
+            throw ApiError(400, "bad_request",
+                           "\"width\" is the width of a map drawn for a \"region\".");
+        } else {
+            choice.entry = &map(order.map);
+            checkPictureSize(*choice.entry);
+        }
+        return choice;
+    }
+
+    // On a worker: draws the region's map when there is one and renders; `used` tells which
+    // map (name, size, bounds) it was.
+    render::RenderResult renderOn(const MapChoice& choice, const RenderOrder& order,
+                                  render::RenderRequest request, PictureEntry& used) {
+        std::unique_ptr<draw::TemporaryMap> drawn;
+        if (choice.region) {
+            const auto plan = regions.plan(
+                *choice.region, order.width,
+                [&] { return render::positionsOf(config.connection, request.zips, true); },
+                config.limits.maxPicturePixels);
+            drawn = regions.draw(plan);
+            request.map = drawn->path();
+            request.bounds = plan.bounds;
+            used = {"region", drawn->path(), {plan.width, plan.height}, plan.bounds};
+        } else {
+            request.map = choice.entry->file;
+            request.bounds = choice.entry->bounds;
+            used = *choice.entry;
+        }
+        return render::render(request);
     }
 
     json withLinks(json result, const std::string& id, WallClock::time_point created) const {
@@ -615,12 +675,10 @@ struct Server::Impl {
         return result;
     }
 
-    render::RenderRequest renderRequest(const RenderOrder& order, const PictureEntry& mapEntry,
+    render::RenderRequest renderRequest(const RenderOrder& order,
                                         const PictureEntry& markerEntry) const {
         render::RenderRequest request;
-        request.map = mapEntry.file;
         request.marker = markerEntry.file;
-        request.bounds = mapEntry.bounds;
         request.connection = config.connection;
         request.zips = order.zips;
         request.points = order.points;
@@ -633,9 +691,8 @@ struct Server::Impl {
         if (stopping) throw serve::stopping();
         const auto deadline = Clock::now() + config.limits.deadline;
         auto order = std::make_shared<RenderOrder>(readOrder(req));
-        const PictureEntry& mapEntry = map(order->map);
+        const MapChoice choice = chooseMap(*order);
         const PictureEntry& markerEntry = marker(order->marker);
-        checkPictureSize(mapEntry);
         if (order->zips.empty() && order->points.empty()) {
             throw ApiError(400, "nothing_to_render", "Give at least one zip code or point.");
         }
@@ -643,16 +700,18 @@ struct Server::Impl {
         const size_t items = order->zips.size() + order->points.size();
 
         auto job = newJob();
-        auto task = [this, job, order, &mapEntry, &markerEntry, stream, items] {
+        auto task = [this, job, order, choice, &markerEntry, stream, items] {
             try {
-                auto request = renderRequest(*order, mapEntry, markerEntry);
+                auto request = renderRequest(*order, markerEntry);
                 // A streamed render reports about twenty steps; otherwise the default pieces.
                 request.chunkSize =
                     stream ? std::max<size_t>(250, (items + 19) / 20) : render::kDefaultChunkSize;
                 request.progress = [job](const render::Progress& p) { job->report(p); };
                 request.cancel = &job->cancel;
-                auto result = render::render(request);
-                job->finish(200, keep(*order, mapEntry, markerEntry, std::move(result)));
+                PictureEntry used;
+                auto result = renderOn(choice, *order, std::move(request), used);
+                job->finish(200, keep(*order, used, markerEntry, std::move(result),
+                                      choice.region != nullptr));
             } catch (...) {
                 int status = 500;
                 json answer = failure(std::current_exception(), status);
@@ -670,7 +729,7 @@ struct Server::Impl {
 
     // Keeps the order in the link store and the picture in memory; the answer with links.
     json keep(const RenderOrder& order, const PictureEntry& mapEntry,
-              const PictureEntry& markerEntry, render::RenderResult result) {
+              const PictureEntry& markerEntry, render::RenderResult result, bool drawn) {
         const std::string extension(render::formatName(order.format));
         const std::string id = newLinkId();
         json summary = {{"format", extension},
@@ -685,7 +744,9 @@ struct Server::Impl {
                         {"placedAtTown", result.placedAtTown},
                         {"notFound", result.notFound},
                         {"points", result.points}};
-        const json record = {{"order", keptOrder(order, mapEntry, markerEntry)},
+        // A drawn map is asked about again by its bounds: ?region=minLat,...&width=...
+        if (drawn) summary["region"] = cli::formatBounds(mapEntry.bounds);
+        const json record = {{"order", keptOrder(order, mapEntry, markerEntry, drawn)},
                              {"result", summary}};
         const auto now = WallClock::now();
         links->put(id, jsonText(record), now);
@@ -754,19 +815,19 @@ struct Server::Impl {
         const auto kept = keptRender(id);
         auto order = orderFromJson(jsonText(kept.record["order"]), config.limits);
         order.format = parseFormat(extension);
-        const PictureEntry& mapEntry = map(order.map);
+        const MapChoice choice = chooseMap(order);
         const PictureEntry& markerEntry = marker(order.marker);
-        checkPictureSize(mapEntry);
+        const std::string mapName = choice.entry ? choice.entry->name : "region";
         auto picture = std::make_shared<std::shared_ptr<const StoredPicture>>();
         const auto [status, answer] = runJob(
-            [this, order, &mapEntry, &markerEntry, picture, extension](Job& job) {
+            [this, order, choice, &markerEntry, picture, extension, mapName](Job& job) {
                 try {
-                    auto request = renderRequest(order, mapEntry, markerEntry);
+                    auto request = renderRequest(order, markerEntry);
                     request.cancel = &job.cancel;
-                    auto result = render::render(request);
-                    *picture = std::make_shared<const StoredPicture>(
-                        StoredPicture{extension, "zembra-" + mapEntry.name + "." + extension,
-                                      std::move(result.bytes)});
+                    PictureEntry used;
+                    auto result = renderOn(choice, order, std::move(request), used);
+                    *picture = std::make_shared<const StoredPicture>(StoredPicture{
+                        extension, "zembra-" + mapName + "." + extension, std::move(result.bytes)});
                     job.finish(200, json::object());
                 } catch (...) {
                     int status = 500;
@@ -831,15 +892,34 @@ struct Server::Impl {
     http::Response handleLookup(const http::Request& req) {
         if (stopping) throw serve::stopping();
         const auto deadline = Clock::now() + config.limits.deadline;
-        if (!req.hasParam("map"))
-            throw ApiError(400, "bad_request", "Name the map: ?map=usa&x=..&y=..");
-        const PictureEntry& mapEntry = map(req.param("map"));
         render::LookupRequest request;
-        request.map = mapEntry.file;
-        request.bounds = mapEntry.bounds;
         request.connection = config.connection;
-        request.x = pixelParam(req, "x", mapEntry.size.width);
-        request.y = pixelParam(req, "y", mapEntry.size.height);
+        // A map drawn for a region is drawn again (a fit is asked about by the bounds its
+        // render answered with).
+        std::optional<RegionMaps::Plan> plan;
+        std::string mapName;
+        if (req.hasParam("region")) {
+            const draw::Region region = RegionMaps::parse(req.param("region"));
+            if (region.kind == draw::Region::Kind::Fit)
+                throw ApiError(
+                    400, "bad_region",
+                    "A fit region is asked about by the \"region\" its render answered.");
+            plan = regions.plan(region, parseWidth(req.param("width")), {},
+                                config.limits.maxPicturePixels);
+            request.bounds = plan->bounds;
+            request.x = pixelParam(req, "x", plan->width);
+            request.y = pixelParam(req, "y", plan->height);
+        } else {
+            if (!req.hasParam("map"))
+                throw ApiError(400, "bad_request", "Name the map: ?map=usa&x=..&y=..");
+            const PictureEntry& mapEntry = map(req.param("map"));
+            mapName = mapEntry.name;
+            request.map = mapEntry.file;
+            request.bounds = mapEntry.bounds;
+            request.x = pixelParam(req, "x", mapEntry.size.width);
+            request.y = pixelParam(req, "y", mapEntry.size.height);
+        }
+
         // With the render the picture came from, a click on a marker names that marker's code.
         auto plotted = std::make_shared<std::vector<std::string>>();
         PictureSize markerSize;
@@ -848,14 +928,22 @@ struct Server::Impl {
             if (!isLinkId(id))
                 throw ApiError(400, "bad_request", "\"render\" must be a picture id.");
             const auto kept = keptRender(id);
-            if (kept.record["order"]["map"] == mapEntry.name) {
+            const json& order = kept.record["order"];
+            const bool same = plan ? order.value("region", "") == req.param("region")
+                                   : order.value("map", "") == mapName;
+            if (same) {
                 *plotted = kept.record["order"]["zips"].get<std::vector<std::string>>();
                 markerSize = marker(kept.record["order"]["marker"].get<std::string>()).size;
             }
         }
         const auto [status, answer] = runJob(
-            [this, request, plotted, markerSize](Job& job) {
+            [this, request, plotted, markerSize, plan](Job& job) mutable {
                 try {
+                    std::unique_ptr<draw::TemporaryMap> drawn;
+                    if (plan) {
+                        drawn = regions.draw(*plan);
+                        request.map = drawn->path();
+                    }
                     if (const auto hit = render::plottedCodeAt(request, markerSize.width,
                                                                markerSize.height, *plotted)) {
                         job.finish(200, {{"zip", hit->zip},
