@@ -217,8 +217,8 @@ try {
     Math.round(((-74.52128 - minLon) / (maxLon - minLon)) * drawn.width),
     Math.round(drawn.height - ((40.507194 - minLat) / (maxLat - minLat)) * drawn.height),
   ];
-  const onNj = await screenPoint(page, ...somerset);
-  await page.mouse.click(onNj.x, onNj.y);
+  const onSomerset = await screenPoint(page, ...somerset);
+  await page.mouse.click(onSomerset.x, onSomerset.y);
   await page.waitForFunction(() => /08873|No zip|failed/.test(document.getElementById("answer").textContent));
   assert.match(await page.locator("#answer").textContent(), /^08873 Somerset, NJ/);
   await page.screenshot({ path: screenshot.replace(/\.png$/, "-region.png"), fullPage: true });
