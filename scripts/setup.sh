@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev hyperfine
   # imaging
   libspng-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libgif-dev
+  # map drawing: 2D vector graphics, and the boundary data's JSON
+  libcairo2-dev libsimdjson-dev
   # databases and drivers
   libsqlite3-dev sqlite3 unixodbc unixodbc-dev odbc-mdbtools tdsodbc libsqliteodbc libfreexl-dev
   # .xlsx and .ods workbooks (zip archives of XML), and the writers their test files come from
@@ -22,7 +24,7 @@ packages=(
   # the desktop check of the real client window under a window manager
   openbox xdotool xclip
   # web server and its browser test
-  libcpp-httplib-dev nlohmann-json3-dev chromium nodejs
+  libboost-dev libcpp-httplib-dev nlohmann-json3-dev chromium nodejs
 )
 
 missing=()

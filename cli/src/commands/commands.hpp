@@ -36,6 +36,22 @@ struct OutputOptions {
     size_t chunkSize = render::kDefaultChunkSize;
 };
 
+// A map drawn for the render instead of a map picture: "NJ", "NY,NJ,CT", "fit" or
+// "minLat,maxLat,minLon,maxLon", at a width in pixels (0: the default).
+struct RegionOptions {
+    std::string region;
+    int width = 0;
+};
+
+// Options of `zembra map`: a region drawn and written with its world file.
+struct MapCommandOptions {
+    RegionOptions region;
+    OutputOptions output;
+    std::string connection;
+    std::vector<std::string> zips;  // the codes a fit region is fitted to
+    std::string file;
+};
+
 struct RenderOptions {
     MapOptions map;
     OutputOptions output;
@@ -46,6 +62,7 @@ struct RenderOptions {
     std::string marker;     // a path, or a name looked up in <images>/Overlays
     bool noTowns = false;   // leave codes without an area of their own unplaced
     bool exact = false;     // codes only as written (no ZIP+4 or leading-zero second lookup)
+    RegionOptions region;
 };
 
 struct PointsOptions {
@@ -66,6 +83,7 @@ int runRender(const RenderOptions& options, Io& io);
 int runPoints(const PointsOptions& options, Io& io);
 int runLookup(const LookupOptions& options, Io& io);
 int runList(const std::string& images, Io& io);
+int runMap(const MapCommandOptions& options, Io& io);
 
 // Shared by the commands: the images folder, the map file and its bounds.
 struct ResolvedMap {
