@@ -126,9 +126,17 @@ TEST_F(WrittenCodesTest, CodesOutsideTheMapAreCountedApartWithTheMapsThatHoldThe
     const RenderResult alaska = render(onAlaska);
     EXPECT_EQ(alaska.placed(), 1u);
     EXPECT_EQ(alaska.outside, (std::vector<std::string>{"08873"}));
-    EXPECT_TRUE(alaska.suggestions.empty());
-    EXPECT_EQ(summarize(alaska, 9), "placed 1 of 2; 1 outside this map: 08873");
-    EXPECT_EQ(suggestionText(alaska), "");
+    ASSERT_EQ(alaska.suggestions.size(), 1u);
+    EXPECT_EQ(alaska.suggestions[0].map, "usa");
+    EXPECT_EQ(summarize(alaska, 9), "placed 1 of 2; 1 outside this map: 08873 (usa holds it)");
+
+    // A code outside every shipped map gets no suggestion.
+    auto offAll = request({"00501"});
+    offAll.bounds = mapKeys()[2].bounds;
+    const RenderResult nowhere = render(offAll);
+    EXPECT_EQ(nowhere.outside, (std::vector<std::string>{"00501"}));
+    EXPECT_TRUE(nowhere.suggestions.empty());
+    EXPECT_EQ(suggestionText(nowhere), "");
 }
 
 TEST_F(WrittenCodesTest, PointsOffThePictureAreCounted) {
