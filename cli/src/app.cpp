@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <zembra/draw/geo.hpp>
+#include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/db_load.hpp"
@@ -23,7 +24,7 @@ constexpr const char* kExitStatuses =
     "error (missing file, engine or database failure), 2 for a usage error.\n";
 
 void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
-    err << "zembra: " << message << "\n"
+    err << "zembra: " << render::escapeForDisplay(message) << "\n"
         << "Run 'zembra" << (command.empty() ? "" : " " + command) << " --help' for usage.\n";
 }
 
@@ -46,6 +47,11 @@ int run(int argc, const char* const* argv, Io& io) {
         ->add_option("-f,--file", render.file,
                      "Zip codes one per line, or a CSV column with --column; - is stdin")
         ->type_name("FILE");
+    renderCmd
+        ->add_option("--separator", render.separator,
+                     "Field separator of the -f file: comma, semicolon, tab, pipe or one "
+                     "character (default: detected from the header line)")
+        ->type_name("SEP");
     render.parameters.addTo(*renderCmd, ::zembra::render::kRenderCommand);
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"

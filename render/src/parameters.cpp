@@ -108,6 +108,13 @@ std::vector<Parameter> makeTable() {
          .help = "Leave codes without an area of their own (post-office boxes) unplaced "
                  "instead of placing them at their post-office town",
          .scope = kRenderCommand | kWebRender | kClientRender});
+    row({.name = "exact",
+         .flags = "--exact",
+         .kind = ParameterKind::Switch,
+         .defaultValue = "false",
+         .help = "Look codes up only as written: no second try of a ZIP+4 (08873-1234) by its "
+                 "first five digits or of 8873 as 08873",
+         .scope = kRenderCommand | kWebRender | kClientRender});
     row({.name = "worldFile",
          .flags = "--world-file",
          .kind = ParameterKind::Switch,
@@ -290,6 +297,7 @@ void applyParameters(const ParameterValues& values, RenderRequest& request) {
     request.format = formatValue(parameter("format"), values.text("format"));
     request.chunkSize = countValue(parameter("chunkSize"), values.text("chunkSize"));
     request.towns = switchValue(parameter("towns"), values.text("towns"));
+    request.exact = switchValue(parameter("exact"), values.text("exact"));
     request.worldFile = switchValue(parameter("worldFile"), values.text("worldFile"));
 }
 

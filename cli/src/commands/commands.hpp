@@ -49,7 +49,8 @@ struct MapCommandOptions {
 struct RenderOptions {
     ParameterOptions parameters;
     std::vector<std::string> zips;
-    std::string file;  // "-": standard input
+    std::string file;       // "-": standard input
+    std::string separator;  // empty: detected from the header line (with a column)
 };
 
 struct PointsOptions {
