@@ -215,12 +215,25 @@ function summary(result) {
   const codes = result.requested;
   let text = `Placed ${result.placed} of ${codes} zip code${codes === 1 ? "" : "s"}`;
   if (result.points) text += ` and ${result.points} point${result.points === 1 ? "" : "s"}`;
-  if (result.placedAtTown.length) text += ` (${result.placedAtTown.length} at their post-office town)`;
+  const ways = [];
+  if (result.placedWithoutPlus4.length) ways.push(`${result.placedWithoutPlus4.length} after dropping the +4`);
+  if (result.placedWithZeros.length) ways.push(`${result.placedWithZeros.length} after restoring leading zeros`);
+  if (result.placedAtTown.length) ways.push(`${result.placedAtTown.length} at their post-office town`);
+  if (ways.length) text += ` (${ways.join(", ")})`;
+  if (result.outside.length) text += `; ${result.outside.length} outside this map`;
+  if (result.readAs) text += ` (file read as ${result.readAs})`;
   return text + ".";
 }
 
 function showResult(result) {
   $("status").textContent = summary(result);
+  const outside = result.outside;
+  const holders = result.suggestedMaps.map((s) => `${s.map} holds ${s.codes}`).join(", ");
+  $("outside-box").hidden = outside.length === 0;
+  $("outside-title").textContent =
+    `${outside.length} code${outside.length === 1 ? "" : "s"} outside this map` + (holders ? ` (${holders})` : "");
+  $("outside").textContent = outside.join(", ");
+  $("outside-box").open = outside.length > 0 && outside.length <= 50;
   const notFound = result.notFound;
   $("not-found-box").hidden = notFound.length === 0;
   $("not-found-title").textContent = `${notFound.length} code${notFound.length === 1 ? "" : "s"} not found`;

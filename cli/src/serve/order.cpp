@@ -163,13 +163,19 @@ RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOr
     const MemoryFile file(csv);
     std::vector<std::string> codes;
     try {
-        render::CsvReader reader(file.fd(), "the upload");
+        render::CsvOptions options;
+        options.separator = 0;  // comma, semicolon, tab or pipe, from the header line
+        options.crLineEnds = true;
+        render::CsvReader reader(file.fd(), "the upload", "Zembra", options);
         std::vector<std::string> fields;
         if (!reader.next(fields)) throw badRequest("The upload is empty.");
+        order.readAs = std::string(render::encodingName(reader.encoding())) + ", " +
+                       render::separatorName(reader.separator());
         const auto index = render::findField(fields, column, render::NameMatch::IgnoreCase);
         if (!index) {
             throw badRequest("The upload has no column \"" + std::string(cli::trim(column)) +
-                             "\"; its columns are: " + joinNames(fields) + ".");
+                             "\"; its columns are: " + joinNames(fields) + " (read as " +
+                             order.readAs + ").");
         }
         while (reader.next(fields)) {
             if (*index >= fields.size() || cli::trim(fields[*index]).empty()) continue;

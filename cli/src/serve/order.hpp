@@ -41,6 +41,7 @@ struct RenderOrder {
     std::vector<std::string> zips;  // trimmed, without empties and repeats, in the order given
     std::vector<render::LatLon> points;
     render::OutputFormat format = render::OutputFormat::Jpeg;
+    std::string readAs;  // an upload's encoding and separator ("UTF-8, semicolon"), as detected
 };
 
 // Reads {"map": "usa", "marker": "red_dot_11", "zips": ["08873", ...],

@@ -729,6 +729,12 @@ struct Server::Impl {
         return jsonResponse(status, answer);
     }
 
+    static json suggestionsJson(const render::RenderResult& result) {
+        json maps = json::array();
+        for (const auto& s : result.suggestions) maps.push_back({{"map", s.map}, {"codes", s.codes}});
+        return maps;
+    }
+
     // Keeps the order in the link store and the picture in memory; the answer with links.
     json keep(const RenderOrder& order, const PictureEntry& mapEntry,
               const PictureEntry& markerEntry, render::RenderResult result, bool drawn) {
@@ -744,6 +750,12 @@ struct Server::Impl {
                         {"requested", result.requested},
                         {"placed", result.placed()},
                         {"placedAtTown", result.placedAtTown},
+                        {"placedWithoutPlus4", result.placedWithoutPlus4},
+                        {"placedWithZeros", result.placedWithZeros},
+                        {"outside", result.outside},
+                        {"suggestedMaps", suggestionsJson(result)},
+                        {"summary", render::summarize(result)},
+                        {"readAs", order.readAs},
                         {"notFound", result.notFound},
                         {"points", result.points}};
         // A drawn map is asked about again by its bounds: ?region=minLat,...&width=...
