@@ -731,7 +731,8 @@ struct Server::Impl {
 
     static json suggestionsJson(const render::RenderResult& result) {
         json maps = json::array();
-        for (const auto& s : result.suggestions) maps.push_back({{"map", s.map}, {"codes", s.codes}});
+        for (const auto& s : result.suggestions)
+            maps.push_back({{"map", s.map}, {"codes", s.codes}});
         return maps;
     }
 
