@@ -113,7 +113,8 @@ function onSourceChanged() {
 
 // What the form asks for: a JSON body or, for a CSV upload, a form.
 function currentOrder() {
-  const order = { map: chosen("map"), marker: chosen("marker"), format: $("format").value };
+  const region = $("region").value.trim();
+  const order = { map: chosen("map"), region, marker: chosen("marker"), format: $("format").value };
   if (chosen("source") === "csv") {
     const file = $("csv-file").files[0];
     if (!file) throw new Error("Choose a CSV file first.");
@@ -128,11 +129,12 @@ function currentOrder() {
 function requestBody(order) {
   if (order.file) {
     const form = new FormData();
-    for (const key of ["map", "marker", "format", "column"]) form.append(key, order[key]);
+    for (const key of [order.region ? "region" : "map", "marker", "format", "column"]) form.append(key, order[key]);
     form.append("file", order.file);
     return form;
   }
-  return JSON.stringify({ map: order.map, marker: order.marker, format: order.format, zips: order.zips });
+  const where = order.region ? { region: order.region } : { map: order.map };
+  return JSON.stringify({ ...where, marker: order.marker, format: order.format, zips: order.zips });
 }
 
 // Sends the order and follows the streamed progress lines to the final answer.
@@ -176,6 +178,7 @@ function showResult(result) {
   const picture = $("picture");
   picture.src = result.picture;
   picture.dataset.map = result.map;
+  picture.dataset.region = result.region || "";
   picture.dataset.width = result.width;
   picture.dataset.height = result.height;
   $("picture-box").hidden = false;
@@ -235,12 +238,14 @@ function placeCrosshair(pixel) {
 }
 
 async function lookUp(pixel) {
-  const map = $("picture").dataset.map;
+  const { map, region, width } = $("picture").dataset;
+  // A map drawn for a place is named by the bounds its render answered with.
+  const query = region ? `region=${encodeURIComponent(region)}&width=${width}`
+                       : `map=${encodeURIComponent(map)}`;
   placeCrosshair(pixel);
   $("answer").textContent = "Looking up…";
   try {
-    const found = await fetchJson(
-      `/api/lookup?map=${encodeURIComponent(map)}&x=${pixel.x}&y=${pixel.y}`);
+    const found = await fetchJson(`/api/lookup?${query}&x=${pixel.x}&y=${pixel.y}`);
     const where = `${found.lat.toFixed(4)}, ${found.lon.toFixed(4)}`;
     if (!found.zip) {
       $("answer").textContent = `No zip code near ${where} (pixel ${pixel.x}, ${pixel.y}).`;

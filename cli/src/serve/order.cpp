@@ -3,8 +3,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <zembra/draw/geo.hpp>
 #include <zembra/render/csv.hpp>
 #include <zembra/runtime.hpp>
 
@@ -98,6 +100,17 @@ render::OutputFormat parseFormat(std::string_view text) {
                      "\"; use jpg, gif, bmp or png.");
 }
 
+int parseWidth(std::string_view text) {
+    if (text.empty()) return 0;
+    int width = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), width);
+    if (ec != std::errc() || end != text.data() + text.size() || width < 1 ||
+        width > draw::kMaxSide)
+        throw badRequest("\"width\" must be a whole number of pixels from 1 to " +
+                         std::to_string(draw::kMaxSide) + ".");
+    return width;
+}
+
 RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
     const json parsed = json::parse(body.begin(), body.end(), nullptr, false);
     if (parsed.is_discarded() || !parsed.is_object()) {
@@ -113,6 +126,13 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
 
     RenderOrder order;
     order.map = textMember(parsed, "map", order.map);
+    order.mapGiven = parsed.contains("map") && !parsed["map"].is_null();
+    order.region = textMember(parsed, "region", "");
+    if (const auto w = parsed.find("width"); w != parsed.end() && !w->is_null()) {
+        if (!w->is_number_integer())
+            throw badRequest("\"width\" must be a whole number of pixels.");
+        order.width = parseWidth(std::to_string(w->get<int64_t>()));
+    }
     order.marker = textMember(parsed, "marker", "");
     order.format = parseFormat(textMember(parsed, "format", "jpg"));
     std::vector<std::string> raw;

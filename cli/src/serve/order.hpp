@@ -28,6 +28,9 @@ class ApiError : public std::runtime_error {
 
 struct RenderOrder {
     std::string map = "usa";
+    bool mapGiven = false;          // named by the request, not the default
+    std::string region;             // a map drawn for a place instead of a map picture
+    int width = 0;                  // of the drawn map; 0: the default
     std::string marker;             // empty: the default marker
     std::vector<std::string> zips;  // trimmed, without empties and repeats, in the order given
     std::vector<render::LatLon> points;
@@ -35,7 +38,8 @@ struct RenderOrder {
 };
 
 // Reads {"map": "usa", "marker": "red_dot_11", "zips": ["08873", ...],
-// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png"}; every member is optional,
+// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png"}, or "region": "NJ" (and
+// "width": 2000) instead of "map"; every member is optional,
 // but a render needs a zip code or a point. Raises ApiError: 400 for malformed JSON or a
 // member of the wrong kind, 413 (too_many_codes) when zips and points together exceed
 // limits.maxCodes, counted before anything else is read.
@@ -50,5 +54,9 @@ RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOr
 // The picture format for a form field or JSON member ("jpg", "jpeg", "png", ...).
 // Raises ApiError 400 naming the accepted words.
 render::OutputFormat parseFormat(std::string_view text);
+
+// The width of a drawn map from a form field or query parameter; empty: 0 (the default).
+// Raises ApiError 400 for anything but a whole number of pixels within the drawing limit.
+int parseWidth(std::string_view text);
 
 }  // namespace zembra::serve

@@ -15,13 +15,16 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
+#include <zembra/render/positions.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "core/images.hpp"
+#include "core/option_values.hpp"
 #include "serve/library.hpp"
 #include "serve/order.hpp"
 #include "serve/picture_store.hpp"
+#include "serve/region_maps.hpp"
 #include "serve/worker_pool.hpp"
 
 #ifndef ZEMBRA_REL_BIN_TO_DATA
@@ -181,6 +184,7 @@ struct Server::Impl {
     ServerConfig config;
     Log& log;
     PictureLibrary library;
+    RegionMaps regions;  // before the pool, whose workers draw with it
     std::map<std::string, std::string> assets;
     PictureStore store;
     WorkerPool pool;
@@ -366,7 +370,12 @@ struct Server::Impl {
         };
         if (!req.has_file("file"))
             throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
-        if (const auto m = field("map"); !m.empty()) order.map = m;
+        if (const auto m = field("map"); !m.empty()) {
+            order.map = m;
+            order.mapGiven = true;
+        }
+        order.region = field("region");
+        order.width = parseWidth(field("width"));
         order.marker = field("marker");
         if (const auto f = field("format"); !f.empty()) order.format = parseFormat(f);
         return orderFromCsv(field("file"), field("column"), std::move(order), config.limits);
@@ -375,9 +384,19 @@ struct Server::Impl {
     void handleRender(const httplib::Request& req, httplib::Response& res) {
         const auto deadline = Clock::now() + config.limits.deadline;
         auto order = std::make_shared<RenderOrder>(readOrder(req));
-        const PictureEntry& mapEntry = map(order->map);
+        // A map drawn for a place replaces the map picture.
+        std::shared_ptr<const draw::Region> region;
+        if (!order->region.empty()) {
+            if (order->mapGiven)
+                throw ApiError(400, "bad_request", "Give \"map\" or \"region\", not both.");
+            region = std::make_shared<const draw::Region>(RegionMaps::parse(order->region));
+        } else if (order->width > 0) {
+            throw ApiError(400, "bad_request",
+                           "\"width\" is the width of a map drawn for a \"region\".");
+        }
+        const PictureEntry* mapEntry = region ? nullptr : &map(order->map);
         const PictureEntry& markerEntry = marker(order->marker);
-        checkPictureSize(mapEntry);
+        if (mapEntry) checkPictureSize(*mapEntry);
         if (order->zips.empty() && order->points.empty()) {
             throw ApiError(400, "nothing_to_render", "Give at least one zip code or point.");
         }
@@ -386,11 +405,15 @@ struct Server::Impl {
         const size_t items = order->zips.size() + order->points.size();
 
         auto job = std::make_shared<Job>();
-        auto task = [this, job, order, &mapEntry, &markerEntry, stream, items] {
+        auto task = [this, job, order, region, mapEntry, &markerEntry, stream, items] {
             render::RenderRequest request;
-            request.map = mapEntry.file;
             request.marker = markerEntry.file;
-            request.bounds = mapEntry.bounds;
+            PictureEntry drawnEntry;
+            if (mapEntry) {
+                request.map = mapEntry->file;
+                request.bounds = mapEntry->bounds;
+            }
+            std::unique_ptr<draw::TemporaryMap> drawn;
             request.connection = config.connection;
             request.zips = std::move(order->zips);
             request.points = std::move(order->points);
@@ -401,9 +424,19 @@ struct Server::Impl {
             request.progress = [job](const render::Progress& p) { job->report(p); };
             request.cancel = &job->cancel;
             try {
+                if (region) {
+                    const auto plan = regions.plan(
+                        *region, order->width,
+                        [&] { return render::positionsOf(config.connection, request.zips, true); },
+                        config.limits.maxPicturePixels);
+                    drawn = regions.draw(plan);
+                    request.map = drawn->path();
+                    request.bounds = plan.bounds;
+                    drawnEntry = {"region", drawn->path(), {plan.width, plan.height}, plan.bounds};
+                }
                 auto result = render::render(request);
-                job->finish(200,
-                            renderAnswer(std::move(result), mapEntry, markerEntry, order->format));
+                job->finish(200, renderAnswer(std::move(result), mapEntry ? *mapEntry : drawnEntry,
+                                              markerEntry, order->format, region != nullptr));
             } catch (const ApiError& e) {
                 job->finish(e.status(), errorJson(e.code(), e.what()));
             } catch (const render::Cancelled&) {
@@ -425,7 +458,8 @@ struct Server::Impl {
     }
 
     json renderAnswer(render::RenderResult result, const PictureEntry& mapEntry,
-                      const PictureEntry& markerEntry, render::OutputFormat format) {
+                      const PictureEntry& markerEntry, render::OutputFormat format,
+                      bool drawn = false) {
         const std::string extension(render::formatName(format));
         const size_t bytes = result.bytes.size();
         const auto id = store.put(
@@ -436,20 +470,23 @@ struct Server::Impl {
                                " bytes) is larger than this server keeps; try JPEG or PNG.");
         }
         const std::string link = "/api/pictures/" + *id + "." + extension;
-        return {{"picture", link},
-                {"download", link + "?download=1"},
-                {"format", extension},
-                {"bytes", bytes},
-                {"map", mapEntry.name},
-                {"marker", markerEntry.name},
-                {"width", mapEntry.size.width},
-                {"height", mapEntry.size.height},
-                {"bounds", boundsJson(mapEntry.bounds)},
-                {"requested", result.requested},
-                {"placed", result.placed()},
-                {"placedAtTown", result.placedAtTown},
-                {"notFound", result.notFound},
-                {"points", result.points}};
+        json answer = {{"picture", link},
+                       {"download", link + "?download=1"},
+                       {"format", extension},
+                       {"bytes", bytes},
+                       {"map", mapEntry.name},
+                       {"marker", markerEntry.name},
+                       {"width", mapEntry.size.width},
+                       {"height", mapEntry.size.height},
+                       {"bounds", boundsJson(mapEntry.bounds)},
+                       {"requested", result.requested},
+                       {"placed", result.placed()},
+                       {"placedAtTown", result.placedAtTown},
+                       {"notFound", result.notFound},
+                       {"points", result.points}};
+        // A drawn map is asked about again by its bounds: ?region=minLat,...&width=...
+        if (drawn) answer["region"] = cli::formatBounds(mapEntry.bounds);
+        return answer;
     }
 
     // Waits for the job until the deadline; past it the job is told to stop.
@@ -506,18 +543,39 @@ struct Server::Impl {
 
     void handleLookup(const httplib::Request& req, httplib::Response& res) {
         const auto deadline = Clock::now() + config.limits.deadline;
-        if (!req.has_param("map"))
-            throw ApiError(400, "bad_request", "Name the map: ?map=usa&x=..&y=..");
-        const PictureEntry& mapEntry = map(req.get_param_value("map"));
         render::LookupRequest request;
-        request.map = mapEntry.file;
-        request.bounds = mapEntry.bounds;
         request.connection = config.connection;
-        request.x = pixelParam(req, "x", mapEntry.size.width);
-        request.y = pixelParam(req, "y", mapEntry.size.height);
+        // A map drawn for a region is drawn again (a fit is asked about by the bounds its
+        // render answered with).
+        std::optional<RegionMaps::Plan> plan;
+        if (req.has_param("region")) {
+            const draw::Region region = RegionMaps::parse(req.get_param_value("region"));
+            if (region.kind == draw::Region::Kind::Fit)
+                throw ApiError(
+                    400, "bad_region",
+                    "A fit region is asked about by the \"region\" its render answered.");
+            plan = regions.plan(region, parseWidth(req.get_param_value("width")), {},
+                                config.limits.maxPicturePixels);
+            request.bounds = plan->bounds;
+            request.x = pixelParam(req, "x", plan->width);
+            request.y = pixelParam(req, "y", plan->height);
+        } else {
+            if (!req.has_param("map"))
+                throw ApiError(400, "bad_request", "Name the map: ?map=usa&x=..&y=..");
+            const PictureEntry& mapEntry = map(req.get_param_value("map"));
+            request.map = mapEntry.file;
+            request.bounds = mapEntry.bounds;
+            request.x = pixelParam(req, "x", mapEntry.size.width);
+            request.y = pixelParam(req, "y", mapEntry.size.height);
+        }
         auto job = std::make_shared<Job>();
-        auto task = [job, request] {
+        auto task = [this, job, request, plan]() mutable {
             try {
+                std::unique_ptr<draw::TemporaryMap> drawn;
+                if (plan) {
+                    drawn = regions.draw(*plan);
+                    request.map = drawn->path();
+                }
                 const auto found = render::lookupPixel(request);
                 job->finish(200, {{"zip", found.zip ? json(*found.zip) : json(nullptr)},
                                   {"city", found.city},

@@ -277,6 +277,52 @@ TEST_F(Api, TellsTheZipCodeUnderAPixel) {
     }
 }
 
+TEST_F(Api, DrawsAMapForARegionAndAnswersClicksOnIt) {
+    const auto r = postJson(client_, {{"region", "New Jersey"},
+                                      {"width", 500},
+                                      {"format", "png"},
+                                      {"zips", {"08873", "08232", "10001"}}});
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << r->body;
+    const auto answer = json::parse(r->body);
+    EXPECT_EQ(answer["placed"], 3);
+    EXPECT_EQ(answer["width"], 500);
+    const auto picture = bytesOf(client_.Get(answer["picture"].get<std::string>())->body);
+    EXPECT_EQ(test::pictureSize(picture), (test::Size{500, answer["height"].get<int32_t>()}));
+    // A click is answered on the same map, named by the bounds the render answered with.
+    const double minLat = answer["bounds"]["minLat"], maxLat = answer["bounds"]["maxLat"];
+    const double minLon = answer["bounds"]["minLon"], maxLon = answer["bounds"]["maxLon"];
+    const int32_t height = answer["height"];
+    const auto pixel =
+        test::project(40.507194, -74.52128, minLat, maxLat, minLon, maxLon, 500, height);
+    const std::string where = "/api/lookup?region=" + answer["region"].get<std::string>() +
+                              "&width=500&x=" + std::to_string(pixel.x) +
+                              "&y=" + std::to_string(pixel.y);
+    EXPECT_EQ(body(client_.Get(where))["zip"], "08873");
+    EXPECT_EQ(body(client_.Get("/api/lookup?region=NJ&width=500&x=" + std::to_string(pixel.x) +
+                               "&y=" + std::to_string(pixel.y)))["zip"],
+              "08873");
+
+    // fit spans the codes; what the request gets wrong is the client's fault.
+    const auto fit =
+        postJson(client_, {{"region", "fit"}, {"width", 300}, {"zips", {"08873", "99501"}}});
+    ASSERT_EQ(fit->status, 200) << fit->body;
+    EXPECT_LT(json::parse(fit->body)["bounds"]["minLon"].get<double>(), -149.9);
+    EXPECT_EQ(errorCode(postJson(client_, {{"region", "NJ"}, {"map", "usa"}, {"zips", {"08873"}}})),
+              "bad_request");
+    EXPECT_EQ(errorCode(postJson(client_, {{"width", 300}, {"zips", {"08873"}}})), "bad_request");
+    EXPECT_EQ(errorCode(postJson(client_, {{"region", "Jersey"}, {"zips", {"08873"}}})),
+              "bad_region");
+    EXPECT_EQ(errorCode(postJson(client_, {{"region", "NJ"}, {"width", 0}, {"zips", {"08873"}}})),
+              "bad_request");
+    EXPECT_EQ(errorCode(postJson(client_, {{"region", "fit"}, {"zips", {"96910"}}})), "bad_region");
+    EXPECT_EQ(
+        errorCode(postJson(client_, {{"region", "CA"}, {"width", 8000}, {"zips", {"90001"}}})),
+        "picture_too_large");
+    EXPECT_EQ(client_.Get("/api/lookup?region=fit&x=1&y=1")->status, 400);
+    EXPECT_EQ(client_.Get("/api/lookup?region=NJ&width=500&x=1&y=99999")->status, 400);
+}
+
 TEST_F(Api, NoPathFromARequestReachesTheFileSystem) {
     for (const char* name : {"../../../../etc/passwd", "/etc/passwd", "Maps/usa", "..",
                              "../Maps/usa", "usa/../../usa"}) {

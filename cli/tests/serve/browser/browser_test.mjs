@@ -131,6 +131,31 @@ try {
   await page.waitForFunction(() => /Placed 1 of 2/.test(document.getElementById("status").textContent));
   assert.match(await page.locator("#not-found").textContent(), /99999/);
 
+  // A map drawn for a place: New Jersey, and a click on 08873 answered on that map.
+  await page.locator("input[name='source'][value='paste']").check();
+  await page.locator("#codes").fill("08873 08232");
+  await page.locator("#region").fill("NJ");
+  await page.locator("#render").click();
+  await page.waitForFunction(() => /Placed 2 of 2/.test(document.getElementById("status").textContent));
+  await page.waitForFunction(() => {
+    const img = document.getElementById("picture");
+    return img.complete && img.naturalWidth > 0 && img.dataset.region;
+  });
+  const drawn = await page.$eval("#picture", (img) => ({
+    region: img.dataset.region, width: Number(img.dataset.width), height: Number(img.dataset.height),
+  }));
+  const [minLat, maxLat, minLon, maxLon] = drawn.region.split(",").map(Number);
+  const somerset = [
+    Math.round(((-74.52128 - minLon) / (maxLon - minLon)) * drawn.width),
+    Math.round(drawn.height - ((40.507194 - minLat) / (maxLat - minLat)) * drawn.height),
+  ];
+  const onNj = await screenPoint(page, ...somerset);
+  await page.mouse.click(onNj.x, onNj.y);
+  await page.waitForFunction(() => /08873|No zip|failed/.test(document.getElementById("answer").textContent));
+  assert.match(await page.locator("#answer").textContent(), /^08873 Somerset, NJ/);
+  await page.screenshot({ path: screenshot.replace(/\.png$/, "-region.png"), fullPage: true });
+  await page.locator("#region").fill("");
+
   // At 200% zoom a 1280-pixel window is 640 CSS pixels wide: nothing may need a
   // sideways scroll.
   await page.setViewportSize({ width: 640, height: 900 });
