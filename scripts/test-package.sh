@@ -174,12 +174,15 @@ check "zembra lookup names the code under a pixel ($lookup)" \
 list=$(as_user zembra list 2>&1 || true)
 check "zembra list shows the maps and markers" \
   sh -c 'for w in usa alaska hawaii red_dot_11; do printf "%s\n" "$1" | grep -q "$w" || exit 1; done' _ "$list"
-if as_user zembra --help 2>/dev/null | grep -q '^  map '; then
-  map_err=$(as_user sh -c 'cd /home/tester/out && zembra map --region NJ -o nj-map.png' 2>&1 || true)
-  check "zembra map draws a region map ($map_err)" test -s "$work/home/tester/out/nj-map.png"
-else
-  echo "skip - zembra map (not in this version)"
-fi
+map_err=$(as_user sh -c 'cd /home/tester/out && zembra map --region NJ -o nj-map.png' 2>&1 || true)
+check "zembra map draws a region map with its world file ($map_err)" \
+  sh -c "[ -s '$work/home/tester/out/nj-map.png' ] && [ -s '$work/home/tester/out/nj-map.pgw' ]"
+region_err=$(as_user zembra render 08873 08232 --region NJ -o /home/tester/out/nj-region.png 2>&1 >/dev/null || true)
+check "zembra render draws on a region map ($region_err)" test "$region_err" = "placed 2 of 2 zip codes"
+# The map generator reads the boundary data installed with it, not a folder of the build.
+mapgen_err=$(as_user zembra-mapgen --bounds 40,45,-80,-70 --width 400 --out /home/tester/out/northeast.jpg 2>&1 || true)
+check "zembra-mapgen draws from the installed boundary data (${mapgen_err%%$'\n'*})" \
+  sh -c "[ -s '$work/home/tester/out/northeast.jpg' ] && [ -s '$work/home/tester/out/northeast.jgw' ]"
 
 # zembra serve on loopback, on a free port, stopped by SIGTERM.
 as_user sh -c 'zembra serve --port 0 >/home/tester/serve.out 2>/home/tester/serve.err & echo $! >/home/tester/serve.pid'

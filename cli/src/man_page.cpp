@@ -55,7 +55,7 @@ std::string fullName(const CLI::App& app) {
     std::string name = app.get_name();
     for (const CLI::App* parent = app.get_parent(); parent != nullptr;
          parent = parent->get_parent()) {
-        name = parent->get_name() + " " + name;
+        name.insert(0, parent->get_name() + ' ');
     }
     return name;
 }
