@@ -92,6 +92,11 @@ render::OutputFormat checkOutput(const render::ParameterValues& values, const Io
 void setParameters(render::RenderRequest& request, render::ParameterValues values,
                    render::OutputFormat format);
 
+// Raises UsageError when the output names one of the input pictures (the map or the
+// marker), which the save would overwrite.
+void refuseOutputOver(const render::ParameterValues& values,
+                      const std::vector<std::filesystem::path>& inputs);
+
 // Writes the picture of a request for standard output there, or the path written.
 void reportOutput(const render::RenderResult& result, const render::ParameterValues& values,
                   Io& io);

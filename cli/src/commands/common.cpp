@@ -107,6 +107,21 @@ void setParameters(render::RenderRequest& request, render::ParameterValues value
     if (output != "-") request.output = fs::path(output);
 }
 
+void refuseOutputOver(const render::ParameterValues& values, const std::vector<fs::path>& inputs) {
+    const std::string output = values.text("output");
+    if (output == "-") return;
+    std::error_code ec;
+    const fs::path out = fs::weakly_canonical(fs::path(output), ec);
+    for (const fs::path& input : inputs) {
+        std::error_code ic;
+        if (fs::equivalent(fs::path(output), input, ic) ||
+            (!ec && out == fs::weakly_canonical(input, ic))) {
+            throw UsageError("-o " + output + " is the picture " + input.string() +
+                             " the render reads: name another output file");
+        }
+    }
+}
+
 void reportOutput(const render::RenderResult& result, const render::ParameterValues& values,
                   Io& io) {
     if (values.text("output") == "-") {

@@ -2,12 +2,22 @@
 #include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
+#include "core/usage_error.hpp"
 
 namespace zembra::cli {
 
 int runLookup(const LookupOptions& options, Io& io) {
     const render::ParameterValues values = options.parameters.values();
     const ResolvedMap resolved = resolveMap(values);
+    // The server refuses a pixel off the picture; so does the command line.
+    const imaging::PictureSize size = imaging::readPictureSize(resolved.map.string());
+    const int32_t width = size.width;
+    const int32_t height = size.height;
+    if (options.x < 0 || options.x >= width || options.y < 0 || options.y >= height) {
+        throw UsageError("pixel " + std::to_string(options.x) + "," + std::to_string(options.y) +
+                         " lies outside the picture (x 0 to " + std::to_string(width - 1) +
+                         ", y 0 to " + std::to_string(height - 1) + ")");
+    }
     render::LookupRequest request;
     request.map = resolved.map;
     request.bounds = resolved.bounds;

@@ -19,6 +19,7 @@ int runPoints(const PointsOptions& options, Io& io) {
     render::RenderRequest request;
     request.map = resolved.map;
     request.marker = resolveMarker(values, resolved.folders);
+    refuseOutputOver(values, {request.map, request.marker});
     setParameters(request, values, format);
     request.bounds = resolved.bounds;
     for (const auto& text : options.points) request.points.push_back(parsePoint(text));

@@ -2,11 +2,13 @@
 // without one, the name rule that knows the shipped maps.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zembra::render {
 
