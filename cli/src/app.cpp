@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <zembra/draw/geo.hpp>
+#include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/db_load.hpp"
@@ -86,7 +87,7 @@ void addRegionOptions(CLI::App& command, RegionOptions& options, bool required) 
 }
 
 void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
-    err << "zembra: " << message << "\n"
+    err << "zembra: " << render::escapeForDisplay(message) << "\n"
         << "Run 'zembra" << (command.empty() ? "" : " " + command) << " --help' for usage.\n";
 }
 
@@ -111,6 +112,11 @@ int run(int argc, const char* const* argv, Io& io) {
         ->type_name("FILE");
     renderCmd->add_option("--column", render.column, "CSV column (header name) with the codes")
         ->type_name("NAME");
+    renderCmd
+        ->add_option("--separator", render.separator,
+                     "Field separator of the -f file: comma, semicolon, tab, pipe or one "
+                     "character (default: detected from the header line)")
+        ->type_name("SEP");
     addMapOptions(*renderCmd, render.map);
     addMarkerOption(*renderCmd, render.marker);
     addOutputOptions(*renderCmd, render.output);
@@ -118,6 +124,9 @@ int run(int argc, const char* const* argv, Io& io) {
     renderCmd->add_flag("--no-towns", render.noTowns,
                         "Leave codes without an area of their own (post-office boxes) unplaced "
                         "instead of placing them at their post-office town");
+    renderCmd->add_flag("--exact", render.exact,
+                        "Look codes up only as written: no second try of a ZIP+4 (08873-1234) by "
+                        "its first five digits or of 8873 as 08873");
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"
         "from standard input when it is not a terminal. Repeated codes are plotted once.\n"

@@ -26,7 +26,8 @@ void checkCount(size_t count, const Limits& limits) {
         throw ApiError(413, "too_many_codes",
                        "The request holds " + std::to_string(count) +
                            " zip codes and points; at most " + std::to_string(limits.maxCodes) +
-                           " are accepted in one render.");
+                           " are accepted in one render.",
+                       limits.maxCodes);
     }
 }
 
@@ -113,9 +114,14 @@ int parseWidth(std::string_view text) {
 
 RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
     const json parsed = json::parse(body.begin(), body.end(), nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) {
-        throw badRequest("The body must be a JSON object.");
+    if (parsed.is_discarded()) {
+        const auto first = body.find_first_not_of(" \t\r\n");
+        throw badRequest(first != std::string_view::npos && body[first] != '{' && body[first] != '['
+                             ? "The body is not JSON; send a JSON object, or upload a CSV file "
+                               "as multipart/form-data."
+                             : "The body is not well-formed JSON.");
     }
+    if (!parsed.is_object()) throw badRequest("The body must be a JSON object.");
     const json empty = json::array();
     const json& zips = parsed.contains("zips") ? parsed["zips"] : empty;
     const json& points = parsed.contains("points") ? parsed["points"] : empty;
@@ -157,13 +163,19 @@ RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOr
     const MemoryFile file(csv);
     std::vector<std::string> codes;
     try {
-        render::CsvReader reader(file.fd(), "the upload");
+        render::CsvOptions options;
+        options.separator = 0;  // comma, semicolon, tab or pipe, from the header line
+        options.crLineEnds = true;
+        render::CsvReader reader(file.fd(), "the upload", "Zembra", options);
         std::vector<std::string> fields;
         if (!reader.next(fields)) throw badRequest("The upload is empty.");
+        order.readAs = std::string(render::encodingName(reader.encoding())) + ", " +
+                       render::separatorName(reader.separator());
         const auto index = render::findField(fields, column, render::NameMatch::IgnoreCase);
         if (!index) {
             throw badRequest("The upload has no column \"" + std::string(cli::trim(column)) +
-                             "\"; its columns are: " + joinNames(fields) + ".");
+                             "\"; its columns are: " + joinNames(fields) + " (read as " +
+                             order.readAs + ").");
         }
         while (reader.next(fields)) {
             if (*index >= fields.size() || cli::trim(fields[*index]).empty()) continue;

@@ -2,6 +2,8 @@
 // and the errors that are the client's fault (answered with a 4xx status).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,14 +18,18 @@ namespace zembra::serve {
 // ("too_many_codes") and a sentence for people.
 class ApiError : public std::runtime_error {
   public:
-    ApiError(int status, std::string code, const std::string& message)
-        : std::runtime_error(message), status_(status), code_(std::move(code)) {}
+    ApiError(int status, std::string code, const std::string& message,
+             std::optional<uint64_t> limit = std::nullopt)
+        : std::runtime_error(message), status_(status), code_(std::move(code)), limit_(limit) {}
     int status() const noexcept { return status_; }
     const std::string& code() const noexcept { return code_; }
+    // The limit a 413 refusal was measured against.
+    std::optional<uint64_t> limit() const noexcept { return limit_; }
 
   private:
     int status_;
     std::string code_;
+    std::optional<uint64_t> limit_;
 };
 
 struct RenderOrder {
@@ -35,6 +41,7 @@ struct RenderOrder {
     std::vector<std::string> zips;  // trimmed, without empties and repeats, in the order given
     std::vector<render::LatLon> points;
     render::OutputFormat format = render::OutputFormat::Jpeg;
+    std::string readAs;  // an upload's encoding and separator ("UTF-8, semicolon"), as detected
 };
 
 // Reads {"map": "usa", "marker": "red_dot_11", "zips": ["08873", ...],
