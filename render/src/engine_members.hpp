@@ -21,6 +21,8 @@ inline constexpr std::string_view kOutputMap = "OutputMap";
 inline constexpr std::string_view kUnmatchedZips = "UnmatchedZips";
 inline constexpr std::string_view kZipTable = "ZipTable";
 inline constexpr std::string_view kZipField = "ZipField";
+inline constexpr std::string_view kLatField = "LatField";
+inline constexpr std::string_view kLonField = "LonField";
 
 // Methods.
 inline constexpr std::string_view kMapZips = "MapZips";
