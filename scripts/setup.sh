@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev hyperfine
   # imaging
   libspng-dev libpng-dev zlib1g-dev libjpeg62-turbo-dev libgif-dev
+  # map drawing: 2D vector graphics, and the boundary data's JSON
+  libcairo2-dev libsimdjson-dev
   # databases and drivers
   libsqlite3-dev sqlite3 unixodbc unixodbc-dev odbc-mdbtools tdsodbc libsqliteodbc libfreexl-dev
   # a shared zip database on a server: the tests start a private PostgreSQL 15 server

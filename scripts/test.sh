@@ -17,7 +17,7 @@ if [ "${1:-}" = "--sanitize" ]; then
 elif [ "${1:-}" = "--tsan" ]; then
   dir=build-tsan
   flags=(-DZEMBRA_TSAN=ON -DZEMBRA_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
-         "-DZEMBRA_ONLY=runtime;testsupport;dataaccess;engine;render;assets;tools")
+         "-DZEMBRA_ONLY=runtime;testsupport;dataaccess;engine;render;draw;assets;tools")
 fi
 
 # A compiler cache keyed on paths relative to the checkout, so that another clone on the same

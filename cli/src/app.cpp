@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
+#include <zembra/draw/geo.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/db_load.hpp"
@@ -67,6 +68,23 @@ void addOutputOptions(CLI::App& command, OutputOptions& output) {
         ->capture_default_str();
 }
 
+void addRegionOptions(CLI::App& command, RegionOptions& options, bool required) {
+    auto* region =
+        command
+            .add_option("--region", options.region,
+                        "Draw the map for a place: a state (NJ, \"New Jersey\"), several "
+                        "(NY,NJ,CT), fit (the extent of the zip codes) or "
+                        "minLat,maxLat,minLon,maxLon")
+            ->type_name("REGION");
+    if (required) region->required();
+    command
+        .add_option("--width", options.width,
+                    "Width of the drawn map in pixels (default 2000; the height follows "
+                    "from the region)")
+        ->type_name("PIXELS")
+        ->check(CLI::Range(1, draw::kMaxSide));
+}
+
 void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
     err << "zembra: " << message << "\n"
         << "Run 'zembra" << (command.empty() ? "" : " " + command) << " --help' for usage.\n";
@@ -96,6 +114,7 @@ int run(int argc, const char* const* argv, Io& io) {
     addMapOptions(*renderCmd, render.map);
     addMarkerOption(*renderCmd, render.marker);
     addOutputOptions(*renderCmd, render.output);
+    addRegionOptions(*renderCmd, render.region, false);
     renderCmd->add_flag("--no-towns", render.noTowns,
                         "Leave codes without an area of their own (post-office boxes) unplaced "
                         "instead of placing them at their post-office town");
@@ -109,7 +128,11 @@ int run(int argc, const char* const* argv, Io& io) {
         "  zembra render -f customers.csv --column Zip --marker red_pin -o out.png\n"
         "  grep '^99' zips.txt | zembra render --map alaska -o alaska.gif\n"
         "  zembra render 96813 --map my-islands.jpg --bounds 18.5,22.5,-161,-154 -o hi.bmp\n"
-        "  zembra render 08873 --format png -o - | display -\n\n" +
+        "  zembra render 08873 --format png -o - | display -\n"
+        "  zembra render -f nj.txt --region NJ -o nj.jpg\n"
+        "  zembra render -f customers.txt --region fit --width 1200 -o customers.png\n\n"
+        "--region draws the map from the boundary data shipped with Zembra instead of using\n"
+        "a map picture; it cannot be combined with --map or --bounds.\n\n" +
         std::string(kExitStatuses));
 
     PointsOptions points;
@@ -147,6 +170,34 @@ int run(int argc, const char* const* argv, Io& io) {
         "Give the map and bounds the picture was rendered with.\n\n" +
         std::string(kExitStatuses));
 
+    MapCommandOptions mapOptions;
+    auto* mapCmd = app.add_subcommand("map", "Draw a map picture of a place, with its world file");
+    addRegionOptions(*mapCmd, mapOptions.region, true);
+    mapCmd
+        ->add_option("-o,--output", mapOptions.output.output,
+                     "Picture to write: .jpg, .gif, .bmp or .png; its world file goes beside it")
+        ->type_name("FILE")
+        ->required();
+    mapCmd->add_option("zips", mapOptions.zips, "Zip codes a fit region is fitted to")
+        ->type_name("ZIP");
+    mapCmd->add_option("-f,--file", mapOptions.file, "Zip codes one per line, for --region fit")
+        ->type_name("FILE");
+    mapCmd
+        ->add_option("--connection", mapOptions.connection,
+                     "Zip-code database for --region fit: ODBC data source or connection string")
+        ->type_name("TEXT");
+    mapCmd->footer(
+        "\nThe map shows water, the states and the neighbouring countries as the shipped maps\n"
+        "do, in the same straight latitude/longitude mapping, so that zip codes rendered on\n"
+        "it land where they belong. The world file (nj.jgw beside nj.jpg) gives its bounds\n"
+        "to Zembra's client, command line and server, and to GIS programs.\n\n"
+        "Examples:\n"
+        "  zembra map --region NJ -o nj.jpg\n"
+        "  zembra map --region \"New York,New Jersey,Connecticut\" --width 3000 -o tristate.png\n"
+        "  zembra map --region 40,45,-80,-70 -o northeast.jpg\n"
+        "  zembra map --region fit -f customers.txt -o customers.jpg\n\n" +
+        std::string(kExitStatuses));
+
     std::string listImages;
     auto* listCmd = app.add_subcommand("list", "List the maps and markers installed");
     listCmd->add_option("--images", listImages, "Folder holding Maps/ and Overlays/")
@@ -178,7 +229,18 @@ int run(int argc, const char* const* argv, Io& io) {
     }
     try {
         int status = -1;
-        if (*renderCmd) status = runRender(render, io);
+        if (*renderCmd) {
+            // A drawn map replaces the map picture and its bounds.
+            if (!render.region.region.empty() &&
+                (renderCmd->get_option("--map")->count() > 0 || !render.map.bounds.empty()))
+                throw UsageError(
+                    "--region draws the map: it cannot be combined with --map or --bounds");
+            if (render.region.width > 0 && render.region.region.empty())
+                throw UsageError(
+                    "--width sets the width of a map drawn with --region: give --region");
+            status = runRender(render, io);
+        }
+        if (*mapCmd) status = runMap(mapOptions, io);
         if (*pointsCmd) status = runPoints(points, io);
         if (*lookupCmd) status = runLookup(lookup, io);
         if (*listCmd) status = runList(listImages, io);

@@ -194,4 +194,38 @@ std::vector<uint8_t> encodeBmp(const Picture& picture) {
     return out;
 }
 
+std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) failEncode("BMP", "it has no pixels");
+    const uint64_t pixelBytes = uint64_t(width) * 4 * uint64_t(height);
+    const uint64_t fileSize = kFileHeader + 40 + pixelBytes;
+    if (fileSize > 0xffffffffu) failEncode("BMP", "it is too large for a BMP file");
+    std::vector<uint8_t> out;
+    out.reserve(kFileHeader + 40);
+    out.push_back('B');
+    out.push_back('M');
+    put32(out, uint32_t(fileSize));
+    put32(out, 0);
+    put32(out, kFileHeader + 40);
+    put32(out, 40);
+    put32(out, uint32_t(width));
+    put32(out, uint32_t(-height));  // negative: top-down
+    put16(out, 1);
+    put16(out, 32);  // B, G, R and an unused byte
+    put32(out, kRgb);
+    put32(out, uint32_t(pixelBytes));
+    put32(out, 2835);
+    put32(out, 2835);
+    put32(out, 0);
+    put32(out, 0);
+    return out;
+}
+
 }  // namespace zembra::imaging::detail
+
+namespace zembra::imaging {
+
+std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height) {
+    return detail::bmpHeaderBgrx(width, height);
+}
+
+}  // namespace zembra::imaging

@@ -36,6 +36,22 @@ struct OutputOptions {
     size_t chunkSize = render::kDefaultChunkSize;
 };
 
+// A map drawn for the render instead of a map picture: "NJ", "NY,NJ,CT", "fit" or
+// "minLat,maxLat,minLon,maxLon", at a width in pixels (0: the default).
+struct RegionOptions {
+    std::string region;
+    int width = 0;
+};
+
+// Options of `zembra map`: a region drawn and written with its world file.
+struct MapCommandOptions {
+    RegionOptions region;
+    OutputOptions output;
+    std::string connection;
+    std::vector<std::string> zips;  // the codes a fit region is fitted to
+    std::string file;
+};
+
 struct RenderOptions {
     MapOptions map;
     OutputOptions output;
@@ -44,6 +60,7 @@ struct RenderOptions {
     std::string column;    // CSV column holding the codes
     std::string marker;    // a path, or a name looked up in <images>/Overlays
     bool noTowns = false;  // leave codes without an area of their own unplaced
+    RegionOptions region;
 };
 
 struct PointsOptions {
@@ -64,6 +81,7 @@ int runRender(const RenderOptions& options, Io& io);
 int runPoints(const PointsOptions& options, Io& io);
 int runLookup(const LookupOptions& options, Io& io);
 int runList(const std::string& images, Io& io);
+int runMap(const MapCommandOptions& options, Io& io);
 
 // Shared by the commands: the images folder, the map file and its bounds.
 struct ResolvedMap {

@@ -3,6 +3,7 @@
 
 #include "commands/commands.hpp"
 #include "commands/input_file.hpp"
+#include "commands/region_map.hpp"
 #include "core/progress.hpp"
 #include "core/text.hpp"
 #include "core/usage_error.hpp"
@@ -54,14 +55,23 @@ void printList(std::ostream& out, std::string_view heading, const std::vector<st
 int runRender(const RenderOptions& options, Io& io) {
     // Every check that needs no engine comes first, so a mistake costs no waiting.
     const render::OutputFormat format = checkOutput(options.output, io);
+    const bool drawsMap = !options.region.region.empty();
+    if (drawsMap) (void)parseRegionOption(options.region.region);
     const ResolvedMap resolved = resolveMap(options.map);
     CodeList codes = gatherCodes(options, io);
     const size_t repeats = codes.repeats();
+    // A map drawn for the region, kept until the render is done.
+    const auto marker = resolveMarker(options.marker, resolved.images);
+    std::unique_ptr<draw::TemporaryMap> drawn;
+    if (drawsMap) {
+        drawn = drawRegionForRender(options.region, options.map.connection, codes.items(),
+                                    !options.noTowns, io);
+    }
 
     render::RenderRequest request;
-    request.map = resolved.map;
-    request.marker = resolveMarker(options.marker, resolved.images);
-    request.bounds = resolved.bounds;
+    request.map = drawn ? drawn->path() : resolved.map;
+    request.marker = marker;
+    request.bounds = drawn ? drawn->bounds() : resolved.bounds;
     request.connection = options.map.connection;
     request.zips = codes.take();
     request.format = format;

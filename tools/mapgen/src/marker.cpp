@@ -4,10 +4,17 @@
 #include <QPainterPath>
 #include <cmath>
 #include <numbers>
-
-#include "topojson.hpp"
+#include <zembra/runtime.hpp>
 
 namespace zembra::mapgen {
+
+namespace {
+
+[[noreturn]] void raise(int32_t number, std::string_view detail) {
+    throw Error::standard(number, "zembra-mapgen", detail);
+}
+
+}  // namespace
 namespace {
 
 constexpr int kSuper = 8;  // subsamples per pixel side

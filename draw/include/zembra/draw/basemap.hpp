@@ -1,24 +1,22 @@
-// Drawing a map picture: water, land of the United States and of its neighbours,
-// state borders, national borders and coastlines, anti-aliased.
+// The map pictures' look: water, land of the United States and of its neighbours, lakes,
+// state borders, national borders and coastlines, drawn in layers onto a Canvas.
 #pragma once
 
-#include <QColor>
-#include <QImage>
+#include <string_view>
 #include <vector>
+#include <zembra/draw/canvas.hpp>
+#include <zembra/draw/topojson.hpp>
 
-#include "projection.hpp"
-#include "topojson.hpp"
-
-namespace zembra::mapgen {
+namespace zembra::draw {
 
 // The colours are part of the pictures' contract: tests and users tell water from land
 // by them (assets/README.md lists them).
 struct MapStyle {
-    QColor water{170, 200, 230};
-    QColor usLand{240, 235, 220};
-    QColor foreignLand{220, 220, 210};
-    QColor stateBorder{168, 158, 144};
-    QColor outline{112, 122, 134};  // coastlines and national borders
+    Colour water{170, 200, 230};
+    Colour usLand{240, 235, 220};
+    Colour foreignLand{220, 220, 210};
+    Colour stateBorder{168, 158, 144};
+    Colour outline{112, 122, 134};  // coastlines and national borders
     double stateBorderWidth = 0.8;  // pixels
     double outlineWidth = 1.0;
     double lakeShoreWidth = 0.7;
@@ -41,7 +39,7 @@ struct MapLayers {
 enum class UsLand { States, Country };
 
 // Parses "states" or "country". Raises error 5 for anything else.
-UsLand parseUsLand(const QString& text);
+UsLand parseUsLand(std::string_view text);
 
 // Sorts the topologies into layers: state borders from `us` (object "states"); every
 // other country with its coasts and borders from `world` (object "countries"); and, when
@@ -52,7 +50,8 @@ UsLand parseUsLand(const QString& text);
 MapLayers buildLayers(const Topology& us, const Topology& world, const Topology* lakes = nullptr,
                       UsLand source = UsLand::States);
 
-// Draws the layers onto a width x height picture of the given bounds (RGB, no alpha).
-QImage renderMap(const MapLayers& layers, const Projection& projection, const MapStyle& style = {});
+// Draws the layers onto the canvas, which shows the projection's bounds.
+void drawBaseMap(Canvas& canvas, const MapLayers& layers, const Projection& projection,
+                 const MapStyle& style = {});
 
-}  // namespace zembra::mapgen
+}  // namespace zembra::draw

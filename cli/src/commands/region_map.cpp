@@ -1,0 +1,91 @@
+#include "commands/region_map.hpp"
+
+#include <zembra/render/positions.hpp>
+#include <zembra/runtime.hpp>
+
+#include "commands/input_file.hpp"
+#include "core/option_values.hpp"
+#include "core/text.hpp"
+#include "core/usage_error.hpp"
+#include "core/zip_input.hpp"
+
+namespace zembra::cli {
+
+namespace {
+
+struct Drawn {
+    draw::DrawnMap map;
+    size_t outside = 0;
+};
+
+Drawn drawRegion(const RegionOptions& options, const std::string& connection,
+                 const std::vector<std::string>& zips, bool towns, Io& io) {
+    const draw::Region region = parseRegionOption(options.region);
+    if (region.kind == draw::Region::Kind::Fit && zips.empty())
+        throw UsageError("--region fit fits the map to zip codes: give some");
+    const int width = options.width > 0 ? options.width : draw::kDefaultMapWidth;
+    draw::BoundaryData data;
+    std::vector<std::optional<render::LatLon>> positions;
+    const render::Bounds bounds = draw::regionBounds(region, data, [&] {
+        positions = render::positionsOf(connection, zips, towns);
+        return positions;
+    });
+    Drawn drawn{draw::drawMap(data, bounds, width), 0};
+    // A fit spans the 50 states, DC, PR and VI; codes elsewhere fall outside its map.
+    std::vector<std::string> outside;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        if (positions[i] && !bounds.contains(positions[i]->lat, positions[i]->lon) &&
+            !bounds.contains(positions[i]->lat, positions[i]->lon - 360))
+            outside.push_back(zips[i]);
+    }
+    if (!outside.empty()) {
+        io.err << "outside the map (" << withThousands(outside.size()) << "):";
+        for (size_t i = 0; i < outside.size() && i < 20; ++i)
+            io.err << ' ' << render::escapeForDisplay(outside[i]);
+        if (outside.size() > 20) io.err << " ...";
+        io.err << '\n';
+    }
+    drawn.outside = outside.size();
+    return drawn;
+}
+
+}  // namespace
+
+draw::Region parseRegionOption(const std::string& text) {
+    try {
+        return draw::parseRegion(text);
+    } catch (const Error& e) {
+        throw UsageError(e.description());
+    }
+}
+
+std::unique_ptr<draw::TemporaryMap> drawRegionForRender(const RegionOptions& options,
+                                                        const std::string& connection,
+                                                        const std::vector<std::string>& zips,
+                                                        bool towns, Io& io) {
+    Drawn drawn = drawRegion(options, connection, zips, towns, io);
+    return std::make_unique<draw::TemporaryMap>(drawn.map);
+}
+
+int runMap(const MapCommandOptions& options, Io& io) {
+    const render::OutputFormat format = checkOutput(options.output, io);
+    if (options.output.output == "-")
+        throw UsageError("zembra map writes a world file beside the picture: name a file with -o");
+    (void)parseRegionOption(options.region.region);
+    CodeList codes;
+    for (const auto& code : options.zips) codes.add(code);
+    if (!options.file.empty()) {
+        const auto input = openInput(options.file, io);
+        readZipLines(*input, codes);
+    }
+    const std::vector<std::string> zips = codes.take();
+    Drawn drawn = drawRegion(options.region, options.connection, zips, true, io);
+    const auto world = draw::writeMap(drawn.map, options.output.output, format);
+    const render::Bounds& b = drawn.map.bounds;
+    io.err << drawn.map.canvas.width() << " x " << drawn.map.canvas.height() << " pixels, bounds "
+           << formatBounds(b) << ", world file " << world.string() << '\n';
+    io.out << options.output.output << '\n';
+    return 0;
+}
+
+}  // namespace zembra::cli

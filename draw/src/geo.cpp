@@ -1,0 +1,98 @@
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <numbers>
+#include <string>
+#include <zembra/draw/geo.hpp>
+#include <zembra/runtime.hpp>
+
+namespace zembra::draw {
+
+namespace {
+
+[[noreturn]] void invalid(const std::string& detail) {
+    throw Error::standard(err::kInvalidArgument, std::string(kSource), detail);
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+Bounds parseBounds(std::string_view text) {
+    double v[4];
+    size_t count = 0;
+    size_t start = 0;
+    while (true) {
+        const size_t comma = text.find(',', start);
+        const std::string_view part =
+            trimmed(text.substr(start, comma == std::string_view::npos ? comma : comma - start));
+        if (count == 4) invalid("bounds need four numbers: minLat,maxLat,minLon,maxLon");
+        const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), v[count]);
+        if (part.empty() || ec != std::errc() || end != part.data() + part.size() ||
+            !std::isfinite(v[count]))
+            invalid("bounds value \"" + std::string(part) + "\" is not a number");
+        ++count;
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (count != 4) invalid("bounds need four numbers: minLat,maxLat,minLon,maxLon");
+    const Bounds b{v[0], v[1], v[2], v[3]};
+    if (!(b.minLat < b.maxLat) || b.minLat < -90 || b.maxLat > 90)
+        invalid("latitudes must satisfy -90 <= minLat < maxLat <= 90");
+    if (!(b.minLon < b.maxLon) || b.maxLon - b.minLon > 360)
+        invalid("longitudes must satisfy minLon < maxLon, at most 360 degrees apart");
+    return b;
+}
+
+int heightForWidth(const Bounds& b, int width) {
+    if (width <= 0) invalid("the width must be a positive number of pixels");
+    const double midLat = (b.minLat + b.maxLat) / 2 * std::numbers::pi / 180;
+    const double h = width * (b.maxLat - b.minLat) / ((b.maxLon - b.minLon) * std::cos(midLat));
+    if (!std::isfinite(h) || h > kMaxSide)
+        invalid("the map would be more than " + std::to_string(kMaxSide) +
+                " pixels high; choose a smaller width or a region less tall");
+    return std::max(1, static_cast<int>(std::lround(h)));
+}
+
+std::vector<Line> withoutMeridianCuts(const std::vector<Line>& lines) {
+    const auto onCut = [](const LonLat& p) { return std::abs(p.lon) >= 180 - 1e-9; };
+    std::vector<Line> out;
+    for (const Line& line : lines) {
+        Line piece;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (i > 0 && onCut(line[i - 1]) && onCut(line[i])) {
+                if (piece.size() >= 2) out.push_back(std::move(piece));
+                piece.clear();
+            }
+            piece.push_back(line[i]);
+        }
+        if (piece.size() >= 2) out.push_back(std::move(piece));
+    }
+    return out;
+}
+
+double Projection::wrapLon(double lon) const {
+    const double lo = (b_.minLon + b_.maxLon) / 2 - 180;
+    return lon - 360 * std::floor((lon - lo) / 360);
+}
+
+Line Projection::wrap(const Line& line) const {
+    Line out;
+    out.reserve(line.size());
+    for (const LonLat& p : line) {
+        double lon = wrapLon(p.lon);
+        if (!out.empty()) {
+            const double prev = out.back().lon;
+            while (lon - prev > 180) lon -= 360;
+            while (prev - lon > 180) lon += 360;
+        }
+        out.push_back({lon, p.lat});
+    }
+    return out;
+}
+
+}  // namespace zembra::draw
