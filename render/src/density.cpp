@@ -115,10 +115,19 @@ std::vector<uint8_t> densityOverlay(const DensityGrid& grid, double meanWeight, 
     const size_t n = static_cast<size_t>(grid.width()) * static_cast<size_t>(grid.height());
     std::vector<uint8_t> rgba(n * 4, 0);
     if (level != nullptr) level->assign(n, -1.0f);
-    const double cutoff = kDensityCutoff * grid.peakOfOne(meanWeight > 0 ? meanWeight : 1);
     double top = 0;
-    for (int y = 0; y < grid.height(); ++y)
-        for (int x = 0; x < grid.width(); ++x) top = std::max(top, double(grid.at(x, y)));
+    double mass = 0;
+    for (int y = 0; y < grid.height(); ++y) {
+        for (int x = 0; x < grid.width(); ++x) {
+            top = std::max(top, double(grid.at(x, y)));
+            mass += grid.at(x, y);
+        }
+    }
+    // Below half a lone code's peak, or below a share of the picture's mean density once
+    // codes are many (then every stretch of country with a few codes would show), a pixel
+    // stays clear.
+    const double cutoff = std::max(kDensityCutoff * grid.peakOfOne(meanWeight > 0 ? meanWeight : 1),
+                                   kMeanDensityCutoff * mass / double(n));
     if (!(top > cutoff) || !(cutoff > 0)) return rgba;
 
     // Equalising goes through a histogram of the logarithm, fine enough that the ranks it
@@ -157,7 +166,7 @@ std::vector<uint8_t> densityOverlay(const DensityGrid& grid, double meanWeight, 
                                  : std::clamp(std::log(d / cutoff) / logSpan, 0.0, 1.0);
             // Fade in over the first doubling above the cutoff, so the edge is soft.
             const double fade = std::min(1.0, d / cutoff - 1.0);
-            const double alpha = kMaxDensityAlpha * (0.3 + 0.7 * t) * fade;
+            const double alpha = kMaxDensityAlpha * (0.15 + 0.85 * t) * fade;
             const Rgb c = densityRamp(t);
             const size_t i = (static_cast<size_t>(y) * static_cast<size_t>(grid.width()) +
                               static_cast<size_t>(x));

@@ -53,6 +53,7 @@ void printList(std::ostream& out, std::string_view heading, const std::vector<st
 }  // namespace
 
 int runRender(const RenderOptions& options, Io& io) {
+    if (wantsThematic(options.style)) return runThematic(options, io);
     // Every check that needs no engine comes first, so a mistake costs no waiting.
     const render::OutputFormat format = checkOutput(options.output, io);
     const bool drawsMap = !options.region.region.empty();

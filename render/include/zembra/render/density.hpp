@@ -57,10 +57,12 @@ enum class DensityScale { Equalised, Logarithmic };
 DensityScale parseDensityScale(const std::string& text);
 
 // The overlay of a density grid: RGBA rows, premultiplied by alpha, transparent where the
-// density is below `cutoff` times peakOfOne(mean weight), rising to kMaxAlpha at the top.
+// density is below kDensityCutoff times peakOfOne(mean weight) or kMeanDensityCutoff times the
+// picture's mean density, rising to kMaxDensityAlpha at the top.
 // `level` (when not null) gets the scaled value 0..1 of each pixel, -1 where uncoloured.
-inline constexpr double kDensityCutoff = 0.2;
-inline constexpr double kMaxDensityAlpha = 0.85;
+inline constexpr double kDensityCutoff = 0.5;
+inline constexpr double kMeanDensityCutoff = 0.5;
+inline constexpr double kMaxDensityAlpha = 0.8;
 std::vector<uint8_t> densityOverlay(const DensityGrid& grid, double meanWeight, DensityScale scale,
                                     std::vector<float>* level = nullptr);
 
