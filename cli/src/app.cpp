@@ -101,7 +101,8 @@ void addStyleOptions(CLI::App& command, StyleOptions& style) {
         ->type_name("COLUMN");
     command
         .add_option("--bandwidth", style.bandwidth,
-                    "Density: the kernel's spread in pixels (default: 1/150 of the map's width)")
+                    "Density: the kernel's spread in pixels (default: 2.5 times the median spacing "
+                    "of neighbouring codes)")
         ->type_name("PIXELS");
     command
         .add_option("--classes", style.classes,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <zembra/render/catalogue.hpp>
 
+#include "imaging.hpp"
 #include "support.hpp"
 
 namespace fs = std::filesystem;
@@ -91,7 +93,12 @@ class Thematic : public ::testing::Test {
         std::ofstream(dir.path() / name, std::ios::binary) << text;
         return dir.path() / name;
     }
-    ScratchDir dir{::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    static std::string scratchName() {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        return name;
+    }
+    ScratchDir dir{scratchName()};
 };
 
 TEST_F(Thematic, CategoriesGetTheirOwnColours) {
@@ -266,5 +273,51 @@ TEST_F(Thematic, MistakesAreUsageErrorsAndMarkersStayAsTheyWere) {
     ASSERT_EQ(run({"08873", "08232", "--style", "markers", "-o", b.string()}).status, 0);
     EXPECT_EQ(readFile(a), readFile(b));
 }
+
+}  // namespace
+
+namespace {
+
+// Each style for one fixed list (the New Jersey codes with a segment and a revenue), on a
+// map of New Jersey drawn at 500 pixels, against the reference picture committed beside the
+// tests. ZEMBRA_UPDATE_REFERENCES=1 writes the pictures there instead (look at each before
+// committing it).
+class ThematicReference : public Thematic, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ThematicReference, MatchesTheCommittedPicture) {
+    const std::string style = GetParam();
+    const fs::path csv = write("nj.csv", salesCsv(codesOf("NJ")));
+    const auto out = dir.path() / (style + ".png");
+    std::vector<std::string> args{
+        "-f", csv.string(), "--column", "Zip",     "--style",    style,        "--region",
+        "NJ", "--width",    "500",      "--title", "New Jersey", "--subtitle", "Sales by zip code",
+        "-o", out.string()};
+    if (style == "category") args.insert(args.end(), {"--category", "Segment"});
+    if (style == "value" || style == "counties") args.insert(args.end(), {"--value", "Revenue"});
+    const auto r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const fs::path reference = fs::path(ZEMBRA_THEMATIC_REFERENCES) / (style + ".png");
+    if (std::getenv("ZEMBRA_UPDATE_REFERENCES") != nullptr) {
+        fs::copy_file(out, reference, fs::copy_options::overwrite_existing);
+        GTEST_SKIP() << "wrote " << reference;
+    }
+    const auto actual = zembra::imaging::readPicture(out.string());
+    const auto expected = zembra::imaging::readPicture(reference.string());
+    ASSERT_EQ(actual.width, expected.width);
+    ASSERT_EQ(actual.height, expected.height);
+    // Within a small tolerance: anti-aliasing and font hinting may move an edge by a shade.
+    size_t far = 0;
+    double total = 0;
+    for (size_t i = 0; i < actual.rgba.size(); ++i) {
+        const int d = std::abs(int(actual.rgba[i]) - int(expected.rgba[i]));
+        total += d;
+        if (d > 40) ++far;
+    }
+    EXPECT_LT(total / double(actual.rgba.size()), 0.5) << out;
+    EXPECT_LT(double(far) / double(actual.rgba.size()), 0.002) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, ThematicReference,
+                         ::testing::Values("category", "value", "density", "states", "counties"));
 
 }  // namespace

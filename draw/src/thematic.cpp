@@ -68,7 +68,13 @@ double niceFloor(double v) {
     return p;
 }
 
-std::string label(double v) { return formatNumber(v); }
+// A number for the legend: whole from 100 on, else three significant digits.
+std::string label(double v) {
+    if (std::abs(v) >= 100) return formatNumber(std::round(v));
+    if (v == 0) return "0";
+    const double scale = std::pow(10.0, 2 - std::floor(std::log10(std::abs(v))));
+    return formatNumber(std::round(v * scale) / scale);
+}
 
 std::string rangeLabel(double lo, double hi) {
     return lo == hi ? label(lo) : label(lo) + " \xE2\x80\x93 " + label(hi);  // en dash
@@ -229,7 +235,8 @@ void drawDensity(Canvas& canvas, const render::RowTable& rows,
         }
     }
     const double bandwidth =
-        options.bandwidth > 0 ? options.bandwidth : render::defaultBandwidth(canvas.width());
+        options.bandwidth > 0 ? options.bandwidth
+                              : render::defaultBandwidth(points, canvas.width(), canvas.height());
     const render::DensityGrid grid(points, canvas.width(), canvas.height(), bandwidth);
     const double mean = counted > 0 ? total / double(counted) : 1;
     canvas.overlay(render::densityOverlay(grid, mean, options.scale));

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <zembra/render/density.hpp>
 #include <zembra/runtime.hpp>
@@ -49,7 +50,55 @@ uint8_t channel(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v
 
 }  // namespace
 
-double defaultBandwidth(int width) noexcept { return std::clamp(width / 150.0, 4.0, 40.0); }
+double medianNeighbourDistance(const std::vector<WeightedPixel>& points, int width, int height) {
+    // Points on the picture, hashed into cells of 16 pixels; each looks in the rings of
+    // cells around its own until the ring is farther than the nearest point found.
+    constexpr double kCellSize = 16;
+    std::vector<std::pair<double, double>> inside;
+    for (const WeightedPixel& p : points) {
+        if (p.x >= 0 && p.y >= 0 && p.x < width && p.y < height) inside.emplace_back(p.x, p.y);
+    }
+    if (inside.size() < 2) return 0;
+    const int cols = static_cast<int>(width / kCellSize) + 1;
+    const int rows = static_cast<int>(height / kCellSize) + 1;
+    std::vector<std::vector<size_t>> cells(static_cast<size_t>(cols) * static_cast<size_t>(rows));
+    const auto cellOf = [&](double v) { return static_cast<int>(v / kCellSize); };
+    for (size_t i = 0; i < inside.size(); ++i) {
+        cells[size_t(cellOf(inside[i].second)) * size_t(cols) + size_t(cellOf(inside[i].first))]
+            .push_back(i);
+    }
+    std::vector<double> nearest;
+    nearest.reserve(inside.size());
+    for (size_t i = 0; i < inside.size(); ++i) {
+        const auto [x, y] = inside[i];
+        const int cx = cellOf(x), cy = cellOf(y);
+        double best = std::numeric_limits<double>::infinity();
+        for (int ring = 0; ring < std::max(cols, rows); ++ring) {
+            if (std::isfinite(best) && (ring - 1) * kCellSize > std::sqrt(best)) break;
+            for (int gy = cy - ring; gy <= cy + ring; ++gy) {
+                for (int gx = cx - ring; gx <= cx + ring; ++gx) {
+                    if (std::max(std::abs(gx - cx), std::abs(gy - cy)) != ring) continue;
+                    if (gx < 0 || gy < 0 || gx >= cols || gy >= rows) continue;
+                    for (const size_t j : cells[size_t(gy) * size_t(cols) + size_t(gx)]) {
+                        if (j == i) continue;
+                        const double dx = inside[j].first - x, dy = inside[j].second - y;
+                        best = std::min(best, dx * dx + dy * dy);
+                    }
+                }
+            }
+        }
+        if (std::isfinite(best)) nearest.push_back(std::sqrt(best));
+    }
+    if (nearest.empty()) return 0;
+    std::nth_element(nearest.begin(), nearest.begin() + std::ptrdiff_t(nearest.size() / 2),
+                     nearest.end());
+    return nearest[nearest.size() / 2];
+}
+
+double defaultBandwidth(const std::vector<WeightedPixel>& points, int width, int height) {
+    const double most = std::clamp(std::min(width, height) / 8.0, 4.0, kMaxBandwidth);
+    return std::clamp(2.5 * medianNeighbourDistance(points, width, height), 4.0, most);
+}
 
 DensityGrid::DensityGrid(const std::vector<WeightedPixel>& points, int width, int height,
                          double bandwidth)

@@ -268,9 +268,17 @@ TEST(DensityTest, WeightsSpreadAsAGaussianOfTheBandwidth) {
         EXPECT_EQ(errorOf([&] { DensityGrid({}, 10, 10, bad); }).value().number(),
                   err::kInvalidArgument);
     }
-    EXPECT_DOUBLE_EQ(defaultBandwidth(2000), 2000 / 150.0);
-    EXPECT_DOUBLE_EQ(defaultBandwidth(100), 4);
-    EXPECT_DOUBLE_EQ(defaultBandwidth(20000), 40);
+    // From the codes' spacing, within 4 pixels and an eighth of the shorter side; codes off
+    // the picture do not count.
+    std::vector<WeightedPixel> lattice;
+    for (int i = 0; i < 20; ++i)
+        for (int j = 0; j < 20; ++j) lattice.push_back({10.0 + 6 * i, 10.0 + 6 * j, 1});
+    lattice.push_back({-50, -50, 1});
+    EXPECT_NEAR(medianNeighbourDistance(lattice, 400, 400), 6, 1e-9);
+    EXPECT_NEAR(defaultBandwidth(lattice, 400, 400), 15, 1e-9);
+    EXPECT_DOUBLE_EQ(defaultBandwidth({{5, 5, 1}, {5.5, 5, 1}}, 400, 400), 4);
+    EXPECT_DOUBLE_EQ(defaultBandwidth({{5, 5, 1}, {395, 195, 1}}, 400, 200), 25);
+    EXPECT_DOUBLE_EQ(defaultBandwidth({{5, 5, 1}}, 400, 400), 4);
 }
 
 TEST(DensityTest, TheOverlayIsClearWhereLowAndTopAtTheCluster) {

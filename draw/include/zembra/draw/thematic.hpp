@@ -32,7 +32,7 @@ std::string styleNames();
 
 struct ThematicOptions {
     Style style = Style::Category;
-    double bandwidth = 0;  // density, pixels; 0: defaultBandwidth of the map's width
+    double bandwidth = 0;  // density, pixels; 0: render::defaultBandwidth for the codes shown
     render::Classing classing = render::Classing::Quantile;
     render::DensityScale scale = render::DensityScale::Logarithmic;
     std::string title;

@@ -18,13 +18,18 @@ struct WeightedPixel {
     double weight = 1;
 };
 
-// The bandwidth for a map `width` pixels wide when none is given: 1/150 of the width, at
-// least 4 and at most 40 pixels (13 on the 2000-pixel USA map, some 35 km).
-double defaultBandwidth(int width) noexcept;
-
 // Smallest and largest bandwidth accepted, in pixels.
 inline constexpr double kMinBandwidth = 1;
 inline constexpr double kMaxBandwidth = 200;
+
+// The median distance from a point on the picture to its nearest neighbour, in pixels; 0
+// for fewer than two points on it.
+double medianNeighbourDistance(const std::vector<WeightedPixel>& points, int width, int height);
+
+// The bandwidth when none is given: two and a half times the median distance between
+// neighbouring codes on the picture, at least 4 pixels and at most an eighth of its shorter
+// side, so that it follows the map's scale and the list's spread alike.
+double defaultBandwidth(const std::vector<WeightedPixel>& points, int width, int height);
 
 class DensityGrid {
   public:
