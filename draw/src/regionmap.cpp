@@ -88,7 +88,7 @@ fs::path writeMap(DrawnMap& map, const fs::path& picture, render::OutputFormat f
         if (::close(fd) != 0)
             throw fileError(errno, std::string(kSource), picture.string(), picture.string());
     }
-    const fs::path world = render::worldFilePath(picture);
+    fs::path world = render::worldFilePath(picture);
     render::writeWorldFile(world, map.bounds, map.canvas.width(), map.canvas.height());
     return world;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Redraws the committed pictures in assets/Images from the boundary data.
-#   cd tools/mapgen && npm ci && ./make-assets.sh <path to zembra-mapgen>
-# The build never runs this: the pictures are committed so that builds need no npm.
+#   tools/mapgen/make-assets.sh <path to zembra-mapgen>   (draws from the installed boundary data)
+# The build never runs this: the pictures are committed.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 mapgen=${1:?usage: make-assets.sh <path to zembra-mapgen>}
