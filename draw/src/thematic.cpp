@@ -404,7 +404,9 @@ ThematicResult renderThematic(const ThematicRequest& request, const render::RowT
     result.requested = codes.size();
     const render::Locations locations = render::locate(codes, request.connection, request.towns);
     result.placed = locations.placed.size();
-    result.placedAtTown = locations.atTown();
+    for (const render::Located& l : locations.placed) {
+        if (l.atTown) result.placedAtTown.push_back(codes[l.index]);
+    }
     result.notFound = locations.notFound;
     const std::vector<PlacedEntry> placed = render::placeEntries(rows, locations);
 
@@ -417,7 +419,7 @@ ThematicResult renderThematic(const ThematicRequest& request, const render::RowT
     const std::vector<uint8_t> bytes =
         imaging::encode(drawn.picture, imagingFormat(request.format));
 
-    if (request.table) {
+    if (request.table || request.tableText) {
         std::ostringstream table;
         const bool withValues = hasValues(rows);
         if (request.options.style == Style::Category) {
@@ -430,7 +432,8 @@ ThematicResult renderThematic(const ThematicRequest& request, const render::RowT
             render::writeAreaTable(table, index.areas(), render::totalsByArea(index, rows, placed),
                                    withValues);
         }
-        writeFile(*request.table, table.str());
+        if (request.table) writeFile(*request.table, table.str());
+        if (request.tableText) result.table = table.str();
     }
     if (request.output) {
         writeFile(*request.output,

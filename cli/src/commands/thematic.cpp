@@ -154,8 +154,8 @@ int runThematic(const RenderOptions& options, Io& io) {
 
     io.err << "placed " << withThousands(result.placed) << " of " << withThousands(result.requested)
            << " zip codes (" << withThousands(result.rows) << " rows)";
-    if (result.placedAtTown > 0) {
-        io.err << ", " << withThousands(result.placedAtTown) << " at their post-office town";
+    if (!result.placedAtTown.empty()) {
+        io.err << ", " << withThousands(result.placedAtTown.size()) << " at their post-office town";
     }
     io.err << '\n';
     if (!result.notFound.empty()) {

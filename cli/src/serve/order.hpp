@@ -47,6 +47,20 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits);
 RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOrder order,
                          const Limits& limits);
 
+// An upload held in an anonymous memory file, so that the one CSV reader reads it as it
+// reads any file.
+class MemoryFile {
+  public:
+    explicit MemoryFile(std::string_view bytes);
+    ~MemoryFile();
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    int fd() const noexcept { return fd_; }
+
+  private:
+    int fd_;
+};
+
 // The picture format for a form field or JSON member ("jpg", "jpeg", "png", ...).
 // Raises ApiError 400 naming the accepted words.
 render::OutputFormat parseFormat(std::string_view text);

@@ -22,6 +22,7 @@
 #include "serve/library.hpp"
 #include "serve/order.hpp"
 #include "serve/picture_store.hpp"
+#include "serve/style_order.hpp"
 #include "serve/worker_pool.hpp"
 
 #ifndef ZEMBRA_REL_BIN_TO_DATA
@@ -372,7 +373,107 @@ struct Server::Impl {
         return orderFromCsv(field("file"), field("column"), std::move(order), config.limits);
     }
 
+    // The style a render asks for: a JSON member or a form field; the plain markers when none.
+    StyleOrder readStyle(const httplib::Request& req) const {
+        if (!req.is_multipart_form_data()) return styleFromJson(req.body);
+        return styleFromForm([&req](const char* name) {
+            return req.has_file(name) ? req.get_file_value(name).content : std::string();
+        });
+    }
+
+    // A thematic style: drawn by the render library's own positions onto the map, with its
+    // legend; the answer as for the markers, with the per-area table when asked.
+    void handleThematic(const httplib::Request& req, httplib::Response& res,
+                        const StyleOrder& style) {
+        const auto deadline = Clock::now() + config.limits.deadline;
+        const draw::ThematicOptions options = optionsOf(style);
+        std::string mapName = "usa";
+        render::OutputFormat format = render::OutputFormat::Jpeg;
+        std::shared_ptr<render::RowTable> rows;
+        if (req.is_multipart_form_data()) {
+            const auto field = [&req](const char* name) {
+                return req.has_file(name) ? req.get_file_value(name).content : std::string();
+            };
+            if (!req.has_file("file"))
+                throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
+            if (const auto m = field("map"); !m.empty()) mapName = m;
+            if (const auto f = field("format"); !f.empty()) format = parseFormat(f);
+            rows = std::make_shared<render::RowTable>(
+                rowsFromCsv(field("file"), field("column"), style, config.limits));
+        } else {
+            const RenderOrder plain = orderFromJson(req.body, config.limits);
+            mapName = plain.map;
+            format = plain.format;
+            rows = std::make_shared<render::RowTable>(rowsFromJson(req.body, style, config.limits));
+        }
+        const PictureEntry& mapEntry = map(mapName);
+        checkPictureSize(mapEntry);
+        if (rows->entries().empty()) {
+            throw ApiError(400, "nothing_to_render", "Give at least one zip code.");
+        }
+        const bool stream =
+            req.get_header_value("Accept").find("application/x-ndjson") != std::string::npos;
+        auto job = std::make_shared<Job>();
+        auto task = [this, job, rows, &mapEntry, options, format, table = style.table] {
+            try {
+                draw::ThematicRequest request;
+                request.map = mapEntry.file;
+                request.bounds = mapEntry.bounds;
+                request.connection = config.connection;
+                request.format = format;
+                request.options = options;
+                request.tableText = table;
+                draw::ThematicResult result = draw::renderThematic(request, *rows);
+                const std::string extension(render::formatName(format));
+                const size_t bytes = result.bytes.size();
+                const auto id = store.put({extension, "zembra-" + mapEntry.name + "." + extension,
+                                           std::move(result.bytes)});
+                if (!id) {
+                    throw ApiError(
+                        413, "picture_too_large",
+                        "The rendered picture (" + std::to_string(bytes) +
+                            " bytes) is larger than this server keeps; try JPEG or PNG.");
+                }
+                const std::string link = "/api/pictures/" + *id + "." + extension;
+                json answer{{"picture", link},
+                            {"download", link + "?download=1"},
+                            {"format", extension},
+                            {"bytes", bytes},
+                            {"map", mapEntry.name},
+                            {"style", draw::styleName(options.style)},
+                            {"width", mapEntry.size.width},
+                            {"height", mapEntry.size.height},
+                            {"bounds", boundsJson(mapEntry.bounds)},
+                            {"requested", result.requested},
+                            {"rows", result.rows},
+                            {"placed", result.placed},
+                            {"placedAtTown", result.placedAtTown},
+                            {"notFound", result.notFound},
+                            {"points", 0}};
+                if (table) answer["table"] = result.table;
+                job->finish(200, std::move(answer));
+            } catch (const ApiError& e) {
+                job->finish(e.status(), errorJson(e.code(), e.what()));
+            } catch (const Error& e) {
+                job->finish(500, engineErrorJson(e));
+            } catch (const std::exception& e) {
+                job->finish(500, errorJson("internal_error", e.what()));
+            }
+        };
+        if (!pool.trySubmit(std::move(task))) throw busy();
+        if (stream) {
+            streamJob(res, job, deadline);
+        } else {
+            const auto [status, answer] = await(*job, deadline);
+            sendJson(res, status, answer);
+        }
+    }
+
     void handleRender(const httplib::Request& req, httplib::Response& res) {
+        if (const StyleOrder style = readStyle(req); style.thematic()) {
+            handleThematic(req, res, style);
+            return;
+        }
         const auto deadline = Clock::now() + config.limits.deadline;
         auto order = std::make_shared<RenderOrder>(readOrder(req));
         const PictureEntry& mapEntry = map(order->map);

@@ -73,6 +73,7 @@ struct ThematicRequest {
     render::OutputFormat format = render::OutputFormat::Jpeg;
     std::optional<std::filesystem::path> output;  // nothing: the picture in memory
     std::optional<std::filesystem::path> table;   // the per-area or per-category table
+    bool tableText = false;                       // the table also in the result, as text
     ThematicOptions options;
     std::filesystem::path boundaries;  // empty: defaultBoundaryDirectory()
 };
@@ -81,8 +82,9 @@ struct ThematicResult {
     size_t requested = 0;  // distinct codes
     size_t rows = 0;       // rows read
     size_t placed = 0;
-    size_t placedAtTown = 0;
+    std::vector<std::string> placedAtTown;         // placed at their post-office town
     std::vector<std::string> notFound;             // in the order of first appearance
+    std::string table;                             // with tableText: the table's CSV
     std::vector<uint8_t> bytes;                    // when the request named no output
     std::optional<std::filesystem::path> written;  // when it named one
 };
