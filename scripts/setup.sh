@@ -14,15 +14,17 @@ packages=(
   libcairo2-dev libsimdjson-dev
   # databases and drivers
   libsqlite3-dev sqlite3 unixodbc unixodbc-dev odbc-mdbtools tdsodbc libsqliteodbc libfreexl-dev
+  # .xlsx and .ods workbooks (zip archives of XML), and the writers their test files come from
+  libzip-dev libexpat1-dev python3-openpyxl python3-odf
   # a shared zip database on a server: the tests start a private PostgreSQL 15 server
   postgresql-15 odbc-postgresql
   # desktop client, command line, help
-  qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev fp-utils
+  qt6-base-dev qt6-base-dev-tools libgl-dev libcli11-dev fp-utils xchm
   xvfb xauth fonts-dejavu-core
   # the desktop check of the real client window under a window manager
   openbox xdotool xclip
   # web server and its browser test
-  libcpp-httplib-dev nlohmann-json3-dev chromium nodejs
+  libboost-dev libcpp-httplib-dev nlohmann-json3-dev chromium nodejs
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <zembra/draw/geo.hpp>
+#include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 
 #include "commands/db_load.hpp"
@@ -121,7 +122,7 @@ void addStyleOptions(CLI::App& command, StyleOptions& style) {
 }
 
 void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
-    err << "zembra: " << message << "\n"
+    err << "zembra: " << render::escapeForDisplay(message) << "\n"
         << "Run 'zembra" << (command.empty() ? "" : " " + command) << " --help' for usage.\n";
 }
 
@@ -146,6 +147,11 @@ int run(int argc, const char* const* argv, Io& io) {
         ->type_name("FILE");
     renderCmd->add_option("--column", render.column, "CSV column (header name) with the codes")
         ->type_name("NAME");
+    renderCmd
+        ->add_option("--separator", render.separator,
+                     "Field separator of the -f file: comma, semicolon, tab, pipe or one "
+                     "character (default: detected from the header line)")
+        ->type_name("SEP");
     addMapOptions(*renderCmd, render.map);
     addMarkerOption(*renderCmd, render.marker);
     addOutputOptions(*renderCmd, render.output);
@@ -153,6 +159,9 @@ int run(int argc, const char* const* argv, Io& io) {
     renderCmd->add_flag("--no-towns", render.noTowns,
                         "Leave codes without an area of their own (post-office boxes) unplaced "
                         "instead of placing them at their post-office town");
+    renderCmd->add_flag("--exact", render.exact,
+                        "Look codes up only as written: no second try of a ZIP+4 (08873-1234) by "
+                        "its first five digits or of 8873 as 08873");
     addStyleOptions(*renderCmd, render.style);
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"

@@ -116,7 +116,7 @@ TEST_F(Cli, CodesWithoutAnAreaArePlacedAtTheirTown) {
     const auto r = zembraRun({"render", "10008", "08873", "10041", "99999", "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err,
-              "placed 3 of 4: 1 at their area, 2 at their post-office town; not found: 99999\n");
+              "placed 3 of 4: 1 as written, 2 at their post-office town\nnot found (1): 99999\n");
     // New York's post-office town lies at 40.71, -74.01 (zip_towns.csv).
     const auto town =
         project(40.7143, -74.006, 24.0, 50.0, -125.0, -66.44, plainUsa().width, plainUsa().height);
@@ -149,11 +149,17 @@ TEST_F(Cli, ReadsOneCodePerLineAndReportsUnknownCodes) {
     writeText(dir / "codes.txt", "08873\r\n\n  08232 \n99999\n08873\n8873\n");
     const auto r = zembraRun({"render", "-f", dir / "codes.txt", "-o", dir / "f.png"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.err, "placed 2 of 4 zip codes\n")) << r.err;
-    EXPECT_TRUE(contains(r.err, "skipped 1 repeated zip codes\n")) << r.err;
-    EXPECT_TRUE(contains(r.err, "not found (2): 99999 8873\n")) << r.err;
-    EXPECT_TRUE(contains(r.err, "leading zeros")) << r.err;
+    // 8873 lost its leading zero in a spreadsheet: it is placed as 08873 and told apart.
+    EXPECT_EQ(r.err,
+              "placed 3 of 4: 2 as written, 1 after restoring leading zeros\n"
+              "skipped 1 repeated zip codes\nnot found (1): 99999\n");
     EXPECT_TRUE(fs::exists(dir / "f.png"));
+    const auto exact =
+        zembraRun({"render", "-f", dir / "codes.txt", "--exact", "-o", dir / "f.png"});
+    ASSERT_EQ(exact.status, 0) << exact.err;
+    EXPECT_TRUE(contains(exact.err, "placed 2 of 4 zip codes\n")) << exact.err;
+    EXPECT_TRUE(contains(exact.err, "not found (2): 99999 8873\n")) << exact.err;
+    EXPECT_TRUE(contains(exact.err, "leading zeros")) << exact.err;
 
     const auto missing = zembraRun({"render", "-f", dir / "nope.txt", "-o", dir / "f.png"});
     EXPECT_EQ(missing.status, 1);
@@ -167,6 +173,43 @@ TEST_F(Cli, ReadsOneCodePerLineAndReportsUnknownCodes) {
     EXPECT_FALSE(fs::exists(dir / "t.png"));
 }
 
+// What spreadsheets write in many locales: semicolons or tabs, UTF-16 "Unicode text",
+// CR-only line ends. The separator is detected and said; --separator overrides.
+TEST_F(Cli, ReadsSemicolonTabUtf16AndCrFilesAndSaysHow) {
+    const auto utf16le = [](std::string_view ascii) {
+        std::string out = "\xFF\xFE";
+        for (const char c : ascii) out += std::string{c, '\0'};
+        return out;
+    };
+    writeText(dir / "semi.csv", "Name;Zip\r\nA;08873\r\nB;08232\r\n");
+    writeText(dir / "unicode.txt", utf16le("Name\tZip\r\nA\t08873\r\nB\t08232\r\n"));
+    writeText(dir / "cr.csv", "Name,Zip\rA,08873\rB,08232\r");
+    for (const auto& [file, said] : std::vector<std::pair<std::string, std::string>>{
+             {"semi.csv", "semi.csv: read as ASCII, fields separated by semicolons\n"},
+             {"unicode.txt", "unicode.txt: read as UTF-16LE, fields separated by tabs\n"},
+             {"cr.csv", ""}}) {
+        const auto r =
+            zembraRun({"render", "-f", dir / file, "--column", "Zip", "-o", dir / "s.png"});
+        ASSERT_EQ(r.status, 0) << file << r.err;
+        EXPECT_EQ(r.err, (said.empty() ? "" : dir / said) + "placed 2 of 2 zip codes\n") << file;
+    }
+    const auto forced = zembraRun({"render", "-f", dir / "semi.csv", "--column", "Zip",
+                                   "--separator", "comma", "-o", dir / "s.png"});
+    EXPECT_EQ(forced.status, 2);
+    EXPECT_TRUE(contains(forced.err, "its columns are: Name;Zip")) << forced.err;
+    const auto bad = zembraRun({"render", "-f", dir / "semi.csv", "--column", "Zip", "--separator",
+                                "\"", "-o", dir / "s.png"});
+    EXPECT_EQ(bad.status, 2);
+
+    // A header holding a terminal escape sequence is shown escaped, never raw.
+    writeText(dir / "esc.csv", "\x1b]0;owned\x07Name,Zip\n");
+    const auto esc =
+        zembraRun({"render", "-f", dir / "esc.csv", "--column", "Postcode", "-o", dir / "s.png"});
+    EXPECT_EQ(esc.status, 2);
+    EXPECT_TRUE(contains(esc.err, "\\x1B]0;owned\\x07Name, Zip")) << esc.err;
+    EXPECT_EQ(esc.err.find('\x1b'), std::string::npos);
+}
+
 TEST_F(Cli, ReadsACsvColumnByItsHeader) {
     writeText(dir / "people.csv",
               "Name,Zip,ZipNum\n\"Adams, Alice\",08873,8873\nBob,\"08232\",\n"
@@ -174,7 +217,8 @@ TEST_F(Cli, ReadsACsvColumnByItsHeader) {
     const auto r =
         zembraRun({"render", "-f", dir / "people.csv", "--column", "zip", "-o", dir / "c.png"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "placed 3 of 3 zip codes\n");
+    EXPECT_EQ(r.err,
+              "placed 2 of 3; 1 outside this map\noutside this map (1): 99501 (alaska holds it)\n");
 
     const auto bad = zembraRun(
         {"render", "-f", dir / "people.csv", "--column", "Postcode", "-o", dir / "c.png"});
@@ -240,7 +284,9 @@ TEST_F(Cli, PiecesAccumulateToTheSamePicture) {
     const auto b = zembraRun(pieces);
     ASSERT_EQ(a.status, 0) << a.err;
     ASSERT_EQ(b.status, 0) << b.err;
-    EXPECT_EQ(b.err, "placed 4 of 6 zip codes\nnot found (2): 00000 ZZZZZ\n");
+    EXPECT_EQ(b.err,
+              "placed 3 of 6; 1 outside this map\noutside this map (1): 99501 (alaska holds it)\n"
+              "not found (2): 00000 ZZZZZ\n");
     EXPECT_EQ(a.err, b.err);
     EXPECT_EQ(readBytes(dir / "whole.bmp"), readBytes(dir / "pieces.bmp"));
 

@@ -1,6 +1,6 @@
 // The Zembra page: chooses map and marker, sends zip codes to POST /api/render, shows the
-// picture and asks GET /api/lookup what lies under a click. Everything it loads comes
-// from the server that served it.
+// picture (zoomed and moved at will) and asks GET /api/lookup what lies under a click.
+// Everything it loads comes from the server that served it.
 "use strict";
 
 const $ = (id) => document.getElementById(id);
@@ -8,27 +8,47 @@ const $ = (id) => document.getElementById(id);
 const state = {
   maps: [],
   last: null,       // the last successful render's answer
-  lastOrder: null,  // and what it was asked with, to render again in another format
   cursor: null,     // picture pixel of the keyboard cursor
+  rendering: false,
+  downloading: false,
+  zoom: 1,          // 1: the picture fits the frame; 2: twice that, ...
 };
 
-function escapeText(text) {
-  const span = document.createElement("span");
-  span.textContent = text;
-  return span.innerHTML;
+const kZooms = [1, 1.5, 2, 3, 4, 6, 8, 12, 16];
+
+// ---- messages next to the Render button ----------------------------------------------
+
+function showProgress(text) {
+  $("render-error").textContent = "";
+  $("render-status").textContent = text;
 }
 
-function setStatus(text, isError = false) {
-  $("status").textContent = text;
-  $("status").classList.toggle("error", isError);
+// An error goes next to the Render button, in view, and is announced (role="alert").
+function showError(text) {
+  $("render-status").textContent = "";
+  $("render-error").textContent = text;
+  $("render-row").scrollIntoView({ block: "nearest", behavior: "instant" });
+}
+
+// The result on screen no longer answers the form: say so at once.
+function markStale(stale) {
+  $("result").classList.toggle("stale", stale);
+  $("stale-note").hidden = !stale || $("picture-box").hidden;
 }
 
 async function fetchJson(url) {
-  const response = await fetch(url);
-  const body = await response.json();
-  if (!response.ok) throw new Error(body.error ? body.error.message : response.statusText);
+  let response;
+  try {
+    response = await fetch(url);
+  } catch {
+    throw new Error("The server cannot be reached (network error).");
+  }
+  const body = await response.json().catch(() => ({}));
+  if (!response.ok) throw new Error(body.error ? body.error.message : `${response.status} ${response.statusText}`);
   return body;
 }
+
+// ---- the form ------------------------------------------------------------------------
 
 // One radio button per picture, its thumbnail as the label.
 function fillChoices(container, group, items, selected, kind) {
@@ -58,16 +78,27 @@ function chosen(group) {
   return input ? input.value : "";
 }
 
+function choose(group, value) {
+  const input = document.querySelector(`input[name="${group}"][value="${CSS.escape(value)}"]`);
+  if (input) input.checked = true;
+}
+
+// The members of a render order and the controls that hold them. Controls made from the
+// server's parameter list join this list; currentOrder() and a share link read and fill
+// the form through it only.
+const orderFields = [
+  { name: "map", read: () => chosen("map"), write: (v) => choose("map", v) },
+  { name: "marker", read: () => chosen("marker"), write: (v) => choose("marker", v) },
+  { name: "format", read: () => $("format").value, write: (v) => { $("format").value = v; } },
+  { name: "region", read: () => $("region").value.trim(), write: (v) => { $("region").value = v; } },
+];
+
 async function loadCatalogue() {
-  try {
-    const [maps, markers] = await Promise.all([fetchJson("/api/maps"), fetchJson("/api/markers")]);
-    state.maps = maps.maps;
-    const first = maps.maps.find((m) => m.name.toLowerCase() === "usa") || maps.maps[0];
-    fillChoices($("maps"), "map", maps.maps, first ? first.name : "", "map");
-    fillChoices($("markers"), "marker", markers.markers, markers.default, "marker");
-  } catch (error) {
-    setStatus("Could not load the maps: " + error.message, true);
-  }
+  const [maps, markers] = await Promise.all([fetchJson("/api/maps"), fetchJson("/api/markers")]);
+  state.maps = maps.maps;
+  const first = maps.maps.find((m) => m.name.toLowerCase() === "usa") || maps.maps[0];
+  fillChoices($("maps"), "map", maps.maps, first ? first.name : "", "map");
+  fillChoices($("markers"), "marker", markers.markers, markers.default, "marker");
 }
 
 // The first line of a CSV file split into its column names (quotes honoured).
@@ -139,7 +170,11 @@ function onSourceChanged() {
 
 // What the form asks for: a JSON body or, for a CSV upload, a form.
 function currentOrder() {
-  const order = { map: chosen("map"), marker: chosen("marker"), format: $("format").value };
+  const order = {};
+  for (const field of orderFields) order[field.name] = field.read();
+  // A map drawn for a place replaces the map picture.
+  if (order.region) delete order.map;
+  else delete order.region;
   if (chosen("source") === "csv") {
     const file = $("csv-file").files[0];
     if (!file) throw new Error("Choose a CSV file first.");
@@ -152,34 +187,42 @@ function currentOrder() {
 }
 
 function requestBody(order) {
-  if (order.file) {
+  const { file, column, zips, ...fields } = order;
+  if (file) {
     const form = new FormData();
-    for (const key of ["map", "marker", "format", "column", "style", "category", "value", "title"]) {
-      if (order[key] !== undefined) form.append(key, order[key]);
-    }
-    if (order.table) form.append("table", "1");
-    form.append("file", order.file);
+    for (const [key, value] of Object.entries(fields)) form.append(key, value);
+    form.append("column", column);
+    form.append("file", file);
     return form;
   }
-  const { file, column, ...json } = order;
-  return JSON.stringify(json);
+  return JSON.stringify({ ...fields, zips });
 }
 
 // Sends the order and follows the streamed progress lines to the final answer.
 async function render(order, onProgress) {
   const headers = { Accept: "application/x-ndjson" };
   if (!order.file) headers["Content-Type"] = "application/json";
-  const response = await fetch("/api/render", { method: "POST", headers, body: requestBody(order) });
+  let response;
+  try {
+    response = await fetch("/api/render", { method: "POST", headers, body: requestBody(order) });
+  } catch {
+    throw new Error("The server cannot be reached (network error).");
+  }
   if (!response.headers.get("Content-Type")?.includes("ndjson")) {
-    const body = await response.json();
-    throw new Error(body.error ? body.error.message : response.statusText);
+    const body = await response.json().catch(() => ({}));
+    throw new Error(body.error ? body.error.message : `${response.status} ${response.statusText}`);
   }
   const reader = response.body.pipeThrough(new TextDecoderStream()).getReader();
   let buffered = "";
   for (;;) {
-    const { value, done } = await reader.read();
-    if (done) break;
-    buffered += value;
+    let chunk;
+    try {
+      chunk = await reader.read();
+    } catch {
+      throw new Error("The connection to the server broke off during the render.");
+    }
+    if (chunk.done) break;
+    buffered += chunk.value;
     let newline;
     while ((newline = buffered.indexOf("\n")) >= 0) {
       const line = JSON.parse(buffered.slice(0, newline));
@@ -192,12 +235,31 @@ async function render(order, onProgress) {
   throw new Error("The server ended the answer early.");
 }
 
-function showResult(result) {
+// ---- the result ----------------------------------------------------------------------
+
+function summary(result) {
   const codes = result.requested;
   let text = `Placed ${result.placed} of ${codes} zip code${codes === 1 ? "" : "s"}`;
   if (result.points) text += ` and ${result.points} point${result.points === 1 ? "" : "s"}`;
-  if (result.placedAtTown.length) text += ` (${result.placedAtTown.length} at their post-office town)`;
-  setStatus(text + ".");
+  const ways = [];
+  if (result.placedWithoutPlus4.length) ways.push(`${result.placedWithoutPlus4.length} after dropping the +4`);
+  if (result.placedWithZeros.length) ways.push(`${result.placedWithZeros.length} after restoring leading zeros`);
+  if (result.placedAtTown.length) ways.push(`${result.placedAtTown.length} at their post-office town`);
+  if (ways.length) text += ` (${ways.join(", ")})`;
+  if (result.outside.length) text += `; ${result.outside.length} outside this map`;
+  if (result.readAs) text += ` (file read as ${result.readAs})`;
+  return text + ".";
+}
+
+function showResult(result) {
+  $("status").textContent = summary(result);
+  const outside = result.outside;
+  const holders = result.suggestedMaps.map((s) => `${s.map} holds ${s.codes}`).join(", ");
+  $("outside-box").hidden = outside.length === 0;
+  $("outside-title").textContent =
+    `${outside.length} code${outside.length === 1 ? "" : "s"} outside this map` + (holders ? ` (${holders})` : "");
+  $("outside").textContent = outside.join(", ");
+  $("outside-box").open = outside.length > 0 && outside.length <= 50;
   const notFound = result.notFound;
   $("not-found-box").hidden = notFound.length === 0;
   $("not-found-title").textContent = `${notFound.length} code${notFound.length === 1 ? "" : "s"} not found`;
@@ -206,6 +268,7 @@ function showResult(result) {
   const picture = $("picture");
   picture.src = result.picture;
   picture.dataset.map = result.map;
+  picture.dataset.region = result.region || "";
   picture.dataset.width = result.width;
   picture.dataset.height = result.height;
   $("picture-box").hidden = false;
@@ -217,47 +280,176 @@ function showResult(result) {
   $("answer").textContent = "";
   $("crosshair").hidden = true;
   state.cursor = null;
+  const share = new URL(result.share, window.location.href).href;
+  $("share-link").value = share;
+  $("kept-until").textContent = result.keptUntil ? `Kept until ${result.keptUntil.replace("T", " ").replace("Z", " UTC")}.` : "";
+  setZoom(1);
+  markStale(false);
 }
 
 async function onRender(event) {
   event.preventDefault();
+  if (state.rendering) return;
   let order;
   try {
     order = currentOrder();
   } catch (error) {
-    setStatus(error.message, true);
+    showError(error.message);
+    markStale(true);
     return;
   }
   const button = $("render");
-  button.disabled = true;
+  state.rendering = true;
+  button.setAttribute("aria-disabled", "true");
   $("progress-box").hidden = false;
   $("progress").value = 0;
-  setStatus("Rendering…");
+  markStale(true);
+  showProgress("Rendering…");
   try {
     const result = await render(order, (p) => {
       $("progress").max = Math.max(p.total, 1);
       $("progress").value = p.done;
-      setStatus(`Rendering… ${p.done} of ${p.total}`);
+      showProgress(`Rendering… ${p.done} of ${p.total}`);
     });
     state.last = result;
-    state.lastOrder = order;
     showResult(result);
+    showProgress(summary(result));
+    history.replaceState(null, "", result.share);
   } catch (error) {
-    setStatus("Rendering failed: " + error.message, true);
+    showError("Rendering failed: " + error.message);
   } finally {
-    button.disabled = false;
+    state.rendering = false;
+    button.removeAttribute("aria-disabled");
     $("progress-box").hidden = true;
+    // Focus stays where the user acted (the button, or the text with Ctrl+Enter).
+    if (document.activeElement === document.body) button.focus();
   }
 }
 
-// Maps a point of the shown (scaled) picture to the picture's own pixels.
+// ---- zoom and pan --------------------------------------------------------------------
+
+function fitScale() {
+  const picture = $("picture");
+  const width = Number(picture.dataset.width) || 1;
+  const height = Number(picture.dataset.height) || 1;
+  const frame = $("viewport");
+  const maxHeight = window.innerHeight * 0.8;
+  return Math.min(frame.clientWidth / width, maxHeight / height, 1);
+}
+
+// Zooms to `zoom` times the fitted size, keeping the picture point under (clientX,
+// clientY) (default: the frame's centre) where it is.
+function setZoom(zoom, clientX, clientY) {
+  const picture = $("picture");
+  const stage = $("stage");
+  const frame = $("viewport");
+  const width = Number(picture.dataset.width) || 1;
+  const height = Number(picture.dataset.height) || 1;
+  const fit = fitScale();
+  zoom = Math.min(Math.max(zoom, 1), Math.max(1, kZooms[kZooms.length - 1]));
+  const box = frame.getBoundingClientRect();
+  const px = clientX ?? box.left + frame.clientWidth / 2;
+  const py = clientY ?? box.top + frame.clientHeight / 2;
+  // The picture pixel under that point before the change.
+  const before = stage.clientWidth ? {
+    x: (frame.scrollLeft + px - box.left) / stage.clientWidth,
+    y: (frame.scrollTop + py - box.top) / stage.clientHeight,
+  } : { x: 0.5, y: 0.5 };
+  state.zoom = zoom;
+  const scale = fit * zoom;
+  stage.style.width = `${width * scale}px`;
+  stage.style.height = `${height * scale}px`;
+  frame.style.height = `${Math.ceil(height * fit)}px`;
+  frame.scrollLeft = before.x * width * scale - (px - box.left);
+  frame.scrollTop = before.y * height * scale - (py - box.top);
+  frame.classList.toggle("zoomed", zoom > 1);
+  $("zoom-level").textContent = zoom === 1 ? "Fit" : `${Math.round(scale * 100)}%`;
+  if (state.cursor) placeCrosshair(state.cursor);
+}
+
+function zoomStep(direction, clientX, clientY) {
+  const next = direction > 0
+    ? kZooms.find((z) => z > state.zoom + 1e-9) ?? state.zoom
+    : [...kZooms].reverse().find((z) => z < state.zoom - 1e-9) ?? 1;
+  setZoom(next, clientX, clientY);
+}
+
+function zoomToFull() {
+  setZoom(1 / fitScale());
+}
+
+// Drag to pan, two fingers to pinch; a press that hardly moves stays a click.
+const pointers = new Map();
+let gesture = null;
+
+function onPointerDown(event) {
+  if (event.button !== 0) return;
+  pointers.set(event.pointerId, { x: event.clientX, y: event.clientY });
+  $("viewport").setPointerCapture(event.pointerId);
+  const frame = $("viewport");
+  if (pointers.size === 1) {
+    gesture = {
+      kind: "pan", x: event.clientX, y: event.clientY, left: frame.scrollLeft, top: frame.scrollTop,
+      moved: false, onPicture: event.target === $("picture"),
+    };
+  } else if (pointers.size === 2) {
+    const [a, b] = [...pointers.values()];
+    gesture = { kind: "pinch", distance: Math.hypot(a.x - b.x, a.y - b.y), zoom: state.zoom, moved: true };
+  }
+}
+
+function onPointerMove(event) {
+  if (!pointers.has(event.pointerId) || !gesture) return;
+  pointers.set(event.pointerId, { x: event.clientX, y: event.clientY });
+  const frame = $("viewport");
+  if (gesture.kind === "pan") {
+    const dx = event.clientX - gesture.x;
+    const dy = event.clientY - gesture.y;
+    if (Math.hypot(dx, dy) > 4) gesture.moved = true;
+    if (gesture.moved) {
+      frame.scrollLeft = gesture.left - dx;
+      frame.scrollTop = gesture.top - dy;
+    }
+  } else if (pointers.size === 2) {
+    const [a, b] = [...pointers.values()];
+    const distance = Math.hypot(a.x - b.x, a.y - b.y);
+    if (gesture.distance > 0) setZoom(gesture.zoom * (distance / gesture.distance), (a.x + b.x) / 2, (a.y + b.y) / 2);
+  }
+}
+
+function onPointerUp(event) {
+  if (!pointers.has(event.pointerId)) return;
+  pointers.delete(event.pointerId);
+  const wasClick = gesture && gesture.kind === "pan" && !gesture.moved && gesture.onPicture &&
+    pointers.size === 0;
+  if (pointers.size === 0) gesture = null;
+  if (wasClick) lookUp(picturePixel(event.clientX, event.clientY));
+}
+
+function onWheel(event) {
+  if ($("picture-box").hidden) return;
+  event.preventDefault();
+  zoomStep(event.deltaY < 0 ? 1 : -1, event.clientX, event.clientY);
+}
+
+// ---- lookups -------------------------------------------------------------------------
+
+// The picture pixel under a point of the screen, from the picture's content box: border
+// and padding left out, any zoom, any device pixel ratio (CSS pixels on both sides).
 function picturePixel(clientX, clientY) {
   const picture = $("picture");
   const box = picture.getBoundingClientRect();
+  const style = getComputedStyle(picture);
+  const left = box.left + parseFloat(style.borderLeftWidth) + parseFloat(style.paddingLeft);
+  const top = box.top + parseFloat(style.borderTopWidth) + parseFloat(style.paddingTop);
+  const contentWidth = box.width - parseFloat(style.borderLeftWidth) - parseFloat(style.borderRightWidth) -
+    parseFloat(style.paddingLeft) - parseFloat(style.paddingRight);
+  const contentHeight = box.height - parseFloat(style.borderTopWidth) - parseFloat(style.borderBottomWidth) -
+    parseFloat(style.paddingTop) - parseFloat(style.paddingBottom);
   const width = Number(picture.dataset.width);
   const height = Number(picture.dataset.height);
-  const x = Math.floor(((clientX - box.left) / box.width) * width);
-  const y = Math.floor(((clientY - box.top) / box.height) * height);
+  const x = Math.floor(((clientX - left) / contentWidth) * width);
+  const y = Math.floor(((clientY - top) / contentHeight) * height);
   return { x: Math.min(Math.max(x, 0), width - 1), y: Math.min(Math.max(y, 0), height - 1) };
 }
 
@@ -270,20 +462,31 @@ function placeCrosshair(pixel) {
 }
 
 async function lookUp(pixel) {
-  const map = $("picture").dataset.map;
+  const { map, region, width } = $("picture").dataset;
+  // A map drawn for a place is named by the bounds its render answered with.
+  const query = region ? `region=${encodeURIComponent(region)}&width=${width}`
+                       : `map=${encodeURIComponent(map)}`;
   placeCrosshair(pixel);
   $("answer").textContent = "Looking up…";
   try {
-    const found = await fetchJson(
-      `/api/lookup?map=${encodeURIComponent(map)}&x=${pixel.x}&y=${pixel.y}`);
+    const render = state.last ? `&render=${encodeURIComponent(state.last.id)}` : "";
+    const found = await fetchJson(`/api/lookup?${query}&x=${pixel.x}&y=${pixel.y}${render}`);
     const where = `${found.lat.toFixed(4)}, ${found.lon.toFixed(4)}`;
     if (!found.zip) {
       $("answer").textContent = `No zip code near ${where} (pixel ${pixel.x}, ${pixel.y}).`;
       return;
     }
     const town = [found.city, found.state].filter((t) => t).join(", ");
-    $("answer").innerHTML = `<span class="zip">${escapeText(found.zip)}</span>` +
-      (town ? ` ${escapeText(town)}` : "") + ` — ${where}`;
+    const answer = $("answer");
+    answer.replaceChildren();
+    const zip = document.createElement("span");
+    zip.className = "zip";
+    zip.textContent = found.zip;
+    answer.append(zip, (town ? ` ${town}` : "") + ` — ${where}`);
+    const note = document.createElement("span");
+    note.className = "which";
+    note.textContent = found.plotted ? " (the marker under the pointer)" : " (the nearest zip code; no marker here)";
+    answer.append(note);
   } catch (error) {
     $("answer").textContent = "Lookup failed: " + error.message;
   }
@@ -295,6 +498,21 @@ function onPictureKey(event) {
   const height = Number(picture.dataset.height);
   const step = event.shiftKey ? 50 : 10;
   const moves = { ArrowLeft: [-step, 0], ArrowRight: [step, 0], ArrowUp: [0, -step], ArrowDown: [0, step] };
+  if (event.key === "+" || event.key === "=") {
+    zoomStep(1);
+    event.preventDefault();
+    return;
+  }
+  if (event.key === "-" || event.key === "_") {
+    zoomStep(-1);
+    event.preventDefault();
+    return;
+  }
+  if (event.key === "0") {
+    setZoom(1);
+    event.preventDefault();
+    return;
+  }
   if (!state.cursor) state.cursor = { x: Math.floor(width / 2), y: Math.floor(height / 2) };
   if (moves[event.key]) {
     const [dx, dy] = moves[event.key];
@@ -303,6 +521,7 @@ function onPictureKey(event) {
       y: Math.min(Math.max(state.cursor.y + dy, 0), height - 1),
     };
     placeCrosshair(state.cursor);
+    $("crosshair").scrollIntoView({ block: "nearest", inline: "nearest" });
     event.preventDefault();
   } else if (event.key === "Enter" || event.key === " ") {
     lookUp(state.cursor);
@@ -310,41 +529,127 @@ function onPictureKey(event) {
   }
 }
 
-// Downloads the last picture in `format`, rendering it again when it was made in another.
+// ---- downloads, share link, not-found list -------------------------------------------
+
+// Saves the last picture in `format`: the same link in another format is rendered again
+// by the server, so nothing on the page changes and one click is one download. The link is
+// asked first, so that an expired one is reported rather than saved as a file.
 async function onDownload(event) {
   const format = event.target.dataset.format;
-  if (!format || !state.last) return;
-  let result = state.last;
-  if (result.format !== format) {
-    setStatus(`Rendering as ${format.toUpperCase()}…`);
+  if (!format || !state.last || state.downloading) return;
+  state.downloading = true;
+  const href = `/api/pictures/${state.last.id}.${format}?download=1`;
+  try {
+    let check;
     try {
-      result = await render({ ...state.lastOrder, format }, () => {});
-      showResult(result);
-      state.last = result;
-    } catch (error) {
-      setStatus("Rendering failed: " + error.message, true);
-      return;
+      check = await fetch(href, { method: "HEAD" });
+    } catch {
+      throw new Error("The server cannot be reached (network error).");
     }
+    if (!check.ok) {
+      const body = await fetch(href).then((r) => r.json()).catch(() => ({}));
+      throw new Error(body.error ? body.error.message : `${check.status} ${check.statusText}`);
+    }
+    const link = document.createElement("a");
+    link.href = href;
+    link.download = "";
+    document.body.append(link);
+    link.click();
+    link.remove();
+  } catch (error) {
+    showError("The download failed: " + error.message);
+    markStale(true);
+  } finally {
+    setTimeout(() => { state.downloading = false; }, 1000);
   }
+}
+
+async function copyText(text, button) {
+  const label = button.textContent;
+  try {
+    await navigator.clipboard.writeText(text);
+    button.textContent = "Copied";
+  } catch {
+    button.textContent = "Copy failed: select the text and copy it";
+  }
+  setTimeout(() => { button.textContent = label; }, 1500);
+}
+
+function saveNotFound() {
+  if (!state.last) return;
+  const blob = new Blob([state.last.notFound.join("\n") + "\n"], { type: "text/plain" });
   const link = document.createElement("a");
-  link.href = result.download;
-  link.download = "";
+  link.href = URL.createObjectURL(blob);
+  link.download = "zembra-not-found.txt";
   document.body.append(link);
   link.click();
   link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 10_000);
 }
 
-document.addEventListener("DOMContentLoaded", () => {
-  loadCatalogue();
+// A share link (/?render=ID) fills the form with what was asked and shows its result.
+async function openShared(id) {
+  showProgress("Opening the shared result…");
+  try {
+    const kept = await fetchJson(`/api/renders/${encodeURIComponent(id)}`);
+    for (const field of orderFields) {
+      if (kept.order[field.name] !== undefined) field.write(kept.order[field.name]);
+    }
+    $("codes").value = kept.order.zips.join("\n");
+    state.last = kept.result;
+    showResult(kept.result);
+    showProgress(summary(kept.result));
+  } catch (error) {
+    showError("This link cannot be opened: " + error.message);
+  }
+}
+
+document.addEventListener("DOMContentLoaded", async () => {
   $("order").addEventListener("submit", onRender);
+  $("order").addEventListener("keydown", (event) => {
+    if (event.key === "Enter" && (event.ctrlKey || event.metaKey)) {
+      event.preventDefault();
+      $("order").requestSubmit();
+    }
+  });
+  $("order").addEventListener("input", () => { if (state.last) markStale(true); });
+  $("order").addEventListener("change", () => { if (state.last) markStale(true); });
   $("csv-file").addEventListener("change", onCsvChosen);
   $("style").addEventListener("change", onStyleChanged);
   onStyleChanged();
   for (const radio of document.querySelectorAll('input[name="source"]')) {
     radio.addEventListener("change", onSourceChanged);
   }
-  $("picture").addEventListener("click", (e) => lookUp(picturePixel(e.clientX, e.clientY)));
+  const frame = $("viewport");
+  frame.addEventListener("pointerdown", onPointerDown);
+  frame.addEventListener("pointermove", onPointerMove);
+  frame.addEventListener("pointerup", onPointerUp);
+  frame.addEventListener("pointercancel", (e) => { pointers.delete(e.pointerId); gesture = null; });
+  frame.addEventListener("wheel", onWheel, { passive: false });
   $("picture").addEventListener("keydown", onPictureKey);
-  window.addEventListener("resize", () => { if (state.cursor) placeCrosshair(state.cursor); });
+  $("zoom-in").addEventListener("click", () => zoomStep(1));
+  $("zoom-out").addEventListener("click", () => zoomStep(-1));
+  $("zoom-fit").addEventListener("click", () => setZoom(1));
+  $("zoom-full").addEventListener("click", zoomToFull);
+  // The fitted size follows the frame's width (window size, text zoom, a phone turned).
+  let fittedWidth = 0;
+  new ResizeObserver(() => {
+    const width = $("picture-box").clientWidth;
+    if (!$("picture-box").hidden && width !== fittedWidth) {
+      fittedWidth = width;
+      setZoom(state.zoom);
+    }
+  }).observe($("picture-box"));
   document.querySelector(".downloads").addEventListener("click", onDownload);
+  $("copy-share").addEventListener("click", (e) => copyText($("share-link").value, e.target));
+  $("copy-not-found").addEventListener("click", (e) => copyText(state.last ? state.last.notFound.join("\n") : "", e.target));
+  $("save-not-found").addEventListener("click", saveNotFound);
+  try {
+    await loadCatalogue();
+  } catch (error) {
+    showError("Could not load the maps: " + error.message);
+    return;
+  }
+  const shared = new URLSearchParams(window.location.search).get("render");
+  if (shared) openShared(shared);
 });

@@ -53,18 +53,7 @@ FrameExtras sizeExtrasTwips(double twipsPerPixel, int32_t border, int32_t captio
 }
 
 QString placedSummary(const render::RenderResult& result, std::size_t shownCodes) {
-    QString text =
-        QStringLiteral("placed %1 of %2 zip codes").arg(result.placed()).arg(result.requested);
-    if (result.notFound.empty()) return text;
-    QStringList codes;
-    for (std::size_t i = 0; i < result.notFound.size() && i < shownCodes; ++i) {
-        codes << QString::fromStdString(result.notFound[i]);
-    }
-    text += QStringLiteral("; not found: ") + codes.join(QStringLiteral(", "));
-    if (result.notFound.size() > shownCodes) {
-        text += QStringLiteral(" and %1 more").arg(result.notFound.size() - shownCodes);
-    }
-    return text;
+    return QString::fromStdString(render::summarize(result, shownCodes));
 }
 
 QPoint picturePixel(QPointF displayed, double scale) {
@@ -129,10 +118,18 @@ FrmViewImage::FrmViewImage(UiSeam& seam, QWidget* parent)
 
 void FrmViewImage::setRenderResult(const render::RenderResult& result) {
     summary_ = placedSummary(result);
-    QStringList all;
-    for (const std::string& code : result.notFound) all << QString::fromStdString(code);
-    lblStatus_->setToolTip(
-        all.isEmpty() ? QString() : QStringLiteral("Not found: ") + all.join(QStringLiteral(" ")));
+    QStringList tip;
+    const auto listAll = [&](const char* heading, const std::vector<std::string>& codes) {
+        if (codes.empty()) return;
+        QStringList all;
+        for (const std::string& code : codes) {
+            all << QString::fromStdString(render::escapeForDisplay(code));
+        }
+        tip << QLatin1String(heading) + all.join(QStringLiteral(" "));
+    };
+    listAll("Outside this map: ", result.outside);
+    listAll("Not found: ", result.notFound);
+    lblStatus_->setToolTip(tip.join(QLatin1Char('\n')));
     lblStatus_->setText(summary_);
 }
 

@@ -32,8 +32,8 @@ struct FrameExtras {
 FrameExtras sizeExtrasTwips(double twipsPerPixel, int32_t border, int32_t caption, bool hasMenu,
                             int32_t menu);
 
-// The text of the status line after a render: "placed N of M zip codes", then the codes
-// not found (the first `shownCodes` of them, and how many more there are).
+// The text of the status line after a render: what became of the codes (placed, and how;
+// outside the map; not found), listing the first `shownCodes` of each list.
 QString placedSummary(const render::RenderResult& result, std::size_t shownCodes = 12);
 
 // The picture pixel under a point of the displayed picture: `scale` is displayed

@@ -121,7 +121,7 @@ ZipSet readCsv(const BatchSource& source, const NoticeFn& notice) {
         throw Error::standard(err::kFileNotFound, kClientErrorSource, "(no file name)");
     }
     requireRegularFile(source.csvPath);
-    render::CsvReader reader(source.csvPath);
+    render::CsvReader reader(source.csvPath, "Zembra", csvOptions());
     if (reader.atEnd()) {
         return zips;
     }

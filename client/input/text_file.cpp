@@ -7,6 +7,14 @@
 
 namespace zembra::client {
 
+render::CsvOptions csvOptions() {
+    render::CsvOptions options;
+    options.separator = 0;
+    options.candidates = ",;\t";
+    options.rule = render::SeparatorRule::FirstPresent;
+    return options;
+}
+
 void requireRegularFile(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
@@ -22,7 +30,7 @@ std::optional<std::vector<std::string>> readCsvHeader(const std::string& path) {
         throw Error::standard(err::kFileNotFound, kClientErrorSource, "(no file name)");
     }
     requireRegularFile(path);
-    render::CsvReader reader(path);
+    render::CsvReader reader(path, "Zembra", csvOptions());
     if (reader.atEnd()) return std::nullopt;
     std::vector<std::string> header;
     reader.next(header);

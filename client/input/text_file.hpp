@@ -4,11 +4,16 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <zembra/render/csv.hpp>
 
 namespace zembra::client {
 
 // Source of the errors the client raises itself (file errors, conversions).
 inline constexpr const char* kClientErrorSource = "ZembraClient";
+
+// How the client reads a CSV file: quoted fields, UTF-16, UTF-8 or the single-byte code
+// page; commas separate fields unless the header line has none but a semicolon or a tab.
+render::CsvOptions csvOptions();
 
 // Raises 75 naming the path when something exists there that is not a regular file (a
 // folder, a FIFO, a device): such a source could block a read forever or yield nothing

@@ -342,11 +342,14 @@ void DialogsTest::statusLineSummarisesThePlacement() {
     result.placedAtTown = {"00601"};
     result.notFound = {"00000", "abc"};
     QCOMPARE(placedSummary(result),
-             QStringLiteral("placed 3 of 5 zip codes; not found: 00000, abc"));
+             QStringLiteral("placed 3 of 5: 2 as written, 1 at their post-office town; "
+                            "not found: 00000, abc"));
+    result.placedAtTown.clear();
+    result.placedAtArea = 3;
     QCOMPARE(placedSummary(result, 1),
              QStringLiteral("placed 3 of 5 zip codes; not found: 00000 and 1 more"));
     result.notFound.clear();
-    result.placedAtArea = 4;
+    result.placedAtArea = 5;
     QCOMPARE(placedSummary(result), QStringLiteral("placed 5 of 5 zip codes"));
 }
 

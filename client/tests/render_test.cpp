@@ -20,6 +20,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+#include <zembra/draw/region.hpp>
+#include <zembra/draw/regionmap.hpp>
 #include <zembra/render/catalogue.hpp>
 
 #include "dialogs/frm_view_image.hpp"
@@ -103,6 +105,7 @@ class RenderTest : public QObject {
     void batchPageRendersCsvZipCodes();
     void viewerClickFindsZipAtAnyZoom();
     void usersOwnMapWithWorldFileRendersAndAnswersClicks();
+    void mapDrawnForAStateAnswersClicksWithItsWorldFile();
     void mapWithoutBoundsIsRefusedWithError11();
     void statusLineTellsWhatWasPlaced();
     void windowStaysLiveDuringASilentConnectAndCancelEndsIt();
@@ -268,6 +271,28 @@ void RenderTest::usersOwnMapWithWorldFileRendersAndAnswersClicks() {
     const QPoint somerset = pixelOf(nj, 340, 500, 40.499667, -74.531844);
     QCOMPARE(f.renderAndClick(somerset, Qt::LeftButton), QStringList{"08873"});
     QCOMPARE(QImage(f.txtFile()->text()).size(), QSize(340, 500));
+}
+
+void RenderTest::mapDrawnForAStateAnswersClicksWithItsWorldFile() {
+    zembra::client::test::UserFolders user;
+    Fixture f;
+    // New Jersey drawn from the shipped boundary data, as `zembra map --region NJ` does.
+    const QString maps = user.data() + QStringLiteral("/Zembra/Images/Maps");
+    QVERIFY(QDir().mkpath(maps));
+    zembra::draw::BoundaryData data;
+    const Bounds nj = zembra::draw::regionBounds(zembra::draw::parseRegion("NJ"), data, {});
+    zembra::draw::DrawnMap map = zembra::draw::drawMap(data, nj, 600);
+    const int height = map.canvas.height();
+    zembra::draw::writeMap(map, (maps + QStringLiteral("/nj.jpg")).toStdString(),
+                           zembra::render::OutputFormat::Jpeg);
+    f.window = std::make_unique<FrmRender>(f.seam, f.folder.path());
+    auto* cbMap = f.window->findChild<QComboBox*>(QStringLiteral("cbMap"));
+    cbMap->setCurrentIndex(cbMap->findText(QStringLiteral("nj.jpg")));
+    QCOMPARE(f.window->bounds(), nj);
+
+    const QPoint somerset = pixelOf(nj, 600, height, 40.499667, -74.531844);
+    QCOMPARE(f.renderAndClick(somerset, Qt::LeftButton), QStringList{"08873"});
+    QCOMPARE(QImage(f.txtFile()->text()).size(), QSize(600, height));
 }
 
 void RenderTest::mapWithoutBoundsIsRefusedWithError11() {

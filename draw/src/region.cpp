@@ -11,8 +11,9 @@ namespace zembra::draw {
 
 namespace {
 
+// The detail alone is the description: the command line and the server show it as it is.
 [[noreturn]] void invalid(const std::string& detail) {
-    throw Error::standard(err::kInvalidArgument, std::string(kSource), detail);
+    throw Error(err::kInvalidArgument, std::string(kSource), detail);
 }
 
 constexpr std::string_view kForms =
@@ -86,7 +87,7 @@ Region parseRegion(std::string_view text) {
     for (const std::string_view part : parts) {
         const StateInfo* state = findState(part);
         if (!state) {
-            invalid("--region: \"" + std::string(part) + "\" is no state or territory; " +
+            invalid("\"" + std::string(part) + "\" is no state or territory; " +
                     std::string(kForms));
         }
         if (std::find(region.states.begin(), region.states.end(), state) == region.states.end())
@@ -128,8 +129,8 @@ Bounds statesBounds(std::span<const StateInfo* const> states, const Topology& ou
         all.add(b.minLat, b.minLon);
         all.add(b.maxLat, b.maxLon);
     }
-    if (all.empty()) invalid("--region names no state");
-    if (all.maxLon - all.minLon > 360) invalid("--region: the states span more than the world");
+    if (all.empty()) invalid("no state named");
+    if (all.maxLon - all.minLon > 360) invalid("the states span more than the world");
     return withMargin(all.bounds());
 }
 
@@ -172,7 +173,7 @@ Bounds fitBounds(std::span<const std::optional<render::LatLon>> positions, const
     }
     if (extent.empty())
         invalid(
-            "--region fit: none of the zip codes lies in the 50 states, DC, Puerto Rico or "
+            "fit: none of the zip codes lies in the 50 states, DC, Puerto Rico or "
             "the Virgin Islands");
     return withMargin(extent.bounds());
 }

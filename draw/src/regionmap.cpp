@@ -54,8 +54,12 @@ int checkedHeight(const Bounds& bounds, int width) {
 
 DrawnMap drawMap(BoundaryData& data, const Bounds& bounds, int width, UsLand source,
                  const MapStyle& style) {
+    checkedHeight(bounds, width);  // before the data is read
+    return drawMap(data.layers(source), bounds, width, style);
+}
+
+DrawnMap drawMap(const MapLayers& layers, const Bounds& bounds, int width, const MapStyle& style) {
     const int height = checkedHeight(bounds, width);
-    const MapLayers& layers = data.layers(source);
     DrawnMap map{bounds, Canvas(width, height, style.water)};
     drawBaseMap(map.canvas, layers, Projection(bounds, width, height), style);
     return map;

@@ -82,6 +82,10 @@ class CMap final : public Dispatch {
     // Plotting (plotting.cpp). Arrays are indexed from 0 up to their upper bound.
     bool mapCoordinates(const Variant& lats, const Variant& lons);
     bool mapCoordinate(double lat, double lon);
+    // Zero-based positions, in the last mapCoordinates/mapCoordinate/mapZips/mapZip call's
+    // list, of the points whose marker centre fell outside the picture (so nothing or only
+    // part of a marker shows). Lower bound 0.
+    Variant outsidePoints() const;
 
     // Zip codes (ziplookup.cpp).
     bool mapZips(const Variant& zips);
@@ -144,6 +148,7 @@ class CMap final : public Dispatch {
     int32_t overlayWidth_ = 0;
     int32_t overlayHeight_ = 0;
     std::vector<std::string> unmatchedZips_;
+    std::vector<int32_t> outsidePoints_;
 };
 
 // Rounds half to even and converts to int32; raises 6 (Overflow) for a value that is

@@ -99,6 +99,8 @@ const std::array kMembers{
            }},
     Member{22, "UnmatchedZips", Access::Get, 0,
            [](CMap& m, std::span<Variant>) { return m.unmatchedZips(); }},
+    Member{23, "OutsidePoints", Access::Get, 0,
+           [](CMap& m, std::span<Variant>) { return m.outsidePoints(); }},
 };
 
 // A call by name reads a property or runs a method alike (the platform passes both

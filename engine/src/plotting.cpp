@@ -30,7 +30,24 @@ bool CMap::mapCoordinates(const Variant& lats, const Variant& lons) {
 
     imaging::Picture& map = getMapImage();
     composeMarkers(map, getOverlayImage(), columns, rows);
+
+    std::vector<int32_t> outside;
+    const int32_t width = getMapWidth();
+    const int32_t height = getMapHeight();
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (columns[i] < 0 || columns[i] >= width || rows[i] < 0 || rows[i] >= height) {
+            outside.push_back(static_cast<int32_t>(i));
+        }
+    }
+    outsidePoints_ = std::move(outside);
     return true;
+}
+
+Variant CMap::outsidePoints() const {
+    std::vector<Variant> positions;
+    positions.reserve(outsidePoints_.size());
+    for (const int32_t i : outsidePoints_) positions.emplace_back(i);
+    return Variant::array(std::move(positions), 0);
 }
 
 bool CMap::mapCoordinate(double lat, double lon) {

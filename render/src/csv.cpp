@@ -142,6 +142,58 @@ bool isValidUtf8(std::string_view bytes) noexcept {
     return checkUtf8(bytes, used) == Utf8::Valid;
 }
 
+char detectSeparator(std::string_view line, std::string_view candidates, SeparatorRule rule) {
+    if (candidates.empty()) return ',';
+    std::array<size_t, 256> counts{};
+    bool quoted = false;
+    for (const char c : line) {
+        if (c == '"') quoted = !quoted;
+        if (!quoted) ++counts[static_cast<unsigned char>(c)];
+    }
+    char best = candidates.front();
+    size_t bestCount = 0;
+    for (const char c : candidates) {
+        const size_t n = counts[static_cast<unsigned char>(c)];
+        if (rule == SeparatorRule::FirstPresent && n > 0) return c;
+        if (n > bestCount) {
+            best = c;
+            bestCount = n;
+        }
+    }
+    return best;
+}
+
+std::string separatorName(char separator) {
+    switch (separator) {
+        case ',':
+            return "comma";
+        case ';':
+            return "semicolon";
+        case '\t':
+            return "tab";
+        case '|':
+            return "pipe";
+        default:
+            return std::string(1, separator);
+    }
+}
+
+std::string_view encodingName(TextEncoding encoding) noexcept {
+    switch (encoding) {
+        case TextEncoding::Utf8:
+            return "UTF-8";
+        case TextEncoding::Windows1252:
+            return "Windows-1252";
+        case TextEncoding::Utf16Le:
+            return "UTF-16LE";
+        case TextEncoding::Utf16Be:
+            return "UTF-16BE";
+        case TextEncoding::Undecided:
+            break;
+    }
+    return "ASCII";
+}
+
 std::optional<size_t> findField(const std::vector<std::string>& names, std::string_view wanted,
                                 NameMatch match) {
     const std::string_view w = trimSpaces(wanted);
@@ -151,16 +203,24 @@ std::optional<size_t> findField(const std::vector<std::string>& names, std::stri
     return std::nullopt;
 }
 
-CsvReader::CsvReader(const std::filesystem::path& path, std::string errorSource)
-    : owned_(true), name_(path.string()), source_(std::move(errorSource)) {
+CsvReader::CsvReader(const std::filesystem::path& path, std::string errorSource, CsvOptions options)
+    : owned_(true),
+      name_(path.string()),
+      source_(std::move(errorSource)),
+      options_(std::move(options)),
+      separator_(options_.separator != 0 ? options_.separator : ',') {
     if (name_.empty()) throw Error::standard(err::kFileNotFound, source_, "(no file name)");
     fd_ = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) throw fileFailure(errno, source_, name_);
     buffer_.resize(kChunk);
 }
 
-CsvReader::CsvReader(int fd, std::string name, std::string errorSource)
-    : fd_(fd), name_(std::move(name)), source_(std::move(errorSource)) {
+CsvReader::CsvReader(int fd, std::string name, std::string errorSource, CsvOptions options)
+    : fd_(fd),
+      name_(std::move(name)),
+      source_(std::move(errorSource)),
+      options_(std::move(options)),
+      separator_(options_.separator != 0 ? options_.separator : ',') {
     buffer_.resize(kChunk);
 }
 
@@ -177,10 +237,14 @@ bool CsvReader::fill() {
         begin_ = 0;
     }
     if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+    std::vector<char> raw(utf16_ != TextEncoding::Undecided ? kChunk : 0);
+    char* const into = raw.empty() ? buffer_.data() + end_ : raw.data();
+    const size_t room = raw.empty() ? buffer_.size() - end_ : raw.size();
+    size_t got = 0;
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+        const ssize_t n = ::read(fd_, into, room);
         if (n > 0) {
-            end_ += static_cast<size_t>(n);
+            got = static_cast<size_t>(n);
             break;
         }
         if (n == 0) {
@@ -189,14 +253,113 @@ bool CsvReader::fill() {
         }
         if (errno != EINTR) throw fileFailure(errno, source_, name_);
     }
-    if (!started_ && (eof_ || end_ >= kBom.size())) {
-        started_ = true;
-        if (std::string_view(buffer_.data(), end_).starts_with(kBom)) {
-            begin_ = kBom.size();
-            encoding_ = TextEncoding::Utf8;
+    if (!raw.empty()) {
+        appendUtf16(raw.data(), got);
+    } else {
+        end_ += got;
+    }
+    if (!started_ && (eof_ || end_ >= kBom.size())) start();
+    return true;
+}
+
+void CsvReader::start() {
+    started_ = true;
+    const std::string_view head(buffer_.data(), end_);
+    if (head.starts_with(kBom)) {
+        begin_ = kBom.size();
+        encoding_ = TextEncoding::Utf8;
+        return;
+    }
+    if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF")) {
+        utf16_ = head[0] == '\xFF' ? TextEncoding::Utf16Le : TextEncoding::Utf16Be;
+        begin_ = 2;
+    } else {
+        // ASCII text in UTF-16 has a NUL in every other byte and nowhere else.
+        const size_t pairs = std::min<size_t>(head.size(), 512) / 2;
+        size_t evenNuls = 0;
+        size_t oddNuls = 0;
+        for (size_t i = 0; i < pairs; ++i) {
+            evenNuls += head[2 * i] == '\0' ? 1 : 0;
+            oddNuls += head[2 * i + 1] == '\0' ? 1 : 0;
+        }
+        const auto pattern = [&](size_t nuls, size_t others) {
+            return pairs >= 2 && nuls * 4 >= pairs * 3 && others * 8 <= pairs;
+        };
+        if (pattern(oddNuls, evenNuls)) utf16_ = TextEncoding::Utf16Le;
+        if (pattern(evenNuls, oddNuls)) utf16_ = TextEncoding::Utf16Be;
+    }
+    if (utf16_ == TextEncoding::Undecided) return;
+    encoding_ = TextEncoding::Utf8;  // what the parser sees
+    const std::string raw(buffer_.data() + begin_, end_ - begin_);
+    begin_ = 0;
+    end_ = 0;
+    appendUtf16(raw.data(), raw.size());
+}
+
+namespace {
+
+void appendCodePoint(char32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+}  // namespace
+
+void CsvReader::appendUtf16(const char* bytes, size_t size) {
+    std::string joined = std::move(utf16Pending_);
+    utf16Pending_.clear();
+    joined.append(bytes, size);
+    std::string out;
+    out.reserve(joined.size() + joined.size() / 2);
+    const bool little = utf16_ == TextEncoding::Utf16Le;
+    size_t i = 0;
+    for (; i + 1 < joined.size(); i += 2) {
+        const auto b0 = static_cast<unsigned char>(joined[i]);
+        const auto b1 = static_cast<unsigned char>(joined[i + 1]);
+        const auto unit = static_cast<char16_t>(little ? (b0 | (b1 << 8)) : ((b0 << 8) | b1));
+        if (highSurrogate_ != 0) {
+            const char16_t high = highSurrogate_;
+            highSurrogate_ = 0;
+            if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                appendCodePoint(0x10000 + ((char32_t{high} - 0xD800) << 10) + (unit - 0xDC00), out);
+                continue;
+            }
+            appendCodePoint(kReplacement, out);
+        }
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            highSurrogate_ = unit;
+        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+            appendCodePoint(kReplacement, out);
+        } else {
+            appendCodePoint(unit, out);
         }
     }
-    return true;
+    if (i < joined.size()) utf16Pending_.assign(1, joined[i]);
+    if (eof_) {
+        if (highSurrogate_ != 0) appendCodePoint(kReplacement, out);
+        if (!utf16Pending_.empty()) appendCodePoint(kReplacement, out);
+        highSurrogate_ = 0;
+        utf16Pending_.clear();
+    }
+    if (buffer_.size() < end_ + out.size())
+        buffer_.resize(std::max(buffer_.size() * 2, end_ + out.size()));
+    std::memcpy(buffer_.data() + end_, out.data(), out.size());
+    end_ += out.size();
 }
 
 bool CsvReader::atEnd() {
@@ -246,7 +409,9 @@ CsvReader::Parse CsvReader::parse(std::vector<std::string>& fields, size_t& cons
                     ++q;
                     break;
                 }
-                if (*q == '\n') ++breaksInField;
+                if (*q == '\n' || (crEnds_ && *q == '\r' && (q + 1 == end || q[1] != '\n'))) {
+                    ++breaksInField;
+                }
                 text.push_back(*q);
                 ++q;
             }
@@ -260,10 +425,15 @@ CsvReader::Parse CsvReader::parse(std::vector<std::string>& fields, size_t& cons
             // Not closed: the quote is an ordinary character and the field is read below.
         }
         // Unquoted text (or the rest after a closing quote): up to a comma or line end.
+        const char separator = separator_;
         const char* stop = p;
-        while (stop < end && *stop != ',' && *stop != '\n') ++stop;
+        while (stop < end && *stop != separator && *stop != '\n' && !(crEnds_ && *stop == '\r')) {
+            ++stop;
+        }
         if (static_cast<size_t>(stop - start) > kMaxRecordBytes + 1) refuse();  // even without a CR
         if (stop == end && !eof_) return Parse::NeedMore;
+        // With CR line ends a CR right at the end of the buffer may be half of a CRLF.
+        if (crEnds_ && stop + 1 == end && *stop == '\r' && !eof_) return Parse::NeedMore;
         const char* textEnd = stop;
         if (stop == end || *stop == '\n') {
             if (textEnd > p && textEnd[-1] == '\r') --textEnd;  // CR before the line end
@@ -272,12 +442,13 @@ CsvReader::Parse CsvReader::parse(std::vector<std::string>& fields, size_t& cons
         field.append(p, textEnd);
         if (quoted || !field.empty() || !fields.empty()) onlyUnquotedEmpty = false;
         fields.push_back(std::move(field));
-        if (stop < end && *stop == ',') {
+        if (stop < end && *stop == separator) {
             p = stop + 1;
             onlyUnquotedEmpty = false;
             continue;
         }
-        p = stop < end ? stop + 1 : stop;  // past the LF
+        if (stop < end && *stop == '\r' && stop + 1 < end && stop[1] == '\n') ++stop;  // CRLF
+        p = stop < end ? stop + 1 : stop;  // past the line end
         break;
     }
     if (onlyUnquotedEmpty) fields.clear();
@@ -339,10 +510,36 @@ void CsvReader::decode(std::vector<std::string>& fields) const {
     }
 }
 
+void CsvReader::pickSeparator() {
+    // The whole first line, as far as the record limit allows.
+    const auto lineEnd = [&]() -> const char* {
+        const char* from = buffer_.data() + begin_;
+        const char* to = buffer_.data() + end_;
+        const char* e = std::find_if(from, to, [](char c) { return c == '\n' || c == '\r'; });
+        return e == to || (*e == '\r' && e + 1 == to && !eof_) ? nullptr : e;
+    };
+    while (lineEnd() == nullptr && !eof_ && end_ - begin_ <= kMaxRecordBytes) fill();
+    const char* e = lineEnd();
+    const char* from = buffer_.data() + begin_;
+    const char* to = e != nullptr ? e : buffer_.data() + end_;
+    if (options_.crLineEnds && e != nullptr && *e == '\r' &&
+        (e + 1 == buffer_.data() + end_ || e[1] != '\n')) {
+        crEnds_ = true;
+    }
+    if (options_.separator == 0) {
+        separator_ = detectSeparator(std::string_view(from, static_cast<size_t>(to - from)),
+                                     options_.candidates, options_.rule);
+    }
+}
+
 bool CsvReader::next(std::vector<std::string>& fields) {
     if (atEnd()) {
         fields.clear();
         return false;
+    }
+    if (firstRecord_) {
+        firstRecord_ = false;
+        pickSeparator();
     }
     size_t consumed = 0;
     size_t lineBreaks = 0;

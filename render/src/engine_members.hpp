@@ -23,6 +23,7 @@ inline constexpr std::string_view kZipTable = "ZipTable";
 inline constexpr std::string_view kZipField = "ZipField";
 inline constexpr std::string_view kLatField = "LatField";
 inline constexpr std::string_view kLonField = "LonField";
+inline constexpr std::string_view kOutsidePoints = "OutsidePoints";
 
 // Methods.
 inline constexpr std::string_view kMapZips = "MapZips";

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <functional>
 #include <tuple>
+#include <zembra/render/codes.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
@@ -186,34 +187,192 @@ std::string escapeForDisplay(std::string_view text) {
 
 namespace {
 
-// The codes the engine did not find that zip_towns holds, placed at their post-office town
-// with the same marker through the engine's connection string; they move from notFound to
-// placedAtTown, both in the order asked.
-void placeAtTowns(Object& object, size_t chunkSize, RenderResult& result) {
-    std::vector<std::string> asked;
-    for (const auto& code : result.notFound) {
-        if (!hasControlCharacter(code)) asked.push_back(code);
+// Where each code asked for ended up; lists are built from this in the order asked.
+enum class Fate : uint8_t { NotFound, Area, WithoutPlus4, WithZeros, Town };
+
+struct Ledger {
+    std::vector<Fate> fate;
+    std::vector<uint8_t> outside;       // 1: found, but its marker centre lies off the picture
+    std::vector<std::string> lookedUp;  // the rewritten code, where one was looked up
+};
+
+std::vector<int32_t> outsidePositions(Object& object) {
+    std::vector<int32_t> positions;
+    const Variant outside = object.get(engine::kOutsidePoints);
+    for (const Variant& p : outside.elements()) {
+        positions.push_back(p.toInt32());
     }
-    if (asked.empty()) return;
-    const auto found = towns::lookUp(object.get(engine::kConnectionString).toString(), asked);
-    if (!found || found->empty()) return;
+    return positions;
+}
 
-    std::vector<LatLon> positions;
-    positions.reserve(found->size());
-    for (const auto& town : *found) positions.push_back(town.position);
-    mapCoordinates(object, positions, chunkSize);
-
-    std::vector<std::string> still;
+// One MapZips call for the codes at `indexes` (their texts in `codes`): the ones found get
+// `found` and their outside flag; the rest stay not found.
+void lookUpWithEngine(Object& object, const RenderRequest& request,
+                      const std::vector<size_t>& indexes, const std::vector<std::string>& codes,
+                      Fate found, Ledger& ledger) {
+    std::vector<std::string> unmatched;
+    try {
+        unmatched = mapZips(object, codes);
+    } catch (const Error& e) {
+        if (!isCoordinateError(e)) throw;
+        const auto code = findFailingCode(request, codes, e.number());
+        if (!code) throw;
+        throw e.withContext("zip code " + escapeForDisplay(*code));
+    }
+    // The engine lists its unmatched codes in the order sent.
+    std::vector<uint8_t> missing(codes.size(), 0);
     size_t next = 0;
-    for (auto& code : result.notFound) {
-        if (next < found->size() && (*found)[next].zip == code) {
-            result.placedAtTown.push_back(std::move(code));
+    for (size_t i = 0; i < codes.size() && next < unmatched.size(); ++i) {
+        if (unmatched[next] == codes[i]) {
+            missing[i] = 1;
             ++next;
-        } else {
-            still.push_back(std::move(code));
         }
     }
-    result.notFound = std::move(still);
+    for (size_t i = 0; i < codes.size(); ++i) {
+        if (!missing[i]) ledger.fate[indexes[i]] = found;
+    }
+    for (const int32_t p : outsidePositions(object)) {
+        const auto i = static_cast<size_t>(p);
+        if (i < codes.size() && !missing[i]) ledger.outside[indexes[i]] = 1;
+    }
+}
+
+// The codes still not found, looked up again as people write them (rewrittenCode).
+void lookUpRewritten(Object& object, const RenderRequest& request, size_t chunkSize,
+                     Ledger& ledger) {
+    std::vector<size_t> indexes;
+    std::vector<std::string> codes;
+    std::vector<Fate> how;
+    for (size_t i = 0; i < request.zips.size(); ++i) {
+        if (ledger.fate[i] != Fate::NotFound || hasControlCharacter(request.zips[i])) continue;
+        if (auto rewritten = rewrittenCode(request.zips[i])) {
+            ledger.lookedUp[i] = rewritten->code;
+            indexes.push_back(i);
+            codes.push_back(std::move(rewritten->code));
+            how.push_back(rewritten->how == Rewrite::DropPlus4 ? Fate::WithoutPlus4
+                                                               : Fate::WithZeros);
+        }
+    }
+    for (size_t start = 0; start < codes.size(); start += chunkSize) {
+        checkCancel(request);
+        const size_t end = std::min(codes.size(), start + chunkSize);
+        const std::vector<size_t> pieceIndexes(indexes.begin() + static_cast<std::ptrdiff_t>(start),
+                                               indexes.begin() + static_cast<std::ptrdiff_t>(end));
+        const std::vector<std::string> piece(codes.begin() + static_cast<std::ptrdiff_t>(start),
+                                             codes.begin() + static_cast<std::ptrdiff_t>(end));
+        lookUpWithEngine(object, request, pieceIndexes, piece, Fate::Area, ledger);
+        for (size_t k = start; k < end; ++k) {
+            if (ledger.fate[indexes[k]] == Fate::Area) ledger.fate[indexes[k]] = how[k];
+        }
+    }
+}
+
+// The codes the engine did not find that zip_towns holds (by their rewritten form when
+// they have one), placed at their post-office town with the same marker through the
+// engine's connection string. Returns the positions of those outside the map, by index.
+std::vector<std::pair<size_t, LatLon>> placeAtTowns(Object& object, const RenderRequest& request,
+                                                    size_t chunkSize, Ledger& ledger) {
+    std::vector<size_t> indexes;
+    std::vector<std::string> asked;
+    for (size_t i = 0; i < request.zips.size(); ++i) {
+        if (ledger.fate[i] != Fate::NotFound || hasControlCharacter(request.zips[i])) continue;
+        indexes.push_back(i);
+        asked.push_back(ledger.lookedUp[i].empty() ? request.zips[i] : ledger.lookedUp[i]);
+    }
+    std::vector<std::pair<size_t, LatLon>> outside;
+    if (asked.empty()) return outside;
+    const auto found = towns::lookUp(object.get(engine::kConnectionString).toString(), asked);
+    if (!found || found->empty()) return outside;
+
+    std::vector<LatLon> positions;
+    std::vector<size_t> placed;  // index asked, per position
+    positions.reserve(found->size());
+    size_t next = 0;
+    for (size_t k = 0; k < asked.size() && next < found->size(); ++k) {
+        if ((*found)[next].zip != asked[k]) continue;
+        positions.push_back((*found)[next].position);
+        placed.push_back(indexes[k]);
+        ledger.fate[indexes[k]] = Fate::Town;
+        ++next;
+    }
+    for (size_t start = 0; start < positions.size(); start += chunkSize) {
+        const size_t end = std::min(positions.size(), start + chunkSize);
+        const std::vector<LatLon> piece(positions.begin() + static_cast<std::ptrdiff_t>(start),
+                                        positions.begin() + static_cast<std::ptrdiff_t>(end));
+        mapCoordinates(object, piece, piece.size());
+        for (const int32_t p : outsidePositions(object)) {
+            const size_t k = start + static_cast<size_t>(p);
+            if (k < end) {
+                ledger.outside[placed[k]] = 1;
+                outside.emplace_back(placed[k], positions[k]);
+            }
+        }
+    }
+    return outside;
+}
+
+// The shipped maps (other than the one rendered on) that hold the outside codes, judged by
+// the first kMaxSuggestionLookups of them; town positions are known already.
+std::vector<MapSuggestion> suggestMaps(Object& object, const RenderRequest& request,
+                                       const Ledger& ledger,
+                                       const std::vector<std::pair<size_t, LatLon>>& atTowns) {
+    std::vector<std::optional<LatLon>> where;
+    std::vector<std::string> codes;
+    for (size_t i = 0; i < request.zips.size() && codes.size() < kMaxSuggestionLookups; ++i) {
+        if (!ledger.outside[i] || ledger.fate[i] == Fate::Town) continue;
+        codes.push_back(ledger.lookedUp[i].empty() ? request.zips[i] : ledger.lookedUp[i]);
+    }
+    if (!codes.empty()) {
+        const towns::ZipColumns columns{
+            object.get(engine::kZipTable).toString(), object.get(engine::kZipField).toString(),
+            object.get(engine::kLatField).toString(), object.get(engine::kLonField).toString()};
+        where = towns::positions(object.get(engine::kConnectionString).toString(), columns, codes);
+    }
+    for (const auto& [index, position] : atTowns) {
+        if (where.size() >= kMaxSuggestionLookups) break;
+        where.emplace_back(position);
+    }
+    std::vector<MapSuggestion> suggestions;
+    for (const auto& position : where) {
+        if (!position) continue;
+        for (const MapKey& key : mapKeys()) {
+            if (key.bounds == request.bounds ||
+                !key.bounds.contains(position->lat, position->lon)) {
+                continue;
+            }
+            auto it = std::find_if(suggestions.begin(), suggestions.end(),
+                                   [&](const MapSuggestion& s) { return s.map == key.key; });
+            if (it == suggestions.end()) {
+                suggestions.push_back({std::string(key.key), 1});
+            } else {
+                ++it->codes;
+            }
+            break;
+        }
+    }
+    std::stable_sort(
+        suggestions.begin(), suggestions.end(),
+        [](const MapSuggestion& a, const MapSuggestion& b) { return a.codes > b.codes; });
+    return suggestions;
+}
+
+void fillResult(const RenderRequest& request, const Ledger& ledger, RenderResult& result) {
+    for (size_t i = 0; i < request.zips.size(); ++i) {
+        const std::string& code = request.zips[i];
+        if (ledger.fate[i] == Fate::NotFound) {
+            result.notFound.push_back(code);
+        } else if (ledger.outside[i]) {
+            result.outside.push_back(code);
+        } else if (ledger.fate[i] == Fate::Area) {
+            ++result.placedAtArea;
+        } else if (ledger.fate[i] == Fate::WithoutPlus4) {
+            result.placedWithoutPlus4.push_back(code);
+        } else if (ledger.fate[i] == Fate::WithZeros) {
+            result.placedWithZeros.push_back(code);
+        } else {
+            result.placedAtTown.push_back(code);
+        }
+    }
 }
 
 }  // namespace
@@ -223,6 +382,10 @@ RenderResult render(const RenderRequest& request) {
     const size_t total = request.zips.size() + request.points.size();
     RenderResult result;
     result.requested = request.zips.size();
+    Ledger ledger;
+    ledger.fate.assign(request.zips.size(), Fate::NotFound);
+    ledger.outside.assign(request.zips.size(), 0);
+    ledger.lookedUp.resize(request.zips.size());
 
     checkCancel(request);
     Object object = createEngine(request);
@@ -236,47 +399,33 @@ RenderResult render(const RenderRequest& request) {
     for (size_t start = 0; start < request.zips.size(); start += chunkSize) {
         checkCancel(request);
         const size_t end = std::min(request.zips.size(), start + chunkSize);
+        std::vector<size_t> indexes;
         std::vector<std::string> sent;
+        indexes.reserve(end - start);
         sent.reserve(end - start);
         for (size_t i = start; i < end; ++i) {
-            if (!hasControlCharacter(request.zips[i])) sent.push_back(request.zips[i]);
+            if (hasControlCharacter(request.zips[i])) continue;
+            indexes.push_back(i);
+            sent.push_back(request.zips[i]);
         }
-        std::vector<std::string> unmatched;
-        if (!sent.empty()) {
-            try {
-                unmatched = mapZips(object, sent);
-            } catch (const Error& e) {
-                if (!isCoordinateError(e)) throw;
-                const auto code = findFailingCode(request, sent, e.number());
-                if (!code) throw;
-                throw e.withContext("zip code " + escapeForDisplay(*code));
-            }
-        }
-        // The engine lists its unmatched codes in the order sent; merge them with the
-        // codes never sent, keeping the order asked.
-        size_t next = 0;
-        for (size_t i = start; i < end; ++i) {
-            const std::string& code = request.zips[i];
-            if (hasControlCharacter(code)) {
-                result.notFound.push_back(code);
-            } else if (next < unmatched.size() && unmatched[next] == code) {
-                result.notFound.push_back(code);
-                ++next;
-            }
-        }
+        if (!sent.empty()) lookUpWithEngine(object, request, indexes, sent, Fate::Area, ledger);
         done = end;
         reportProgress(request, done, total);
     }
-    result.placedAtArea = result.requested - result.notFound.size();
 
-    if (request.towns && !result.notFound.empty()) {
+    if (!request.exact) lookUpRewritten(object, request, chunkSize, ledger);
+    std::vector<std::pair<size_t, LatLon>> atTowns;
+    if (request.towns) {
         checkCancel(request);
-        placeAtTowns(object, chunkSize, result);
+        atTowns = placeAtTowns(object, request, chunkSize, ledger);
     }
+    fillResult(request, ledger, result);
+    if (!result.outside.empty()) result.suggestions = suggestMaps(object, request, ledger, atTowns);
 
     if (!request.points.empty()) checkCancel(request);
     mapCoordinates(object, request.points, chunkSize, [&](size_t end) {
         result.points = end;
+        result.pointsOutside += outsidePositions(object).size();
         reportProgress(request, done + end, total);
         if (end < request.points.size()) checkCancel(request);
     });

@@ -43,6 +43,31 @@ std::optional<std::vector<TownPosition>> lookUp(const std::string& connection,
     return found;
 }
 
+std::vector<std::optional<LatLon>> positions(const std::string& connection,
+                                             const ZipColumns& columns,
+                                             const std::vector<std::string>& codes) {
+    db::Connection db;
+    db.open(connection);
+    std::vector<std::optional<LatLon>> found;
+    found.reserve(codes.size());
+    for (const std::string& code : codes) {
+        db::Recordset row =
+            db.execute("select " + columns.lon + ", " + columns.lat + " from " + columns.table +
+                       " where " + columns.zip + " = " + quoted(code));
+        std::optional<LatLon> position;
+        if (!row.eof()) {
+            try {
+                position =
+                    LatLon{row.field(columns.lat).toDouble(), row.field(columns.lon).toDouble()};
+            } catch (const Error&) {
+                // The engine placed it, so its row converts; a changed row only loses the hint.
+            }
+        }
+        found.push_back(position);
+    }
+    return found;
+}
+
 std::pair<std::string, std::string> cityAndState(const std::string& connection,
                                                  const std::string& table,
                                                  const std::string& zipField,

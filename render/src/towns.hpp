@@ -20,6 +20,18 @@ struct TownPosition {
 std::optional<std::vector<TownPosition>> lookUp(const std::string& connection,
                                                 const std::vector<std::string>& codes);
 
+// The zip table's position of each code (nothing for a code without a row or with a
+// coordinate that is not a number), with the engine's table and column names.
+struct ZipColumns {
+    std::string table;
+    std::string zip;
+    std::string lat;
+    std::string lon;
+};
+std::vector<std::optional<LatLon>> positions(const std::string& connection,
+                                             const ZipColumns& columns,
+                                             const std::vector<std::string>& codes);
+
 // City and state of a code in `table` (empty texts when the row or the columns are missing).
 std::pair<std::string, std::string> cityAndState(const std::string& connection,
                                                  const std::string& table,

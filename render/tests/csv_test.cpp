@@ -212,5 +212,107 @@ TEST(Csv, FieldNamesMatchWithoutOuterSpacesExactlyOrIgnoringCase) {
     EXPECT_EQ(findField(names, "Zip\t", NameMatch::Exact), std::nullopt);
 }
 
+// Spreadsheets' "Unicode text" and locale exports: UTF-16 with or without its mark, and
+// separators other than the comma, picked from the header line.
+std::string utf16(std::string_view ascii, bool little, bool mark) {
+    std::string out = mark ? (little ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (const char c : ascii) {
+        out += little ? std::string{c, '\0'} : std::string{'\0', c};
+    }
+    return out;
+}
+
+TEST(Csv, Utf16WithOrWithoutItsMarkBecomesUtf8) {
+    TempDir dir;
+    CsvOptions detect;
+    detect.separator = 0;
+    for (const bool little : {true, false}) {
+        for (const bool mark : {true, false}) {
+            std::string bytes = utf16("Name\tZip\r\nA\t08873\r\n", little, mark);
+            // "é" and a character beyond the basic plane (a surrogate pair) in the last name.
+            bytes += little ? std::string(
+                                  "\xE9\x00"
+                                  "\x3D\xD8"
+                                  "\x00\xDE"
+                                  "\x09\x00"
+                                  "\x31\x00",
+                                  10)
+                            : std::string(
+                                  "\x00\xE9"
+                                  "\xD8\x3D"
+                                  "\xDE\x00"
+                                  "\x00\x09"
+                                  "\x00\x31",
+                                  10);
+            CsvReader reader(write(dir, "u.txt", bytes), "Zembra", detect);
+            EXPECT_EQ(readAll(reader),
+                      (Records{{"Name", "Zip"}, {"A", "08873"}, {"\xC3\xA9\xF0\x9F\x98\x80", "1"}}))
+                << little << mark;
+            EXPECT_EQ(reader.separator(), '\t');
+            EXPECT_EQ(reader.encoding(), little ? TextEncoding::Utf16Le : TextEncoding::Utf16Be);
+        }
+    }
+    // A UTF-8 file with one NUL in a field is not taken for UTF-16; an odd last byte and a
+    // lone surrogate become U+FFFD.
+    EXPECT_EQ(readFile(write(dir, "n.csv", std::string("Zip\n08\0873\n", 10))),
+              (Records{{"Zip"}, {std::string("08\0873", 6)}}));
+    CsvReader odd(
+        write(dir, "o.txt", utf16("Zip\n1", true, true) + std::string("\x00\xD8", 2) + "x"));
+    EXPECT_EQ(readAll(odd), (Records{{"Zip"}, {"1\xEF\xBF\xBD\xEF\xBF\xBD"}}));
+}
+
+TEST(Csv, TheSeparatorComesFromTheHeaderLineOrTheOptions) {
+    TempDir dir;
+    CsvOptions detect;
+    detect.separator = 0;
+    const auto read = [&](const std::string& bytes, CsvOptions options, char* used = nullptr) {
+        CsvReader reader(write(dir, "s.csv", bytes), "Zembra", options);
+        Records records = readAll(reader);
+        if (used) *used = reader.separator();
+        return records;
+    };
+    char used = 0;
+    EXPECT_EQ(read("Name;Zip\n\"a;b\";08873\n", detect, &used),
+              (Records{{"Name", "Zip"}, {"a;b", "08873"}}));
+    EXPECT_EQ(used, ';');
+    EXPECT_EQ(read("Name|Zip|x\nA|1,2|3\n", detect, &used),
+              (Records{{"Name", "Zip", "x"}, {"A", "1,2", "3"}}));
+    EXPECT_EQ(used, '|');
+    // Quoted separators do not count; ties go to the first candidate; none gives a comma.
+    read("\"a,b,c\";Zip\n", detect, &used);
+    EXPECT_EQ(used, ';');
+    read("a,b;c\n", detect, &used);
+    EXPECT_EQ(used, ',');
+    read("Zip\n1;2\n", detect, &used);
+    EXPECT_EQ(used, ',');
+    // The client's rule: a comma wins whenever there is one.
+    CsvOptions client = detect;
+    client.candidates = ",;\t";
+    client.rule = SeparatorRule::FirstPresent;
+    read("a;b;c,d\n", client, &used);
+    EXPECT_EQ(used, ',');
+    read("a|b\tc\n", client, &used);
+    EXPECT_EQ(used, '\t');
+    CsvOptions fixed;
+    fixed.separator = ';';
+    EXPECT_EQ(read("a,b;c\n", fixed), (Records{{"a,b", "c"}}));
+}
+
+TEST(Csv, CrOnlyLineEndsWhenTheOptionsTakeThem) {
+    TempDir dir;
+    CsvOptions cr;
+    cr.crLineEnds = true;
+    const auto path = write(dir, "cr.csv", "Name,Zip\ra,08873\r\"b\rc\",08232\r\rd,1");
+    CsvReader reader(path, "Zembra", cr);
+    std::vector<size_t> lines;
+    EXPECT_EQ(readAll(reader, &lines),
+              (Records{{"Name", "Zip"}, {"a", "08873"}, {"b\rc", "08232"}, {}, {"d", "1"}}));
+    EXPECT_EQ(lines, (std::vector<size_t>{1, 2, 3, 5, 6}));
+    // Without the option, or in a file whose first line ends in CRLF, a lone CR stays.
+    EXPECT_EQ(readFile(path).size(), 1u);
+    CsvReader crlf(write(dir, "crlf.csv", "Zip\r\na\rb\r\n"), "Zembra", cr);
+    EXPECT_EQ(readAll(crlf), (Records{{"Zip"}, {"a\rb"}}));
+}
+
 }  // namespace
 }  // namespace zembra::render::test

@@ -70,10 +70,12 @@ struct RenderOptions {
     StyleOptions style;
     OutputOptions output;
     std::vector<std::string> zips;
-    std::string file;      // "-": standard input
-    std::string column;    // CSV column holding the codes
-    std::string marker;    // a path, or a name looked up in <images>/Overlays
-    bool noTowns = false;  // leave codes without an area of their own unplaced
+    std::string file;       // "-": standard input
+    std::string column;     // CSV column holding the codes
+    std::string separator;  // empty: detected from the header line (with a column)
+    std::string marker;     // a path, or a name looked up in <images>/Overlays
+    bool noTowns = false;   // leave codes without an area of their own unplaced
+    bool exact = false;     // codes only as written (no ZIP+4 or leading-zero second lookup)
     RegionOptions region;
 };
 

@@ -9,8 +9,15 @@
 
 namespace zembra::cli {
 
-// A reader of the file, or of standard input for "-". Raises zembra::Error 53 for a
-// missing file, 76 for a missing folder, 70 for one that may not be read.
-std::unique_ptr<render::CsvReader> openInput(const std::string& path, const Io& io);
+// A reader of the file, or of standard input for "-", taking CR, LF and CRLF line ends;
+// separator 0 picks comma, semicolon, tab or pipe from the first line. Raises
+// zembra::Error 53 for a missing file, 76 for a missing folder, 70 for one that may not
+// be read.
+std::unique_ptr<render::CsvReader> openInput(const std::string& path, const Io& io,
+                                             char separator = ',');
+
+// The separator --separator names ("comma", "semicolon", "tab", "pipe" or one character);
+// 0 for an empty name (detect). Raises UsageError for anything else.
+char separatorForName(const std::string& name);
 
 }  // namespace zembra::cli

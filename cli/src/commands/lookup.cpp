@@ -18,8 +18,9 @@ int runLookup(const LookupOptions& options, Io& io) {
     io.out << (found.zip ? render::escapeForDisplay(*found.zip) : std::string("none")) << ' '
            << formatNumber(found.position.lat) << ' ' << formatNumber(found.position.lon);
     if (!found.city.empty() || !found.state.empty()) {
-        io.out << ' ' << found.city << (found.city.empty() || found.state.empty() ? "" : ", ")
-               << found.state;
+        io.out << ' ' << render::escapeForDisplay(found.city)
+               << (found.city.empty() || found.state.empty() ? "" : ", ")
+               << render::escapeForDisplay(found.state);
     }
     io.out << '\n';
     return 0;

@@ -55,7 +55,7 @@ draw::Region parseRegionOption(const std::string& text) {
     try {
         return draw::parseRegion(text);
     } catch (const Error& e) {
-        throw UsageError(e.description());
+        throw UsageError("--region: " + e.description());
     }
 }
 

@@ -31,12 +31,22 @@ CodeList gatherCodes(const RenderOptions& options, Io& io) {
         }
         return codes;
     }
-    const auto input = openInput(file, io);
+    const char separator = separatorForName(options.separator);
+    const auto input =
+        openInput(file, io, options.column.empty() && separator == 0 ? ',' : separator);
     const size_t before = codes.items().size() + codes.repeats();
     if (options.column.empty()) {
         readZipLines(*input, codes);
     } else {
         readZipColumn(*input, options.column, codes);
+        // What was detected is said, so that a wrong guess can be seen and overridden.
+        if (separator == 0 &&
+            (input->separator() != ',' || input->encoding() == render::TextEncoding::Utf16Le ||
+             input->encoding() == render::TextEncoding::Utf16Be)) {
+            io.err << render::escapeForDisplay(input->name()) << ": read as "
+                   << render::encodingName(input->encoding()) << ", fields separated by "
+                   << render::separatorName(input->separator()) << "s\n";
+        }
     }
     if (codes.items().empty() && before == 0) {
         throw UsageError("no zip codes in " + input->name());
@@ -44,10 +54,11 @@ CodeList gatherCodes(const RenderOptions& options, Io& io) {
     return codes;
 }
 
-void printList(std::ostream& out, std::string_view heading, const std::vector<std::string>& codes) {
+void printList(std::ostream& out, std::string_view heading, const std::vector<std::string>& codes,
+               const std::string& suffix = {}) {
     out << heading << " (" << codes.size() << "):";
     for (const auto& code : codes) out << ' ' << render::escapeForDisplay(code);
-    out << '\n';
+    out << suffix << '\n';
 }
 
 }  // namespace
@@ -78,6 +89,7 @@ int runRender(const RenderOptions& options, Io& io) {
     request.format = format;
     setOutput(request, options.output);
     request.towns = !options.noTowns;
+    request.exact = options.exact;
     render::RenderResult result;
     {
         Progress progress(io.stderrIsTerminal ? &io.err : nullptr, "placing zip codes",
@@ -86,25 +98,16 @@ int runRender(const RenderOptions& options, Io& io) {
         result = render::render(request);
     }
 
-    const std::vector<std::string>& unmatched = result.notFound;
-    if (result.placedAtTown.empty()) {
-        io.err << "placed " << result.placed() << " of " << result.requested << " zip codes\n";
-    } else {
-        // Codes without an area of their own were placed at their post-office town.
-        io.err << "placed " << withThousands(result.placed()) << " of "
-               << withThousands(result.requested) << ": " << withThousands(result.placedAtArea)
-               << " at their area, " << withThousands(result.placedAtTown.size())
-               << " at their post-office town";
-        if (!unmatched.empty()) {
-            io.err << "; not found:";
-            for (const auto& code : unmatched) io.err << ' ' << render::escapeForDisplay(code);
-        }
-        io.err << '\n';
+    io.err << render::summarize(result) << '\n';
+    if (!result.outside.empty()) {
+        const std::string hint = render::suggestionText(result);
+        printList(io.err, "outside this map", result.outside,
+                  hint.empty() ? std::string() : " (" + hint + ")");
     }
     if (repeats > 0) io.err << "skipped " << repeats << " repeated zip codes\n";
-    if (!unmatched.empty()) {
-        if (result.placedAtTown.empty()) printList(io.err, "not found", unmatched);
-        if (hasShortNumericCode(unmatched)) {
+    if (!result.notFound.empty()) {
+        printList(io.err, "not found", result.notFound);
+        if (request.exact && hasShortNumericCode(result.notFound)) {
             io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
         }
     }

@@ -39,6 +39,7 @@ void readZipColumn(render::CsvReader& in, std::string_view column, CodeList& cod
     if (!index) {
         std::string names;
         for (const auto& f : fields) names += (names.empty() ? "" : ", ") + std::string(trim(f));
+        // (escaped where it is printed: a header may hold terminal escape sequences)
         throw UsageError(in.name() + " has no column '" + std::string(column) +
                          "'; its columns are: " + names);
     }

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <ctime>
@@ -66,6 +67,14 @@ CLI::App* addServeCommand(CLI::App& app, ServerConfig& config) {
     cmd->add_option("--connection", config.connection,
                     "Zip-code database: ODBC data source or connection string")
         ->type_name("TEXT");
+    cmd->add_option("--store", config.store,
+                    "Where links are kept: a folder, or \"DSN=...\" for a database; servers "
+                    "behind one address share it (default: a folder in ~/.local/state/zembra)")
+        ->type_name("FOLDER|DSN=...");
+    cmd->add_option("--allowed-host", config.allowedHosts,
+                    "A Host name a loopback-bound server answers to besides localhost (the name "
+                    "a proxy in front passes on); may be repeated")
+        ->type_name("NAME");
     auto& limits = config.limits;
     cmd->add_option("--workers", limits.workers, "Render threads (0: one per core)")
         ->type_name("N")
@@ -93,17 +102,60 @@ CLI::App* addServeCommand(CLI::App& app, ServerConfig& config) {
         ->type_name("N")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
+    cmd->add_option_function<double>(
+           "--keep-days",
+           [&limits](double days) {
+               limits.keepFor = std::chrono::seconds(static_cast<int64_t>(days * 86400));
+           },
+           "Days a picture's link keeps working after its render (default 7)")
+        ->type_name("DAYS")
+        ->check(CLI::Range(0.0001, 3650.0));
+    cmd->add_option_function<double>(
+           "--head-timeout",
+           [&limits](double seconds) {
+               limits.headTimeout = std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+           },
+           "Seconds a client has to send a whole request head (default 5)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.05, 600.0));
+    cmd->add_option("--max-connections", limits.maxConnections,
+                    "Open connections; past it the oldest idle or incomplete one is closed")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    cmd->add_option("--max-per-address", limits.maxPerAddress,
+                    "Open connections from one address; past it that address's oldest idle or "
+                    "incomplete one is closed")
+        ->type_name("N")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
     cmd->footer(
         "\nOpen the address printed at start-up in a browser. The server listens on the\n"
         "loopback address unless --bind names another; it logs one line per request on\n"
-        "standard error and stops on Ctrl+C (SIGINT) or SIGTERM.\n\n"
+        "standard error and stops on Ctrl+C (SIGINT) or SIGTERM within a few seconds.\n"
+        "A picture's link works for --keep-days from any server that shares the --store.\n\n"
         "Examples:\n"
         "  zembra serve\n"
-        "  zembra serve --bind 0.0.0.0 --port 8000 --workers 4\n");
+        "  zembra serve --bind 0.0.0.0 --port 8000 --workers 4\n"
+        "  zembra serve --port 8001 --store /srv/zembra/links --allowed-host maps.example.com\n");
     return cmd;
 }
 
+namespace {
+
+// Many slow clients each hold a descriptor: the soft limit goes up to the hard one.
+void raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+}  // namespace
+
 int runServe(const ServerConfig& config, std::ostream& out, std::ostream& err) {
+    raiseDescriptorLimit();
     const BlockedSignals signals;
     Log log(err);
     Server server(config, log);

@@ -31,7 +31,15 @@ std::vector<PictureEntry> scanFolder(const fs::path& folder, std::string_view ex
         }
         entry.size = *size;
         if (needBounds) {
-            const auto bounds = render::boundsForMap(entry.file);
+            std::optional<render::Bounds> bounds;
+            try {
+                bounds = render::boundsForMap(entry.file);
+            } catch (const Error& e) {
+                // A malformed world file spoils that map only.
+                log << "zembra serve: left out " << entry.file.string() << ": " << e.description()
+                    << "\n";
+                continue;
+            }
             if (!bounds) {
                 log << "zembra serve: left out " << entry.file.string()
                     << ": no bounds (no usa, alaska or hawaii in its name, no world file)\n";

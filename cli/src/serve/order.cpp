@@ -3,8 +3,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <zembra/draw/geo.hpp>
 #include <zembra/render/csv.hpp>
 #include <zembra/runtime.hpp>
 
@@ -24,7 +26,8 @@ void checkCount(size_t count, const Limits& limits) {
         throw ApiError(413, "too_many_codes",
                        "The request holds " + std::to_string(count) +
                            " zip codes and points; at most " + std::to_string(limits.maxCodes) +
-                           " are accepted in one render.");
+                           " are accepted in one render.",
+                       limits.maxCodes);
     }
 }
 
@@ -88,11 +91,27 @@ render::OutputFormat parseFormat(std::string_view text) {
                      "\"; use jpg, gif, bmp or png.");
 }
 
+int parseWidth(std::string_view text) {
+    if (text.empty()) return 0;
+    int width = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), width);
+    if (ec != std::errc() || end != text.data() + text.size() || width < 1 ||
+        width > draw::kMaxSide)
+        throw badRequest("\"width\" must be a whole number of pixels from 1 to " +
+                         std::to_string(draw::kMaxSide) + ".");
+    return width;
+}
+
 RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
     const json parsed = json::parse(body.begin(), body.end(), nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) {
-        throw badRequest("The body must be a JSON object.");
+    if (parsed.is_discarded()) {
+        const auto first = body.find_first_not_of(" \t\r\n");
+        throw badRequest(first != std::string_view::npos && body[first] != '{' && body[first] != '['
+                             ? "The body is not JSON; send a JSON object, or upload a CSV file "
+                               "as multipart/form-data."
+                             : "The body is not well-formed JSON.");
     }
+    if (!parsed.is_object()) throw badRequest("The body must be a JSON object.");
     const json empty = json::array();
     const json& zips = parsed.contains("zips") ? parsed["zips"] : empty;
     const json& points = parsed.contains("points") ? parsed["points"] : empty;
@@ -103,6 +122,13 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
 
     RenderOrder order;
     order.map = textMember(parsed, "map", order.map);
+    order.mapGiven = parsed.contains("map") && !parsed["map"].is_null();
+    order.region = textMember(parsed, "region", "");
+    if (const auto w = parsed.find("width"); w != parsed.end() && !w->is_null()) {
+        if (!w->is_number_integer())
+            throw badRequest("\"width\" must be a whole number of pixels.");
+        order.width = parseWidth(std::to_string(w->get<int64_t>()));
+    }
     order.marker = textMember(parsed, "marker", "");
     order.format = parseFormat(textMember(parsed, "format", "jpg"));
     std::vector<std::string> raw;
@@ -127,13 +153,19 @@ RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOr
     const MemoryFile file(csv);
     std::vector<std::string> codes;
     try {
-        render::CsvReader reader(file.fd(), "the upload");
+        render::CsvOptions options;
+        options.separator = 0;  // comma, semicolon, tab or pipe, from the header line
+        options.crLineEnds = true;
+        render::CsvReader reader(file.fd(), "the upload", "Zembra", options);
         std::vector<std::string> fields;
         if (!reader.next(fields)) throw badRequest("The upload is empty.");
+        order.readAs = std::string(render::encodingName(reader.encoding())) + ", " +
+                       render::separatorName(reader.separator());
         const auto index = render::findField(fields, column, render::NameMatch::IgnoreCase);
         if (!index) {
             throw badRequest("The upload has no column \"" + std::string(cli::trim(column)) +
-                             "\"; its columns are: " + joinNames(fields) + ".");
+                             "\"; its columns are: " + joinNames(fields) + " (read as " +
+                             order.readAs + ").");
         }
         while (reader.next(fields)) {
             if (*index >= fields.size() || cli::trim(fields[*index]).empty()) continue;

@@ -2,6 +2,8 @@
 // and the errors that are the client's fault (answered with a 4xx status).
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,26 +18,35 @@ namespace zembra::serve {
 // ("too_many_codes") and a sentence for people.
 class ApiError : public std::runtime_error {
   public:
-    ApiError(int status, std::string code, const std::string& message)
-        : std::runtime_error(message), status_(status), code_(std::move(code)) {}
+    ApiError(int status, std::string code, const std::string& message,
+             std::optional<uint64_t> limit = std::nullopt)
+        : std::runtime_error(message), status_(status), code_(std::move(code)), limit_(limit) {}
     int status() const noexcept { return status_; }
     const std::string& code() const noexcept { return code_; }
+    // The limit a 413 refusal was measured against.
+    std::optional<uint64_t> limit() const noexcept { return limit_; }
 
   private:
     int status_;
     std::string code_;
+    std::optional<uint64_t> limit_;
 };
 
 struct RenderOrder {
     std::string map = "usa";
+    bool mapGiven = false;          // named by the request, not the default
+    std::string region;             // a map drawn for a place instead of a map picture
+    int width = 0;                  // of the drawn map; 0: the default
     std::string marker;             // empty: the default marker
     std::vector<std::string> zips;  // trimmed, without empties and repeats, in the order given
     std::vector<render::LatLon> points;
     render::OutputFormat format = render::OutputFormat::Jpeg;
+    std::string readAs;  // an upload's encoding and separator ("UTF-8, semicolon"), as detected
 };
 
 // Reads {"map": "usa", "marker": "red_dot_11", "zips": ["08873", ...],
-// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png"}; every member is optional,
+// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png"}, or "region": "NJ" (and
+// "width": 2000) instead of "map"; every member is optional,
 // but a render needs a zip code or a point. Raises ApiError: 400 for malformed JSON or a
 // member of the wrong kind, 413 (too_many_codes) when zips and points together exceed
 // limits.maxCodes, counted before anything else is read.
@@ -64,5 +75,9 @@ class MemoryFile {
 // The picture format for a form field or JSON member ("jpg", "jpeg", "png", ...).
 // Raises ApiError 400 naming the accepted words.
 render::OutputFormat parseFormat(std::string_view text);
+
+// The width of a drawn map from a form field or query parameter; empty: 0 (the default).
+// Raises ApiError 400 for anything but a whole number of pixels within the drawing limit.
+int parseWidth(std::string_view text);
 
 }  // namespace zembra::serve

@@ -1,16 +1,17 @@
-// Rendered pictures kept in memory for a while, so that a render's answer can be a small
-// JSON text with a link and the picture fetched (or downloaded) by that link.
+// Rendered pictures kept in memory by one server, so that fetching a picture right after
+// its render costs no second render. Only a cache: a picture pushed out (the least recently
+// used goes first when the bytes would exceed the limit) is rendered again from its kept
+// request.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zembra::serve {
@@ -21,34 +22,23 @@ struct StoredPicture {
     std::vector<uint8_t> bytes;
 };
 
-class PictureStore {
+class PictureCache {
   public:
-    using Clock = std::chrono::steady_clock;
+    explicit PictureCache(size_t maxBytes) : maxBytes_(maxBytes) {}
 
-    PictureStore(size_t maxCount, size_t maxBytes, std::chrono::seconds keepFor);
+    // Keeps the picture under `key` (a picture larger than the whole cache is not kept).
+    void put(const std::string& key, std::shared_ptr<const StoredPicture> picture);
+    // The picture of `key`, or nullptr.
+    std::shared_ptr<const StoredPicture> get(std::string_view key);
 
-    // Keeps the picture and returns its id: 32 random hex digits. The oldest pictures go
-    // first when the count or bytes would exceed the limits. Nothing when the picture
-    // alone is larger than the byte limit.
-    std::optional<std::string> put(StoredPicture picture, Clock::time_point now = Clock::now());
-
-    // The picture of `id`, or nullptr when unknown or older than the keeping time.
-    std::shared_ptr<const StoredPicture> get(std::string_view id,
-                                             Clock::time_point now = Clock::now()) const;
+    size_t bytes() const;
 
   private:
-    struct Slot {
-        std::string id;
-        Clock::time_point stored;
-        std::shared_ptr<const StoredPicture> picture;
-    };
-    std::string newId();
-
-    size_t maxCount_;
+    using Entry = std::pair<std::string, std::shared_ptr<const StoredPicture>>;
     size_t maxBytes_;
-    std::chrono::seconds keepFor_;
     mutable std::mutex mutex_;
-    std::deque<Slot> slots_;  // oldest first
+    std::list<Entry> order_;  // most recently used first
+    std::unordered_map<std::string, std::list<Entry>::iterator> index_;
     size_t bytes_ = 0;
 };
 

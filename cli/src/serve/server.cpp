@@ -1,8 +1,5 @@
 #include "serve/server.hpp"
 
-#include <httplib.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -13,15 +10,25 @@
 #include <iomanip>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <thread>
+#include <zembra/render/plotted.hpp>
+#include <zembra/render/positions.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
+#include <zembra/text.hpp>
 
 #include "core/images.hpp"
+#include "core/option_values.hpp"
+#include "serve/http_server.hpp"
 #include "serve/library.hpp"
+#include "serve/link_store.hpp"
+#include "serve/multipart.hpp"
 #include "serve/order.hpp"
 #include "serve/picture_store.hpp"
+#include "serve/public_errors.hpp"
+#include "serve/region_maps.hpp"
 #include "serve/style_order.hpp"
 #include "serve/worker_pool.hpp"
 
@@ -78,41 +85,54 @@ json errorJson(const std::string& code, const std::string& message) {
     return {{"error", {{"code", code}, {"message", message}}}};
 }
 
-json engineErrorJson(const Error& e) {
-    json body = errorJson("engine_error", e.description());
-    body["error"]["number"] = e.number();
-    body["error"]["source"] = e.source();
-    return body;
-}
-
 // JSON text; bytes that are not UTF-8 (a code from a file in another encoding) become
 // U+FFFD instead of failing the answer.
 std::string jsonText(const json& value) {
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-void sendJson(httplib::Response& res, int status, const json& body) {
-    res.status = status;
-    res.set_content(jsonText(body), "application/json");
+http::Response jsonResponse(int status, const json& body) {
+    http::Response r;
+    r.status = status;
+    r.set("Content-Type", "application/json");
+    r.body = jsonText(body);
+    if (status == 503) r.set("Retry-After", "2");
+    return r;
 }
 
-void sendError(httplib::Response& res, const ApiError& e) {
-    sendJson(res, e.status(), errorJson(e.code(), e.what()));
+http::Response errorResponse(const ApiError& e) {
+    json body = errorJson(e.code(), e.what());
+    if (e.limit()) body["error"]["limit"] = *e.limit();
+    return jsonResponse(e.status(), body);
 }
 
 ApiError busy() {
     return ApiError(503, "busy", "Every worker is busy and the queue is full; try again shortly.");
 }
 
+// Seconds as given: "60 s", "0.05 s", "1.5 s".
+std::string secondsText(std::chrono::milliseconds ms) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(3) << static_cast<double>(ms.count()) / 1000.0;
+    std::string s = text.str();
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+    return s + " s";
+}
+
 ApiError deadlinePassed(std::chrono::milliseconds deadline) {
-    return ApiError(503, "deadline_exceeded",
-                    "The request was not done within " + std::to_string(deadline.count() / 1000) +
-                        " s and was cancelled.");
+    return ApiError(
+        503, "deadline_exceeded",
+        "The request was not done within " + secondsText(deadline) + " and was cancelled.");
+}
+
+ApiError stopping() {
+    return ApiError(503, "stopping", "The server is stopping; try again shortly.");
 }
 
 // A pixel coordinate from the query: a whole number inside the picture.
-int32_t pixelParam(const httplib::Request& req, const char* name, int32_t extent) {
-    const std::string text = req.get_param_value(name);
+int32_t pixelParam(const http::Request& req, const char* name, int32_t extent) {
+    const std::string text = req.param(name);
     int32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
@@ -127,7 +147,7 @@ int32_t pixelParam(const httplib::Request& req, const char* name, int32_t extent
 }
 
 // One piece of work handed to the pool: its progress and its answer, watched by the
-// connection thread that waits for it.
+// handler thread that waits for it.
 struct Job {
     std::mutex mutex;
     std::condition_variable changed;
@@ -157,13 +177,69 @@ struct Job {
     }
 };
 
-std::string utcNow() {
-    const std::time_t now = std::time(nullptr);
+std::string utcText(std::time_t when) {
     std::tm tm{};
-    gmtime_r(&now, &tm);
+    gmtime_r(&when, &tm);
     std::ostringstream text;
     text << std::put_time(&tm, "%Y-%m-%dT%H:%M:%SZ");
     return text.str();
+}
+
+// An icon file holding one PNG picture (the default marker), as browsers ask for it.
+std::string iconFile(const std::string& png, int width, int height) {
+    std::string ico;
+    const auto u16 = [&ico](unsigned v) {
+        ico += static_cast<char>(v & 0xFF);
+        ico += static_cast<char>((v >> 8) & 0xFF);
+    };
+    const auto u32 = [&u16](uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    u16(0);
+    u16(1);  // an icon
+    u16(1);  // one picture
+    ico += static_cast<char>(width >= 256 ? 0 : width);
+    ico += static_cast<char>(height >= 256 ? 0 : height);
+    ico += '\0';  // no palette
+    ico += '\0';
+    u16(1);   // planes
+    u16(32);  // bits per pixel
+    u32(static_cast<uint32_t>(png.size()));
+    u32(22);  // the picture follows the 6-byte header and the 16-byte entry
+    return ico + png;
+}
+
+// The host part of a Host header: "[::1]:8080" -> "::1", "Example.org:80" -> "example.org".
+std::string hostName(std::string_view header) {
+    std::string host;
+    if (!header.empty() && header.front() == '[') {
+        const auto close = header.find(']');
+        host = std::string(header.substr(1, close == std::string_view::npos ? close : close - 1));
+    } else {
+        host = std::string(header.substr(0, header.rfind(':')));
+        if (header.find(':') == std::string_view::npos) host = std::string(header);
+    }
+    return lowerAscii(host);
+}
+
+bool isLoopbackName(const std::string& host) {
+    if (host == "localhost" || host == "::1") return true;
+    if (host.size() > 10 && host.compare(host.size() - 10, 10, ".localhost") == 0) return true;
+    // 127.0.0.0/8 written as a dotted quad.
+    int parts = 0;
+    unsigned first = 0;
+    for (size_t at = 0; at <= host.size(); ++parts) {
+        const auto dot = std::min(host.find('.', at), host.size());
+        const auto part = std::string_view(host).substr(at, dot - at);
+        unsigned value = 0;
+        const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
+        if (part.empty() || ec != std::errc() || end != part.data() + part.size() || value > 255)
+            return false;
+        if (parts == 0) first = value;
+        at = dot + 1;
+    }
+    return parts == 4 && first == 127;
 }
 
 }  // namespace
@@ -179,53 +255,123 @@ fs::path defaultWebDirectory() {
 }
 
 struct Server::Impl {
+    using Handler = std::function<std::optional<http::Response>(
+        const http::Request&, const std::smatch&, const std::shared_ptr<http::Reply>&)>;
+    struct Route {
+        std::string method;
+        std::regex pattern;
+        Handler handler;
+    };
+
     ServerConfig config;
     Log& log;
     PictureLibrary library;
+    RegionMaps regions;  // before the pool, whose workers draw with it
     std::map<std::string, std::string> assets;
-    PictureStore store;
+    std::string favicon;
+    std::unique_ptr<LinkStore> links;
+    PictureCache cache;
     WorkerPool pool;
-    httplib::Server http;
-    int port = 0;
-    // stop() may come before run() has started listening; these make it stick.
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> running{false};
-    std::atomic<bool> done{false};
+    std::vector<Route> routes;
+    std::unique_ptr<http::HttpServer> http;
+    std::atomic<bool> stopping{false};
+    std::mutex jobsMutex;
+    std::vector<std::weak_ptr<Job>> jobs;
+    std::mutex sweepMutex;
+    Clock::time_point lastSweep{};
 
     Impl(ServerConfig c, Log& l, PictureLibrary lib)
         : config(std::move(c)),
           log(l),
           library(std::move(lib)),
-          store(config.limits.storedPictures, config.limits.storedBytes, config.limits.storedFor),
+          cache(config.limits.cacheBytes),
           pool(config.limits.workers ? config.limits.workers
                                      : std::max(1u, std::thread::hardware_concurrency()),
                config.limits.queue) {}
 
-    // Each handler runs inside this: refusals become their JSON answers, and the time
-    // taken goes into the Server-Timing header that the log line reports.
-    httplib::Server::Handler guarded(
-        std::function<void(const httplib::Request&, httplib::Response&)> handler) {
-        return [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
-            const auto start = Clock::now();
-            try {
-                handler(req, res);
-            } catch (const ApiError& e) {
-                sendError(res, e);
-            } catch (const Error& e) {
-                sendJson(res, 500, engineErrorJson(e));
-            } catch (const std::exception& e) {
-                sendJson(res, 500, errorJson("internal_error", e.what()));
-            }
-            const std::chrono::duration<double, std::milli> took = Clock::now() - start;
-            std::ostringstream timing;
-            timing << "total;dur=" << std::fixed << std::setprecision(1) << took.count();
-            res.set_header("Server-Timing", timing.str());
-        };
+    // ---- shared answers ----
+
+    // Every answer: the page may load only from this server; browsers take answers as the
+    // type given.
+    static void addDefaultHeaders(http::Response& r) {
+        r.set("Content-Security-Policy",
+              "default-src 'self'; img-src 'self' blob: data:; style-src 'self'; "
+              "object-src 'none'; frame-ancestors 'none'");
+        r.set("X-Content-Type-Options", "nosniff");
     }
+
+    http::Response internalError(const Error& e) const {
+        // The whole error stays in the log; the client learns what kind of failure it was.
+        log.line("zembra serve: error " + std::to_string(e.number()) + " (" + e.source() +
+                 "): " + e.description());
+        json body = errorJson("engine_error", publicDescription(e));
+        body["error"]["number"] = e.number();
+        return jsonResponse(500, body);
+    }
+
+    std::shared_ptr<Job> newJob() {
+        auto job = std::make_shared<Job>();
+        std::lock_guard lock(jobsMutex);
+        std::erase_if(jobs, [](const auto& w) { return w.expired(); });
+        jobs.push_back(job);
+        if (stopping) job->cancel = true;
+        return job;
+    }
+
+    void cancelAll() {
+        stopping = true;
+        std::lock_guard lock(jobsMutex);
+        for (const auto& w : jobs)
+            if (auto job = w.lock()) job->cancel = true;
+    }
+
+    // Runs `work` on the pool and waits for it until the deadline; past it the job is told
+    // to stop.
+    std::pair<int, json> runJob(std::function<void(Job&)> work, Clock::time_point deadline) {
+        auto job = newJob();
+        if (!pool.trySubmit([job, work = std::move(work)] { work(*job); })) throw busy();
+        return await(*job, deadline);
+    }
+
+    std::pair<int, json> await(Job& job, Clock::time_point deadline) const {
+        std::unique_lock lock(job.mutex);
+        if (!job.changed.wait_until(lock, deadline, [&] { return job.finished; })) {
+            job.cancel = true;
+            const auto e = deadlinePassed(config.limits.deadline);
+            return {e.status(), errorJson(e.code(), e.what())};
+        }
+        return {job.status, job.answer};
+    }
+
+    // The answer of a failed job, in the same words a handler would give.
+    json failure(const std::exception_ptr& caught, int& status) const {
+        try {
+            std::rethrow_exception(caught);
+        } catch (const ApiError& e) {
+            status = e.status();
+            return errorJson(e.code(), e.what());
+        } catch (const render::Cancelled&) {
+            const auto e = stopping ? serve::stopping() : deadlinePassed(config.limits.deadline);
+            status = e.status();
+            return errorJson(e.code(), e.what());
+        } catch (const Error& e) {
+            const auto r = internalError(e);
+            status = 500;
+            return json::parse(r.body);
+        } catch (const std::exception& e) {
+            log.line(std::string("zembra serve: internal error: ") + e.what());
+            status = 500;
+            return errorJson("internal_error", "The server failed; see its log.");
+        }
+    }
+
+    // ---- the catalogue ----
 
     void loadAssets() {
         const fs::path folder = config.web.empty() ? defaultWebDirectory() : config.web;
         for (const auto& asset : kAssets) assets[asset.name] = readFile(folder / asset.name);
+        const auto& marker = library.defaultMarker();
+        favicon = iconFile(readFile(marker.file), marker.size.width, marker.size.height);
     }
 
     // The picture a request names; `kind` is "map" or "marker".
@@ -257,151 +403,331 @@ struct Server::Impl {
             throw ApiError(413, "picture_too_large",
                            "Map \"" + entry.name + "\" has " + std::to_string(pixels) +
                                " pixels; this server renders at most " +
-                               std::to_string(config.limits.maxPicturePixels) + ".");
+                               std::to_string(config.limits.maxPicturePixels) + ".",
+                           config.limits.maxPicturePixels);
         }
     }
 
-    void routes() {
+    // ---- routes ----
+
+    void add(std::string method, const std::string& pattern, Handler handler) {
+        routes.push_back({std::move(method), std::regex(pattern), std::move(handler)});
+    }
+
+    static http::Response content(std::string body, const char* type) {
+        http::Response r;
+        r.set("Content-Type", type);
+        r.body = std::move(body);
+        return r;
+    }
+
+    void addRoutes() {
         for (const auto& asset : kAssets) {
             const std::string path =
                 std::string("/") + (std::string_view(asset.name) == "index.html" ? "" : asset.name);
-            http.Get(path, guarded([this, asset](const httplib::Request&, httplib::Response& res) {
-                         res.set_content(assets.at(asset.name), asset.mime);
-                         res.set_header("Cache-Control", "no-cache");
-                     }));
+            add("GET", path, [this, asset](const auto&, const auto&, const auto&) {
+                auto r = content(assets.at(asset.name), asset.mime);
+                r.set("Cache-Control", "no-cache");
+                return r;
+            });
         }
-        http.Get("/healthz", guarded([this](const httplib::Request&, httplib::Response& res) {
-                     sendJson(res, 200,
-                              {{"status", "ok"},
-                               {"workers", pool.workers()},
-                               {"maps", library.maps().size()},
-                               {"markers", library.markers().size()}});
-                 }));
-        http.Get("/api/maps", guarded([this](const httplib::Request&, httplib::Response& res) {
-                     json maps = json::array();
-                     for (const auto& m : library.maps()) {
-                         maps.push_back({{"name", m.name},
-                                         {"width", m.size.width},
-                                         {"height", m.size.height},
-                                         {"bounds", boundsJson(m.bounds)},
-                                         {"thumbnail", "/api/maps/" + m.name + "/picture"}});
-                     }
-                     sendJson(res, 200, {{"maps", maps}});
-                 }));
-        http.Get("/api/markers", guarded([this](const httplib::Request&, httplib::Response& res) {
-                     json markers = json::array();
-                     for (const auto& m : library.markers()) {
-                         markers.push_back({{"name", m.name},
-                                            {"width", m.size.width},
-                                            {"height", m.size.height},
-                                            {"thumbnail", "/api/markers/" + m.name + "/picture"}});
-                     }
-                     sendJson(res, 200,
-                              {{"markers", markers}, {"default", library.defaultMarker().name}});
-                 }));
-        http.Get(R"(/api/maps/([^/]+)/picture)",
-                 guarded([this](const httplib::Request& req, httplib::Response& res) {
-                     res.set_content(readFile(map(req.matches[1]).file), "image/jpeg");
-                 }));
-        http.Get(R"(/api/markers/([^/]+)/picture)",
-                 guarded([this](const httplib::Request& req, httplib::Response& res) {
-                     res.set_content(readFile(marker(req.matches[1]).file), "image/png");
-                 }));
-        http.Get(R"(/api/pictures/([0-9a-f]{32})\.(jpg|gif|bmp|png))",
-                 guarded([this](const httplib::Request& req, httplib::Response& res) {
-                     const auto picture = store.get(req.matches[1].str());
-                     if (!picture || picture->extension != req.matches[2].str()) {
-                         throw ApiError(
-                             404, "unknown_picture",
-                             "No such picture; rendered pictures are kept for a while only.");
-                     }
-                     const auto format = render::formatForExtension(picture->extension);
-                     res.set_content(reinterpret_cast<const char*>(picture->bytes.data()),
-                                     picture->bytes.size(), mimeFor(format.value()));
-                     if (req.has_param("download")) {
-                         res.set_header("Content-Disposition",
-                                        "attachment; filename=\"" + picture->fileName + "\"");
-                     }
-                 }));
-        http.Post("/api/render",
-                  guarded([this](const httplib::Request& req, httplib::Response& res) {
-                      handleRender(req, res);
-                  }));
-        http.Get("/api/lookup",
-                 guarded([this](const httplib::Request& req, httplib::Response& res) {
-                     handleLookup(req, res);
-                 }));
-        http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-            if (!res.body.empty()) return;
-            const char* code = res.status == 413   ? "body_too_large"
-                               : res.status == 404 ? "not_found"
-                               : res.status == 400 ? "bad_request"
-                                                   : "http_error";
-            const std::string message = res.status == 404   ? "There is nothing at this address."
-                                        : res.status == 413 ? "The request body is too large."
-                                                            : "The request could not be served.";
-            res.set_content(jsonText(errorJson(code, message)), "application/json");
+        add("GET", "/favicon.ico", [this](const auto&, const auto&, const auto&) {
+            auto r = content(favicon, "image/x-icon");
+            r.set("Cache-Control", "max-age=86400");
+            return r;
         });
-        http.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-            std::ostringstream line;
-            line << utcNow() << ' ' << req.remote_addr << " \"" << req.method << ' ' << req.path
-                 << "\" " << res.status << ' ';
-            if (res.get_header_value("Content-Type") == "application/x-ndjson") {
-                line << "streamed";
-            } else {
-                line << res.body.size() << " bytes";
+        add("GET", "/healthz", [this](const auto&, const auto&, const auto&) {
+            return jsonResponse(200, {{"status", "ok"},
+                                      {"workers", pool.workers()},
+                                      {"maps", library.maps().size()},
+                                      {"markers", library.markers().size()},
+                                      {"keepDays", config.limits.keepFor.count() / 86400.0}});
+        });
+        add("GET", "/api/maps", [this](const auto&, const auto&, const auto&) {
+            json maps = json::array();
+            for (const auto& m : library.maps()) {
+                maps.push_back({{"name", m.name},
+                                {"width", m.size.width},
+                                {"height", m.size.height},
+                                {"bounds", boundsJson(m.bounds)},
+                                {"thumbnail", "/api/maps/" + m.name + "/picture"}});
             }
-            const auto timing = res.get_header_value("Server-Timing");
-            if (const auto at = timing.find("dur="); at != std::string::npos) {
-                line << ' ' << timing.substr(at + 4) << " ms";
+            return jsonResponse(200, {{"maps", maps}});
+        });
+        add("GET", "/api/markers", [this](const auto&, const auto&, const auto&) {
+            json markers = json::array();
+            for (const auto& m : library.markers()) {
+                markers.push_back({{"name", m.name},
+                                   {"width", m.size.width},
+                                   {"height", m.size.height},
+                                   {"thumbnail", "/api/markers/" + m.name + "/picture"}});
             }
-            log.line(line.str());
+            return jsonResponse(200,
+                                {{"markers", markers}, {"default", library.defaultMarker().name}});
+        });
+        add("GET", R"(/api/maps/([^/]+)/picture)", [this](const auto&, const auto& m, const auto&) {
+            return content(readFile(map(m[1]).file), "image/jpeg");
+        });
+        add("GET", R"(/api/markers/([^/]+)/picture)",
+            [this](const auto&, const auto& m, const auto&) {
+                return content(readFile(marker(m[1]).file), "image/png");
+            });
+        add("GET", R"(/api/pictures/([0-9a-f]{32})\.(jpg|gif|bmp|png))",
+            [this](const http::Request& req, const std::smatch& m, const auto&) {
+                return handlePicture(req, m[1], m[2]);
+            });
+        add("GET", R"(/api/renders/([0-9a-f]{32}))",
+            [this](const auto&, const std::smatch& m, const auto&) {
+                const auto kept = keptRender(m[1]);
+                json answer = kept.record;
+                answer["result"] = withLinks(answer["result"], m[1], kept.created);
+                return jsonResponse(200, answer);
+            });
+        add("POST", "/api/render",
+            [this](const http::Request& req, const auto&,
+                   const std::shared_ptr<http::Reply>& reply) { return handleRender(req, reply); });
+        add("GET", "/api/lookup", [this](const http::Request& req, const auto&, const auto&) {
+            return handleLookup(req);
         });
     }
 
-    RenderOrder readOrder(const httplib::Request& req) const {
-        if (!req.is_multipart_form_data()) return orderFromJson(req.body, config.limits);
-        RenderOrder order;
-        const auto field = [&req](const char* name) {
-            return req.has_file(name) ? req.get_file_value(name).content : std::string();
+    // Answers one request on a handler thread.
+    void handle(const http::Request& req, const std::shared_ptr<http::Reply>& reply) {
+        const auto start = Clock::now();
+        std::optional<http::Response> answer;
+        try {
+            answer = dispatch(req, reply);
+        } catch (const ApiError& e) {
+            answer = errorResponse(e);
+        } catch (const Error& e) {
+            answer = internalError(e);
+        } catch (const std::exception& e) {
+            log.line(std::string("zembra serve: internal error: ") + e.what());
+            answer =
+                jsonResponse(500, errorJson("internal_error", "The server failed; see its log."));
+        }
+        if (!answer) return;  // streamed
+        const std::chrono::duration<double, std::milli> took = Clock::now() - start;
+        std::ostringstream timing;
+        timing << "total;dur=" << std::fixed << std::setprecision(1) << took.count();
+        answer->set("Server-Timing", timing.str());
+        addDefaultHeaders(*answer);
+        reply->send(std::move(*answer));
+    }
+
+    std::optional<http::Response> dispatch(const http::Request& req,
+                                           const std::shared_ptr<http::Reply>& reply) {
+        const std::string method = req.method == "HEAD" ? "GET" : req.method;
+        std::vector<std::string> allowed;
+        for (const auto& route : routes) {
+            std::smatch match;
+            if (!std::regex_match(req.path, match, route.pattern)) continue;
+            if (route.method == method) return route.handler(req, match, reply);
+            allowed.push_back(route.method);
+        }
+        if (allowed.empty()) throw ApiError(404, "not_found", "There is nothing at this address.");
+        if (std::find(allowed.begin(), allowed.end(), "GET") != allowed.end())
+            allowed.push_back("HEAD");
+        std::string list;
+        for (const auto& a : allowed) list += (list.empty() ? "" : ", ") + a;
+        auto r = errorResponse(ApiError(405, "method_not_allowed",
+                                        req.method + " is not answered here; use " + list + "."));
+        r.set("Allow", list);
+        return r;
+    }
+
+    // Refusals that need no body: a Host a loopback server does not answer to (a page of
+    // another site reaching it by DNS rebinding), and a body of a type a form of another
+    // site could send without asking.
+    std::optional<http::Response> checkHead(const http::Request& req) const {
+        const auto refuse = [](const ApiError& e) {
+            auto r = errorResponse(e);
+            addDefaultHeaders(r);
+            return r;
         };
-        if (!req.has_file("file"))
+        if (http->loopback()) {
+            if (!req.hasHeader("Host") && req.version >= 11) {
+                return refuse(ApiError(400, "bad_request", "The request names no Host."));
+            }
+            const std::string host = hostName(req.header("Host"));
+            const bool allowed =
+                !req.hasHeader("Host") || isLoopbackName(host) ||
+                std::any_of(config.allowedHosts.begin(), config.allowedHosts.end(),
+                            [&](const std::string& a) { return equalsIgnoreCase(a, host); });
+            if (!allowed) {
+                return refuse(ApiError(
+                    403, "host_not_allowed",
+                    "This server answers to localhost and loopback addresses only (and to the "
+                    "names given with --allowed-host), not to \"" +
+                        host.substr(0, 100) + "\"."));
+            }
+        }
+        if (req.method == "POST") {
+            const std::string type = req.header("Content-Type");
+            const auto semi = type.find(';');
+            std::string bare = lowerAscii(type.substr(0, semi));
+            while (!bare.empty() && bare.back() == ' ') bare.pop_back();
+            if (bare != "application/json" && bare != "multipart/form-data") {
+                return refuse(
+                    ApiError(415, "unsupported_media_type",
+                             "Send the body as application/json or multipart/form-data" +
+                                 (bare.empty() ? std::string(" (the request names no type).")
+                                               : ", not " + bare.substr(0, 80) + ".")));
+            }
+        }
+        return std::nullopt;
+    }
+
+    // ---- renders ----
+
+    RenderOrder readOrder(const http::Request& req) const {
+        const auto boundary = multipartBoundary(req.header("Content-Type"));
+        if (!boundary) return orderFromJson(req.body, config.limits);
+        const auto parts = parseMultipart(req.body, *boundary);
+        RenderOrder order;
+        const auto field = [&parts](const char* name) {
+            const auto* part = findPart(parts, name);
+            return part ? part->content : std::string();
+        };
+        if (!findPart(parts, "file"))
             throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
-        if (const auto m = field("map"); !m.empty()) order.map = m;
+        if (const auto m = field("map"); !m.empty()) {
+            order.map = m;
+            order.mapGiven = true;
+        }
+        order.region = field("region");
+        order.width = parseWidth(field("width"));
         order.marker = field("marker");
         if (const auto f = field("format"); !f.empty()) order.format = parseFormat(f);
         return orderFromCsv(field("file"), field("column"), std::move(order), config.limits);
     }
 
+    // What a link needs to render the picture again: the order with the names resolved
+    // (a drawn map by its bounds and width, so that a fit is drawn the same again).
+    static json keptOrder(const RenderOrder& order, const PictureEntry& mapEntry,
+                          const PictureEntry& markerEntry, bool drawn) {
+        json points = json::array();
+        for (const auto& p : order.points) points.push_back({{"lat", p.lat}, {"lon", p.lon}});
+        json kept = {{"marker", markerEntry.name},
+                     {"format", std::string(render::formatName(order.format))},
+                     {"zips", order.zips},
+                     {"points", points}};
+        if (drawn) {
+            kept["region"] = cli::formatBounds(mapEntry.bounds);
+            kept["width"] = mapEntry.size.width;
+        } else {
+            kept["map"] = mapEntry.name;
+        }
+        return kept;
+    }
+
+    // The map a render draws on: a picture of the library, or a map drawn for a region.
+    struct MapChoice {
+        const PictureEntry* entry = nullptr;
+        std::shared_ptr<const draw::Region> region;
+    };
+
+    MapChoice chooseMap(const RenderOrder& order) const {
+        MapChoice choice;
+        if (!order.region.empty()) {
+            if (order.mapGiven)
+                throw ApiError(400, "bad_request", "Give \"map\" or \"region\", not both.");
+            choice.region = std::make_shared<const draw::Region>(RegionMaps::parse(order.region));
+        } else if (order.width > 0) {
+            throw ApiError(400, "bad_request",
+                           "\"width\" is the width of a map drawn for a \"region\".");
+        } else {
+            choice.entry = &map(order.map);
+            checkPictureSize(*choice.entry);
+        }
+        return choice;
+    }
+
+    // On a worker: draws the region's map when there is one and renders; `used` tells which
+    // map (name, size, bounds) it was.
+    render::RenderResult renderOn(const MapChoice& choice, const RenderOrder& order,
+                                  render::RenderRequest request, PictureEntry& used) {
+        std::unique_ptr<draw::TemporaryMap> drawn;
+        if (choice.region) {
+            const auto plan = regions.plan(
+                *choice.region, order.width,
+                [&] { return render::positionsOf(config.connection, request.zips, true); },
+                config.limits.maxPicturePixels);
+            drawn = regions.draw(plan);
+            request.map = drawn->path();
+            request.bounds = plan.bounds;
+            used = {"region", drawn->path(), {plan.width, plan.height}, plan.bounds};
+        } else {
+            request.map = choice.entry->file;
+            request.bounds = choice.entry->bounds;
+            used = *choice.entry;
+        }
+        return render::render(request);
+    }
+
+    json withLinks(json result, const std::string& id, WallClock::time_point created) const {
+        const std::string extension = result["format"];
+        const std::string link = "/api/pictures/" + id + "." + extension;
+        result["id"] = id;
+        result["picture"] = link;
+        result["download"] = link + "?download=1";
+        result["share"] = "/?render=" + id;
+        result["keptUntil"] = utcText(WallClock::to_time_t(created + config.limits.keepFor));
+        return result;
+    }
+
+    render::RenderRequest renderRequest(const RenderOrder& order,
+                                        const PictureEntry& markerEntry) const {
+        render::RenderRequest request;
+        request.marker = markerEntry.file;
+        request.connection = config.connection;
+        request.zips = order.zips;
+        request.points = order.points;
+        request.format = order.format;
+        return request;
+    }
+
     // The style a render asks for: a JSON member or a form field; the plain markers when none.
-    StyleOrder readStyle(const httplib::Request& req) const {
-        if (!req.is_multipart_form_data()) return styleFromJson(req.body);
-        return styleFromForm([&req](const char* name) {
-            return req.has_file(name) ? req.get_file_value(name).content : std::string();
+    StyleOrder readStyle(const http::Request& req) const {
+        const auto boundary = multipartBoundary(req.header("Content-Type"));
+        if (!boundary) return styleFromJson(req.body);
+        const auto parts = parseMultipart(req.body, *boundary);
+        return styleFromForm([&parts](const char* name) {
+            const auto* part = findPart(parts, name);
+            return part ? part->content : std::string();
         });
     }
 
-    // A thematic style: drawn by the render library's own positions onto the map, with its
-    // legend; the answer as for the markers, with the per-area table when asked.
-    void handleThematic(const httplib::Request& req, httplib::Response& res,
-                        const StyleOrder& style) {
+    // A thematic style: drawn with the render library's own positions onto a map of the
+    // library, with its legend; the answer as for the markers, with the per-area table when
+    // asked. Its picture is kept in memory only: a link whose picture has gone from there is
+    // not drawn again.
+    std::optional<http::Response> handleThematic(const http::Request& req,
+                                                 const std::shared_ptr<http::Reply>& reply,
+                                                 const StyleOrder& style) {
         const auto deadline = Clock::now() + config.limits.deadline;
         const draw::ThematicOptions options = optionsOf(style);
         std::string mapName = "usa";
         render::OutputFormat format = render::OutputFormat::Jpeg;
         std::shared_ptr<render::RowTable> rows;
-        if (req.is_multipart_form_data()) {
-            const auto field = [&req](const char* name) {
-                return req.has_file(name) ? req.get_file_value(name).content : std::string();
+        if (const auto boundary = multipartBoundary(req.header("Content-Type"))) {
+            const auto parts = parseMultipart(req.body, *boundary);
+            const auto field = [&parts](const char* name) {
+                const auto* part = findPart(parts, name);
+                return part ? part->content : std::string();
             };
-            if (!req.has_file("file"))
+            if (!findPart(parts, "file"))
                 throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
+            if (!field("region").empty())
+                throw ApiError(400, "bad_request", "The styles draw on the maps of the library.");
             if (const auto m = field("map"); !m.empty()) mapName = m;
             if (const auto f = field("format"); !f.empty()) format = parseFormat(f);
             rows = std::make_shared<render::RowTable>(
                 rowsFromCsv(field("file"), field("column"), style, config.limits));
         } else {
             const RenderOrder plain = orderFromJson(req.body, config.limits);
+            if (!plain.region.empty())
+                throw ApiError(400, "bad_request", "The styles draw on the maps of the library.");
             mapName = plain.map;
             format = plain.format;
             rows = std::make_shared<render::RowTable>(rowsFromJson(req.body, style, config.limits));
@@ -411,9 +737,8 @@ struct Server::Impl {
         if (rows->entries().empty()) {
             throw ApiError(400, "nothing_to_render", "Give at least one zip code.");
         }
-        const bool stream =
-            req.get_header_value("Accept").find("application/x-ndjson") != std::string::npos;
-        auto job = std::make_shared<Job>();
+        const bool stream = req.header("Accept").find("application/x-ndjson") != std::string::npos;
+        auto job = newJob();
         auto task = [this, job, rows, &mapEntry, options, format, table = style.table] {
             try {
                 draw::ThematicRequest request;
@@ -425,20 +750,9 @@ struct Server::Impl {
                 request.tableText = table;
                 draw::ThematicResult result = draw::renderThematic(request, *rows);
                 const std::string extension(render::formatName(format));
-                const size_t bytes = result.bytes.size();
-                const auto id = store.put({extension, "zembra-" + mapEntry.name + "." + extension,
-                                           std::move(result.bytes)});
-                if (!id) {
-                    throw ApiError(
-                        413, "picture_too_large",
-                        "The rendered picture (" + std::to_string(bytes) +
-                            " bytes) is larger than this server keeps; try JPEG or PNG.");
-                }
-                const std::string link = "/api/pictures/" + *id + "." + extension;
-                json answer{{"picture", link},
-                            {"download", link + "?download=1"},
-                            {"format", extension},
-                            {"bytes", bytes},
+                const std::string id = newLinkId();
+                json answer{{"format", extension},
+                            {"bytes", result.bytes.size()},
                             {"map", mapEntry.name},
                             {"style", draw::styleName(options.style)},
                             {"width", mapEntry.size.width},
@@ -451,191 +765,348 @@ struct Server::Impl {
                             {"notFound", result.notFound},
                             {"points", 0}};
                 if (table) answer["table"] = result.table;
+                cache.put(id + "." + extension,
+                          std::make_shared<const StoredPicture>(
+                              StoredPicture{extension, "zembra-" + mapEntry.name + "." + extension,
+                                            std::move(result.bytes)}));
+                const std::string link = "/api/pictures/" + id + "." + extension;
+                answer["id"] = id;
+                answer["picture"] = link;
+                answer["download"] = link + "?download=1";
                 job->finish(200, std::move(answer));
-            } catch (const ApiError& e) {
-                job->finish(e.status(), errorJson(e.code(), e.what()));
-            } catch (const Error& e) {
-                job->finish(500, engineErrorJson(e));
-            } catch (const std::exception& e) {
-                job->finish(500, errorJson("internal_error", e.what()));
+            } catch (...) {
+                int status = 500;
+                json answer = failure(std::current_exception(), status);
+                job->finish(status, std::move(answer));
             }
         };
         if (!pool.trySubmit(std::move(task))) throw busy();
         if (stream) {
-            streamJob(res, job, deadline);
-        } else {
-            const auto [status, answer] = await(*job, deadline);
-            sendJson(res, status, answer);
+            streamJob(reply, job, deadline);
+            return std::nullopt;
         }
+        const auto [status, answer] = await(*job, deadline);
+        return jsonResponse(status, answer);
     }
 
-    void handleRender(const httplib::Request& req, httplib::Response& res) {
+    std::optional<http::Response> handleRender(const http::Request& req,
+                                               const std::shared_ptr<http::Reply>& reply) {
+        if (stopping) throw serve::stopping();
         if (const StyleOrder style = readStyle(req); style.thematic()) {
-            handleThematic(req, res, style);
-            return;
+            return handleThematic(req, reply, style);
         }
         const auto deadline = Clock::now() + config.limits.deadline;
         auto order = std::make_shared<RenderOrder>(readOrder(req));
-        const PictureEntry& mapEntry = map(order->map);
+        const MapChoice choice = chooseMap(*order);
         const PictureEntry& markerEntry = marker(order->marker);
-        checkPictureSize(mapEntry);
         if (order->zips.empty() && order->points.empty()) {
             throw ApiError(400, "nothing_to_render", "Give at least one zip code or point.");
         }
-        const bool stream =
-            req.get_header_value("Accept").find("application/x-ndjson") != std::string::npos;
+        const bool stream = req.header("Accept").find("application/x-ndjson") != std::string::npos;
         const size_t items = order->zips.size() + order->points.size();
 
-        auto job = std::make_shared<Job>();
-        auto task = [this, job, order, &mapEntry, &markerEntry, stream, items] {
-            render::RenderRequest request;
-            request.map = mapEntry.file;
-            request.marker = markerEntry.file;
-            request.bounds = mapEntry.bounds;
-            request.connection = config.connection;
-            request.zips = std::move(order->zips);
-            request.points = std::move(order->points);
-            request.format = order->format;
-            // A streamed render reports about twenty steps; otherwise the default pieces.
-            request.chunkSize =
-                stream ? std::max<size_t>(250, (items + 19) / 20) : render::kDefaultChunkSize;
-            request.progress = [job](const render::Progress& p) { job->report(p); };
-            request.cancel = &job->cancel;
+        auto job = newJob();
+        auto task = [this, job, order, choice, &markerEntry, stream, items] {
             try {
-                auto result = render::render(request);
-                job->finish(200,
-                            renderAnswer(std::move(result), mapEntry, markerEntry, order->format));
-            } catch (const ApiError& e) {
-                job->finish(e.status(), errorJson(e.code(), e.what()));
-            } catch (const render::Cancelled&) {
-                const auto e = deadlinePassed(config.limits.deadline);
-                job->finish(e.status(), errorJson(e.code(), e.what()));
-            } catch (const Error& e) {
-                job->finish(500, engineErrorJson(e));
-            } catch (const std::exception& e) {
-                job->finish(500, errorJson("internal_error", e.what()));
+                auto request = renderRequest(*order, markerEntry);
+                // A streamed render reports about twenty steps; otherwise the default pieces.
+                request.chunkSize =
+                    stream ? std::max<size_t>(250, (items + 19) / 20) : render::kDefaultChunkSize;
+                request.progress = [job](const render::Progress& p) { job->report(p); };
+                request.cancel = &job->cancel;
+                PictureEntry used;
+                auto result = renderOn(choice, *order, std::move(request), used);
+                job->finish(200, keep(*order, used, markerEntry, std::move(result),
+                                      choice.region != nullptr));
+            } catch (...) {
+                int status = 500;
+                json answer = failure(std::current_exception(), status);
+                job->finish(status, std::move(answer));
             }
         };
         if (!pool.trySubmit(std::move(task))) throw busy();
         if (stream) {
-            streamJob(res, job, deadline);
-        } else {
-            const auto [status, answer] = await(*job, deadline);
-            sendJson(res, status, answer);
+            streamJob(reply, job, deadline);
+            return std::nullopt;
+        }
+        const auto [status, answer] = await(*job, deadline);
+        return jsonResponse(status, answer);
+    }
+
+    static json suggestionsJson(const render::RenderResult& result) {
+        json maps = json::array();
+        for (const auto& s : result.suggestions)
+            maps.push_back({{"map", s.map}, {"codes", s.codes}});
+        return maps;
+    }
+
+    // Keeps the order in the link store and the picture in memory; the answer with links.
+    json keep(const RenderOrder& order, const PictureEntry& mapEntry,
+              const PictureEntry& markerEntry, render::RenderResult result, bool drawn) {
+        const std::string extension(render::formatName(order.format));
+        const std::string id = newLinkId();
+        json summary = {{"format", extension},
+                        {"bytes", result.bytes.size()},
+                        {"map", mapEntry.name},
+                        {"marker", markerEntry.name},
+                        {"width", mapEntry.size.width},
+                        {"height", mapEntry.size.height},
+                        {"bounds", boundsJson(mapEntry.bounds)},
+                        {"requested", result.requested},
+                        {"placed", result.placed()},
+                        {"placedAtTown", result.placedAtTown},
+                        {"placedWithoutPlus4", result.placedWithoutPlus4},
+                        {"placedWithZeros", result.placedWithZeros},
+                        {"outside", result.outside},
+                        {"suggestedMaps", suggestionsJson(result)},
+                        {"summary", render::summarize(result)},
+                        {"readAs", order.readAs},
+                        {"notFound", result.notFound},
+                        {"points", result.points}};
+        // A drawn map is asked about again by its bounds: ?region=minLat,...&width=...
+        if (drawn) summary["region"] = cli::formatBounds(mapEntry.bounds);
+        const json record = {{"order", keptOrder(order, mapEntry, markerEntry, drawn)},
+                             {"result", summary}};
+        const auto now = WallClock::now();
+        links->put(id, jsonText(record), now);
+        sweepNowAndThen(now);
+        cache.put(id + "." + extension, std::make_shared<const StoredPicture>(StoredPicture{
+                                            extension, "zembra-" + mapEntry.name + "." + extension,
+                                            std::move(result.bytes)}));
+        return withLinks(summary, id, now);
+    }
+
+    // Entries past their keeping time go at most once an hour, on the way of a render.
+    void sweepNowAndThen(WallClock::time_point now) {
+        {
+            std::lock_guard lock(sweepMutex);
+            if (lastSweep != Clock::time_point{} &&
+                Clock::now() - lastSweep < std::chrono::hours(1))
+                return;
+            lastSweep = Clock::now();
+        }
+        try {
+            links->removeOlderThan(now - config.limits.keepFor);
+        } catch (const Error& e) {
+            log.line("zembra serve: the link store could not be swept: " + publicDescription(e));
         }
     }
 
-    json renderAnswer(render::RenderResult result, const PictureEntry& mapEntry,
-                      const PictureEntry& markerEntry, render::OutputFormat format) {
-        const std::string extension(render::formatName(format));
-        const size_t bytes = result.bytes.size();
-        const auto id = store.put(
-            {extension, "zembra-" + mapEntry.name + "." + extension, std::move(result.bytes)});
-        if (!id) {
-            throw ApiError(413, "picture_too_large",
-                           "The rendered picture (" + std::to_string(bytes) +
-                               " bytes) is larger than this server keeps; try JPEG or PNG.");
-        }
-        const std::string link = "/api/pictures/" + *id + "." + extension;
-        return {{"picture", link},
-                {"download", link + "?download=1"},
-                {"format", extension},
-                {"bytes", bytes},
-                {"map", mapEntry.name},
-                {"marker", markerEntry.name},
-                {"width", mapEntry.size.width},
-                {"height", mapEntry.size.height},
-                {"bounds", boundsJson(mapEntry.bounds)},
-                {"requested", result.requested},
-                {"placed", result.placed()},
-                {"placedAtTown", result.placedAtTown},
-                {"notFound", result.notFound},
-                {"points", result.points}};
+    struct Kept {
+        json record;
+        WallClock::time_point created;
+    };
+
+    Kept keptRender(const std::string& id) const {
+        const auto expired = [] {
+            return ApiError(404, "unknown_picture", "No such picture, or its link has expired.");
+        };
+        const auto kept = links->get(id);
+        if (!kept || WallClock::now() - kept->created > config.limits.keepFor) throw expired();
+        json record = json::parse(kept->record, nullptr, false);
+        if (!record.is_object() || !record.contains("order") || !record.contains("result"))
+            throw expired();
+        return {std::move(record), kept->created};
     }
 
-    // Waits for the job until the deadline; past it the job is told to stop.
-    std::pair<int, json> await(Job& job, Clock::time_point deadline) const {
-        std::unique_lock lock(job.mutex);
-        if (!job.changed.wait_until(lock, deadline, [&] { return job.finished; })) {
-            job.cancel = true;
-            const auto e = deadlinePassed(config.limits.deadline);
-            return {e.status(), errorJson(e.code(), e.what())};
+    http::Response handlePicture(const http::Request& req, const std::string& id,
+                                 const std::string& extension) {
+        const std::string key = id + "." + extension;
+        auto picture = cache.get(key);
+        if (!picture) picture = renderAgain(id, extension);
+        const auto format = render::formatForExtension(picture->extension);
+        http::Response r = content(std::string(picture->bytes.begin(), picture->bytes.end()),
+                                   mimeFor(format.value()));
+        // A link names one picture for as long as it lives.
+        r.set("Cache-Control", "private, max-age=3600");
+        if (req.hasParam("download")) {
+            r.set("Content-Disposition", "attachment; filename=\"" + picture->fileName + "\"");
         }
-        return {job.status, job.answer};
+        return r;
+    }
+
+    // A picture this server does not hold: rendered from the kept order, in the format the
+    // link asks for.
+    std::shared_ptr<const StoredPicture> renderAgain(const std::string& id,
+                                                     const std::string& extension) {
+        if (stopping) throw serve::stopping();
+        const auto deadline = Clock::now() + config.limits.deadline;
+        const auto kept = keptRender(id);
+        auto order = orderFromJson(jsonText(kept.record["order"]), config.limits);
+        order.format = parseFormat(extension);
+        const MapChoice choice = chooseMap(order);
+        const PictureEntry& markerEntry = marker(order.marker);
+        const std::string mapName = choice.entry ? choice.entry->name : "region";
+        auto picture = std::make_shared<std::shared_ptr<const StoredPicture>>();
+        const auto [status, answer] = runJob(
+            [this, order, choice, &markerEntry, picture, extension, mapName](Job& job) {
+                try {
+                    auto request = renderRequest(order, markerEntry);
+                    request.cancel = &job.cancel;
+                    PictureEntry used;
+                    auto result = renderOn(choice, order, std::move(request), used);
+                    *picture = std::make_shared<const StoredPicture>(StoredPicture{
+                        extension, "zembra-" + mapName + "." + extension, std::move(result.bytes)});
+                    job.finish(200, json::object());
+                } catch (...) {
+                    int status = 500;
+                    json failed = failure(std::current_exception(), status);
+                    job.finish(status, std::move(failed));
+                }
+            },
+            deadline);
+        if (status != 200) {
+            throw ApiError(status, answer["error"]["code"], answer["error"]["message"]);
+        }
+        cache.put(id + "." + extension, *picture);
+        return *picture;
     }
 
     // Answers as newline-delimited JSON: {"progress": {"done": N, "total": M}} lines while
     // the render goes on, then one {"status": S, "result" or "error": ...} line.
-    void streamJob(httplib::Response& res, std::shared_ptr<Job> job, Clock::time_point deadline) {
-        res.set_header("Cache-Control", "no-store");
-        res.set_chunked_content_provider(
-            "application/x-ndjson",
-            [this, job, deadline](size_t, httplib::DataSink& sink) {
-                std::unique_lock lock(job->mutex);
-                const bool changed = job->changed.wait_until(
-                    lock, deadline, [&] { return job->finished || job->progressNew; });
-                json line;
-                if (!changed) {
-                    job->cancel = true;
-                    const auto e = deadlinePassed(config.limits.deadline);
-                    line = {{"status", e.status()},
-                            {"error", errorJson(e.code(), e.what())["error"]}};
-                } else if (job->finished) {
-                    line = {{"status", job->status}};
-                    if (job->status == 200) {
-                        line["result"] = job->answer;
-                    } else {
-                        line["error"] = job->answer["error"];
-                    }
+    void streamJob(const std::shared_ptr<http::Reply>& reply, const std::shared_ptr<Job>& job,
+                   Clock::time_point deadline) {
+        http::Response head;
+        head.set("Content-Type", "application/x-ndjson");
+        head.set("Cache-Control", "no-store");
+        addDefaultHeaders(head);
+        reply->beginStream(std::move(head));
+        for (;;) {
+            std::unique_lock lock(job->mutex);
+            const bool changed = job->changed.wait_until(
+                lock, deadline, [&] { return job->finished || job->progressNew; });
+            json line;
+            bool last = true;
+            if (!changed) {
+                job->cancel = true;
+                const auto e = deadlinePassed(config.limits.deadline);
+                line = {{"status", e.status()}, {"error", errorJson(e.code(), e.what())["error"]}};
+            } else if (job->finished) {
+                line = {{"status", job->status}};
+                if (job->status == 200) {
+                    line["result"] = job->answer;
                 } else {
-                    job->progressNew = false;
-                    line = {{"progress",
-                             {{"done", job->progress.done}, {"total", job->progress.total}}}};
-                    lock.unlock();
-                    const std::string text = jsonText(line) + "\n";
-                    return sink.write(text.data(), text.size());
+                    line["error"] = job->answer["error"];
                 }
-                lock.unlock();
-                const std::string text = jsonText(line) + "\n";
-                if (!sink.write(text.data(), text.size())) return false;
-                sink.done();
-                return true;
-            },
+            } else {
+                job->progressNew = false;
+                line = {
+                    {"progress", {{"done", job->progress.done}, {"total", job->progress.total}}}};
+                last = false;
+            }
+            lock.unlock();
             // A client that goes away mid-render stops its render.
-            [job](bool) { job->cancel = true; });
+            if (!reply->write(jsonText(line) + "\n")) {
+                job->cancel = true;
+                reply->end();
+                return;
+            }
+            if (last) {
+                reply->end();
+                return;
+            }
+        }
     }
 
-    void handleLookup(const httplib::Request& req, httplib::Response& res) {
+    http::Response handleLookup(const http::Request& req) {
+        if (stopping) throw serve::stopping();
         const auto deadline = Clock::now() + config.limits.deadline;
-        if (!req.has_param("map"))
-            throw ApiError(400, "bad_request", "Name the map: ?map=usa&x=..&y=..");
-        const PictureEntry& mapEntry = map(req.get_param_value("map"));
         render::LookupRequest request;
-        request.map = mapEntry.file;
-        request.bounds = mapEntry.bounds;
         request.connection = config.connection;
-        request.x = pixelParam(req, "x", mapEntry.size.width);
-        request.y = pixelParam(req, "y", mapEntry.size.height);
-        auto job = std::make_shared<Job>();
-        auto task = [job, request] {
-            try {
-                const auto found = render::lookupPixel(request);
-                job->finish(200, {{"zip", found.zip ? json(*found.zip) : json(nullptr)},
-                                  {"city", found.city},
-                                  {"state", found.state},
-                                  {"lat", found.position.lat},
-                                  {"lon", found.position.lon},
-                                  {"x", request.x},
-                                  {"y", request.y}});
-            } catch (const Error& e) {
-                job->finish(500, engineErrorJson(e));
-            } catch (const std::exception& e) {
-                job->finish(500, errorJson("internal_error", e.what()));
+        // A map drawn for a region is drawn again (a fit is asked about by the bounds its
+        // render answered with).
+        std::optional<RegionMaps::Plan> plan;
+        std::string mapName;
+        if (req.hasParam("region")) {
+            const draw::Region region = RegionMaps::parse(req.param("region"));
+            if (region.kind == draw::Region::Kind::Fit)
+                throw ApiError(
+                    400, "bad_region",
+                    "A fit region is asked about by the \"region\" its render answered.");
+            plan = regions.plan(region, parseWidth(req.param("width")), {},
+                                config.limits.maxPicturePixels);
+            request.bounds = plan->bounds;
+            request.x = pixelParam(req, "x", plan->width);
+            request.y = pixelParam(req, "y", plan->height);
+        } else {
+            if (!req.hasParam("map"))
+                throw ApiError(400, "bad_request", "Name the map: ?map=usa&x=..&y=..");
+            const PictureEntry& mapEntry = map(req.param("map"));
+            mapName = mapEntry.name;
+            request.map = mapEntry.file;
+            request.bounds = mapEntry.bounds;
+            request.x = pixelParam(req, "x", mapEntry.size.width);
+            request.y = pixelParam(req, "y", mapEntry.size.height);
+        }
+
+        // With the render the picture came from, a click on a marker names that marker's code.
+        auto plotted = std::make_shared<std::vector<std::string>>();
+        PictureSize markerSize;
+        if (req.hasParam("render")) {
+            const std::string id = req.param("render");
+            if (!isLinkId(id))
+                throw ApiError(400, "bad_request", "\"render\" must be a picture id.");
+            const auto kept = keptRender(id);
+            const json& order = kept.record["order"];
+            const bool same = plan ? order.value("region", "") == req.param("region")
+                                   : order.value("map", "") == mapName;
+            if (same) {
+                *plotted = kept.record["order"]["zips"].get<std::vector<std::string>>();
+                markerSize = marker(kept.record["order"]["marker"].get<std::string>()).size;
             }
-        };
-        if (!pool.trySubmit(std::move(task))) throw busy();
-        const auto [status, answer] = await(*job, deadline);
-        sendJson(res, status, answer);
+        }
+        const auto [status, answer] = runJob(
+            [this, request, plotted, markerSize, plan](Job& job) mutable {
+                try {
+                    std::unique_ptr<draw::TemporaryMap> drawn;
+                    if (plan) {
+                        drawn = regions.draw(*plan);
+                        request.map = drawn->path();
+                    }
+                    if (const auto hit = render::plottedCodeAt(request, markerSize.width,
+                                                               markerSize.height, *plotted)) {
+                        job.finish(200, {{"zip", hit->zip},
+                                         {"city", hit->city},
+                                         {"state", hit->state},
+                                         {"lat", hit->position.lat},
+                                         {"lon", hit->position.lon},
+                                         {"plotted", true},
+                                         {"x", request.x},
+                                         {"y", request.y}});
+                        return;
+                    }
+                    const auto found = render::lookupPixel(request);
+                    job.finish(200, {{"zip", found.zip ? json(*found.zip) : json(nullptr)},
+                                     {"city", found.city},
+                                     {"state", found.state},
+                                     {"lat", found.position.lat},
+                                     {"lon", found.position.lon},
+                                     {"plotted", false},
+                                     {"x", request.x},
+                                     {"y", request.y}});
+                } catch (...) {
+                    int status = 500;
+                    json failed = failure(std::current_exception(), status);
+                    job.finish(status, std::move(failed));
+                }
+            },
+            deadline);
+        return jsonResponse(status, answer);
+    }
+
+    void logAnswer(const http::Request& req, int status, std::optional<size_t> bytes, double ms) {
+        std::ostringstream line;
+        line << utcText(std::time(nullptr)) << ' ' << req.remoteAddress << " \""
+             << (req.method.empty() ? "-" : req.method) << ' '
+             << (req.path.empty() ? req.target.substr(0, 200) : req.path.substr(0, 200)) << "\" "
+             << status << ' ';
+        if (bytes) {
+            line << *bytes << " bytes";
+        } else {
+            line << "streamed";
+        }
+        line << ' ' << std::fixed << std::setprecision(1) << ms << " ms";
+        log.line(line.str());
     }
 };
 
@@ -646,60 +1117,47 @@ Server::Server(ServerConfig config, Log& log) {
     std::istringstream lines(skipped.str());
     for (std::string line; std::getline(lines, line);) log.line(line);
     impl_ = std::make_unique<Impl>(std::move(config), log, std::move(library));
-    impl_->loadAssets();
-    const size_t connections = impl_->config.limits.connections;
-    // The library owns and deletes the queue it is handed.
-    impl_->http.new_task_queue = [connections] {
-        return std::make_unique<httplib::ThreadPool>(connections).release();
+    auto& impl = *impl_;
+    impl.loadAssets();
+    impl.links = openLinkStore(impl.config.store);
+    log.line("zembra serve: links kept for " +
+             std::to_string(impl.config.limits.keepFor.count() / 86400.0).substr(0, 4) +
+             " days in " + impl.links->describe());
+    impl.addRoutes();
+
+    const auto& limits = impl.config.limits;
+    http::ConnectionLimits connection;
+    connection.headTimeout = limits.headTimeout;
+    connection.idleTimeout = limits.idleTimeout;
+    connection.maxConnections = limits.maxConnections;
+    connection.maxPerAddress = limits.maxPerAddress;
+    connection.maxIdle = limits.maxIdle;
+    connection.maxBodyBytes = limits.maxBodyBytes;
+    http::Hooks hooks;
+    hooks.checkHead = [&impl](const http::Request& req) { return impl.checkHead(req); };
+    hooks.handle = [&impl](const http::Request& req, const std::shared_ptr<http::Reply>& reply) {
+        impl.handle(req, reply);
     };
-    impl_->http.set_payload_max_length(impl_->config.limits.maxBodyBytes);
-    // The library's default adds SO_REUSEPORT, with which a second server binds the same
-    // port and quietly takes part of its requests. Only a quick restart is wanted.
-    impl_->http.set_socket_options([](int sock) {
-        const int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    // The page may load only from this server; browsers take answers as the type given.
-    impl_->http.set_default_headers(
-        {{"Content-Security-Policy",
-          "default-src 'self'; img-src 'self' blob: data:; style-src 'self'; object-src 'none'; "
-          "frame-ancestors 'none'"},
-         {"X-Content-Type-Options", "nosniff"}});
-    impl_->routes();
+    hooks.refuse = [](int status, const std::string& code, const std::string& message) {
+        auto r = jsonResponse(status, errorJson(code, message));
+        Impl::addDefaultHeaders(r);
+        return r;
+    };
+    hooks.answered = [&impl](const http::Request& req, int status, std::optional<size_t> bytes,
+                             double ms) { impl.logAnswer(req, status, bytes, ms); };
+    hooks.cancelAll = [&impl] { impl.cancelAll(); };
+    impl.http = std::make_unique<http::HttpServer>(connection, std::move(hooks));
 }
 
 Server::~Server() { stop(); }
 
-int Server::bind() {
-    auto& impl = *impl_;
-    const bool bound = impl.config.port == 0
-                           ? (impl.port = impl.http.bind_to_any_port(impl.config.bind)) > 0
-                           : impl.http.bind_to_port(impl.config.bind, impl.config.port);
-    if (!bound) {
-        throw Error::standard(err::kInvalidArgument, std::string(kSource),
-                              "Cannot listen on " + impl.config.bind + ":" +
-                                  std::to_string(impl.config.port) +
-                                  " (address in use, or not an address of this machine).");
-    }
-    if (impl.config.port != 0) impl.port = impl.config.port;
-    return impl.port;
-}
+int Server::bind() { return impl_->http->bind(impl_->config.bind, impl_->config.port); }
 
-// A client that goes away while its answer is written costs an EPIPE, not the process:
-// the HTTP library sets SIGPIPE to be ignored when its server is created.
-void Server::run() {
-    impl_->running = true;
-    if (!impl_->stopRequested) impl_->http.listen_after_bind();
-    impl_->done = true;
-}
+void Server::run() { impl_->http->run(); }
 
 void Server::stop() {
     if (!impl_) return;
-    impl_->stopRequested = true;
-    if (!impl_->running) return;
-    // The library ignores a stop before its listening loop has begun.
-    while (!impl_->done && !impl_->http.is_running()) std::this_thread::yield();
-    impl_->http.stop();
+    impl_->http->stop();
 }
 
 }  // namespace zembra::serve

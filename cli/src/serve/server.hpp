@@ -6,10 +6,13 @@
 //   GET  /api/markers            markers: name, size, thumbnail link, the default
 //   GET  /api/maps/NAME/picture, /api/markers/NAME/picture   the picture itself
 //   POST /api/render             JSON or multipart CSV upload -> JSON with a picture link
-//   GET  /api/pictures/ID.EXT    a rendered picture (?download=1 to save it)
-//   GET  /api/lookup?map=NAME&x=X&y=Y   zip code, city, state, latitude/longitude of a pixel
+//   GET  /api/pictures/ID.EXT    a rendered picture in any format (?download=1 to save it)
+//   GET  /api/renders/ID         what the render ID was asked, and its answer (share links)
+//   GET  /api/lookup?map=NAME&x=X&y=Y[&render=ID]   what lies under a pixel
 //
-// Every refusal is a JSON body {"error": {"code": ..., "message": ...}}.
+// Every refusal is a JSON body {"error": {"code": ..., "message": ...}}. The server holds no
+// state a link needs: the render request behind each picture id is kept in the link store,
+// and a picture not in this server's memory is rendered again from it.
 #pragma once
 
 #include <filesystem>
@@ -17,6 +20,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "serve/limits.hpp"
 
@@ -28,6 +32,8 @@ struct ServerConfig {
     std::filesystem::path images;  // empty: the images folder beside the program
     std::filesystem::path web;     // empty: the page assets installed with the program
     std::string connection;        // empty: the engine's default zip-code database
+    std::string store;             // link store: a folder or a connection string; empty: default
+    std::vector<std::string> allowedHosts;  // Host names accepted besides loopback ones
     Limits limits;
 };
 
@@ -56,7 +62,8 @@ class Server {
     int bind();
     // Answers requests until stop(); returns once the requests in progress are answered.
     void run();
-    // Ends run(); callable from any thread, not from a signal handler.
+    // Ends run(): stops accepting, lets the answers in progress finish for a moment, then
+    // cancels them. Callable from any thread, not from a signal handler.
     void stop();
 
   private:

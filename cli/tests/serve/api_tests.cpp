@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 #include <zembra/render/catalogue.hpp>
 #include <zembra/runtime.hpp>
 
+#include "running_server.hpp"
+#include "serve/link_store.hpp"
 #include "serve/server.hpp"
 #include "support.hpp"
 
@@ -22,44 +25,8 @@ namespace {
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-const fs::path kImages = fs::path(ZEMBRA_APP_DIR) / "Images";
-
-// A server on 127.0.0.1 and a port of the system's choosing, answering on its own thread.
-class RunningServer {
-  public:
-    explicit RunningServer(ServerConfig config) : log_(text_) {
-        config.bind = "127.0.0.1";
-        config.port = 0;
-        config.images = kImages;
-        config.web = ZEMBRA_WEB_DIR;
-        server_ = std::make_unique<Server>(std::move(config), log_);
-        port_ = server_->bind();
-        thread_ = std::thread([this] { server_->run(); });
-    }
-    ~RunningServer() { stop(); }
-
-    httplib::Client client() const {
-        httplib::Client c("127.0.0.1", port_);
-        c.set_read_timeout(std::chrono::minutes(2));
-        return c;
-    }
-    int port() const noexcept { return port_; }
-    // Stops the server and returns its log.
-    std::string stop() {
-        if (thread_.joinable()) {
-            server_->stop();
-            thread_.join();
-        }
-        return text_.str();
-    }
-
-  private:
-    std::ostringstream text_;
-    Log log_;
-    std::unique_ptr<Server> server_;
-    int port_ = 0;
-    std::thread thread_;
-};
+using test::kImages;
+using test::RunningServer;
 
 json body(const httplib::Result& r) {
     EXPECT_TRUE(r) << "no answer";
@@ -148,11 +115,13 @@ TEST_F(Api, RendersCodesAndKeepsThePictureBehindItsLink) {
         EXPECT_NE(download->get_header_value("Content-Disposition").find("zembra-usa."),
                   std::string::npos);
     }
-    // The link answers only with the extension it was made with.
+    // The same link in another format is that picture rendered again in that format.
     const auto r = postJson(client_, {{"zips", {"08873"}}, {"format", "png"}});
     std::string link = json::parse(r->body)["picture"];
-    link.replace(link.size() - 3, 3, "jpg");
-    EXPECT_EQ(client_.Get(link)->status, 404);
+    link.replace(link.size() - 3, 3, "gif");
+    const auto gif = client_.Get(link);
+    ASSERT_EQ(gif->status, 200);
+    EXPECT_EQ(test::sniffFormat(bytesOf(gif->body)), "gif");
     EXPECT_EQ(errorCode(client_.Get("/api/pictures/0123456789abcdef0123456789abcdef.png")),
               "unknown_picture");
 }
@@ -270,7 +239,10 @@ TEST_F(Api, StreamsProgressForLongLists) {
     EXPECT_GE(progressLines, 2);
     EXPECT_EQ(lastDone, 3000u);
     ASSERT_EQ(last["status"], 200) << last.dump();
-    EXPECT_EQ(last["result"]["placed"], 3000);
+    // Every code is placed or, outside the USA map, counted apart with the map holding it.
+    const json& result = last["result"];
+    EXPECT_EQ(result["placed"].get<size_t>() + result["outside"].size(), 3000u);
+    EXPECT_TRUE(result["notFound"].empty());
 }
 
 // Sends `request` on a fresh connection, reads the first bytes of the answer and hangs up.
@@ -312,10 +284,10 @@ TEST_F(Api, AClientThatHangsUpMidAnswerCostsTheServerNothing) {
     ASSERT_EQ(r->status, 200);
     const std::string link = json::parse(r->body)["picture"];
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(
-            hangUpAfterFirstBytes(server_->port(), "GET " + link + " HTTP/1.1\r\nHost: x\r\n\r\n")
-                .substr(0, 12),
-            "HTTP/1.1 200");
+        EXPECT_EQ(hangUpAfterFirstBytes(server_->port(),
+                                        "GET " + link + " HTTP/1.1\r\nHost: localhost\r\n\r\n")
+                      .substr(0, 12),
+                  "HTTP/1.1 200");
     }
     EXPECT_EQ(body(client_.Get("/healthz"))["status"], "ok");
 }
@@ -326,6 +298,7 @@ TEST_F(Api, TellsTheZipCodeUnderAPixel) {
     EXPECT_NEAR(found["lat"].get<double>(), 40.507, 0.01);
     EXPECT_NEAR(found["lon"].get<double>(), -74.521, 0.01);
     EXPECT_TRUE(found["city"].is_string());
+    EXPECT_EQ(found["plotted"], false);
     // Open sea off the coast: a position but no code.
     const auto sea = body(client_.Get("/api/lookup?map=usa&x=5&y=5"));
     EXPECT_TRUE(sea["zip"].is_null());
@@ -335,6 +308,85 @@ TEST_F(Api, TellsTheZipCodeUnderAPixel) {
         SCOPED_TRACE(query);
         EXPECT_EQ(client_.Get(std::string("/api/lookup?") + query)->status, 400);
     }
+}
+
+TEST_F(Api, AClickOnAMarkerNamesThatMarkersCodeNotTheNearestInTheTable) {
+    // 08873's marker sits a pixel or two from 08875 and others: with the render it came
+    // from, a click anywhere on the marker answers 08873.
+    const auto r = postJson(client_, {{"zips", {"08873", "89301"}}, {"marker", "red_dot_11"}});
+    ASSERT_EQ(r->status, 200);
+    const std::string id = json::parse(r->body)["id"];
+    for (const auto& [x, y] :
+         std::vector<std::pair<int, int>>{{1724, 406}, {1720, 402}, {1728, 410}}) {
+        SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+        const auto found = body(client_.Get("/api/lookup?map=usa&x=" + std::to_string(x) +
+                                            "&y=" + std::to_string(y) + "&render=" + id));
+        EXPECT_EQ(found["zip"], "08873");
+        EXPECT_EQ(found["plotted"], true);
+        EXPECT_EQ(found["city"], "Somerset");
+    }
+    // Off every marker: the nearest code of the table, said to be so.
+    const auto away = body(client_.Get("/api/lookup?map=usa&x=1000&y=400&render=" + id));
+    EXPECT_EQ(away["plotted"], false);
+    EXPECT_TRUE(away["zip"].is_string());
+    EXPECT_EQ(client_.Get("/api/lookup?map=usa&x=1&y=1&render=nope")->status, 400);
+}
+
+TEST_F(Api, DrawsAMapForARegionAndAnswersClicksOnIt) {
+    const auto r = postJson(client_, {{"region", "New Jersey"},
+                                      {"width", 500},
+                                      {"format", "png"},
+                                      {"zips", {"08873", "08232", "10001"}}});
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << r->body;
+    const auto answer = json::parse(r->body);
+    EXPECT_EQ(answer["placed"], 3);
+    EXPECT_EQ(answer["width"], 500);
+    const auto picture = bytesOf(client_.Get(answer["picture"].get<std::string>())->body);
+    EXPECT_EQ(test::pictureSize(picture), (test::Size{500, answer["height"].get<int32_t>()}));
+    // A click is answered on the same map, named by the bounds the render answered with.
+    const double minLat = answer["bounds"]["minLat"], maxLat = answer["bounds"]["maxLat"];
+    const double minLon = answer["bounds"]["minLon"], maxLon = answer["bounds"]["maxLon"];
+    const int32_t height = answer["height"];
+    const auto pixel =
+        test::project(40.507194, -74.52128, minLat, maxLat, minLon, maxLon, 500, height);
+    const std::string where = "/api/lookup?region=" + answer["region"].get<std::string>() +
+                              "&width=500&x=" + std::to_string(pixel.x) +
+                              "&y=" + std::to_string(pixel.y);
+    EXPECT_EQ(body(client_.Get(where))["zip"], "08873");
+    EXPECT_EQ(body(client_.Get("/api/lookup?region=NJ&width=500&x=" + std::to_string(pixel.x) +
+                               "&y=" + std::to_string(pixel.y)))["zip"],
+              "08873");
+
+    // fit spans the codes; what the request gets wrong is the client's fault.
+    const auto fit =
+        postJson(client_, {{"region", "fit"}, {"width", 300}, {"zips", {"08873", "99501"}}});
+    ASSERT_EQ(fit->status, 200) << fit->body;
+    EXPECT_LT(json::parse(fit->body)["bounds"]["minLon"].get<double>(), -149.9);
+    EXPECT_EQ(errorCode(postJson(client_, {{"region", "NJ"}, {"map", "usa"}, {"zips", {"08873"}}})),
+              "bad_request");
+    EXPECT_EQ(errorCode(postJson(client_, {{"width", 300}, {"zips", {"08873"}}})), "bad_request");
+    EXPECT_EQ(errorCode(postJson(client_, {{"region", "Jersey"}, {"zips", {"08873"}}})),
+              "bad_region");
+    EXPECT_EQ(errorCode(postJson(client_, {{"region", "NJ"}, {"width", 0}, {"zips", {"08873"}}})),
+              "bad_request");
+    EXPECT_EQ(errorCode(postJson(client_, {{"region", "fit"}, {"zips", {"96910"}}})), "bad_region");
+    EXPECT_EQ(
+        errorCode(postJson(client_, {{"region", "CA"}, {"width", 8000}, {"zips", {"90001"}}})),
+        "picture_too_large");
+    EXPECT_EQ(client_.Get("/api/lookup?region=fit&x=1&y=1")->status, 400);
+    EXPECT_EQ(client_.Get("/api/lookup?region=NJ&width=500&x=1&y=99999")->status, 400);
+
+    // The link of a drawn map is drawn again from its kept request, in another format too,
+    // and a click with the render names the marker's own code.
+    std::string gif = answer["picture"];
+    gif.replace(gif.size() - 3, 3, "gif");
+    const auto again = client_.Get(gif);
+    ASSERT_EQ(again->status, 200) << again->body;
+    EXPECT_EQ(test::pictureSize(bytesOf(again->body)), (test::Size{500, height}));
+    const auto onMarker = body(client_.Get(where + "&render=" + answer["id"].get<std::string>()));
+    EXPECT_EQ(onMarker["zip"], "08873");
+    EXPECT_EQ(onMarker["plotted"], true);
 }
 
 TEST_F(Api, NoPathFromARequestReachesTheFileSystem) {
@@ -373,6 +425,8 @@ TEST_F(Api, ASecondServerCannotTakeAPortInUse) {
     config.images = kImages;
     config.web = ZEMBRA_WEB_DIR;
     config.port = server_->port();
+    test::TempDir store;
+    config.store = store.path().string();
     Server second(config, log);
     EXPECT_THROW(second.bind(), Error);
     EXPECT_EQ(body(client_.Get("/healthz"))["status"], "ok");
@@ -388,9 +442,11 @@ TEST(ApiLimits, EachLimitHasItsOwnRefusal) {
     const auto large = postJson(c, {{"zips", std::vector<std::string>(1000, "08873")}});
     EXPECT_EQ(large->status, 413);
     EXPECT_EQ(errorCode(large), "body_too_large");
+    EXPECT_NE(body(large)["error"]["message"].get<std::string>().find("4096"), std::string::npos);
     const auto many = postJson(c, {{"zips", std::vector<std::string>(11, "08873")}});
     EXPECT_EQ(many->status, 413);
     EXPECT_EQ(errorCode(many), "too_many_codes");
+    EXPECT_EQ(body(many)["error"]["limit"], 10);
     EXPECT_EQ(postJson(c, {{"zips", std::vector<std::string>(10, "08873")}})->status, 200);
     const auto log = server.stop();
     // One line per request, with its method, path and status.
@@ -408,28 +464,236 @@ TEST(ApiLimits, EachLimitHasItsOwnRefusal) {
 
 TEST(ApiLimits, ARequestPastItsDeadlineIsCancelledWith503) {
     ServerConfig config;
-    config.limits.deadline = std::chrono::milliseconds(0);
+    config.limits.deadline = std::chrono::milliseconds(1);
     RunningServer server(config);
     auto c = server.client();
     const auto r = postJson(c, {{"zips", {"08873"}}});
     EXPECT_EQ(r->status, 503);
     EXPECT_EQ(errorCode(r), "deadline_exceeded");
+    EXPECT_NE(r->body.find("within 0.001 s"), std::string::npos) << r->body;  // as given
+    EXPECT_FALSE(r->get_header_value("Retry-After").empty());
     EXPECT_EQ(errorCode(c.Get("/api/lookup?map=usa&x=1&y=1")), "deadline_exceeded");
     // The server goes on answering afterwards.
     EXPECT_EQ(c.Get("/healthz")->status, 200);
 }
 
-TEST(ApiErrors, DatabaseFailuresReachTheClientWithTheirNumber) {
+TEST(ApiErrors, DatabaseFailuresReachTheClientWithTheirNumberButNotTheirSecrets) {
     ServerConfig config;
-    config.connection = "Driver={No Such Driver};Database=none";
+    config.connection = "Driver={No Such Driver};Server=db.internal;Database=none;UID=dbadmin";
     RunningServer server(config);
     auto c = server.client();
-    const auto r = postJson(c, {{"zips", {"08873"}}});
-    EXPECT_EQ(r->status, 500);
-    const auto error = body(r)["error"];
-    EXPECT_EQ(error["code"], "engine_error");
-    EXPECT_EQ(error["number"], -2147467259);
-    EXPECT_FALSE(error["message"].get<std::string>().empty());
+    for (const auto& r :
+         {postJson(c, {{"zips", {"08873"}}}), c.Get("/api/lookup?map=usa&x=1&y=1")}) {
+        EXPECT_EQ(r->status, 500);
+        const auto error = body(r)["error"];
+        EXPECT_EQ(error["code"], "engine_error");
+        EXPECT_EQ(error["number"], -2147467259);
+        EXPECT_FALSE(error["message"].get<std::string>().empty());
+        for (const char* secret : {"db.internal", "dbadmin", "No Such Driver", "Database=none"}) {
+            EXPECT_EQ(r->body.find(secret), std::string::npos) << r->body;
+        }
+    }
+    // The whole error stays in the server's own log.
+    EXPECT_NE(server.stop().find("No Such Driver"), std::string::npos);
+}
+
+// A raw connection to the server, for what a well-behaved client never sends.
+class RawConnection {
+  public:
+    explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawConnection() { close(fd_); }
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool send(const std::string& bytes) const {
+        return connected_ && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                                 static_cast<ssize_t>(bytes.size());
+    }
+    // What arrives until the server closes the connection (at most `wait`).
+    std::string readUntilClosed(std::chrono::seconds wait = std::chrono::seconds(30)) const {
+        std::string text;
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0) continue;
+            char buffer[4096];
+            const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                closed_ = true;
+                break;
+            }
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        return text;
+    }
+    bool closedByServer() const { return closed_; }
+
+  private:
+    int fd_;
+    bool connected_ = false;
+    mutable bool closed_ = false;
+};
+
+TEST(ApiRefusals, WhatABrowserShouldNotSendIsRefusedWithItsOwnStatus) {
+    ServerConfig config;
+    config.limits.maxBodyBytes = 4096;
+    config.allowedHosts = {"maps.example.org"};
+    RunningServer server(config);
+    auto c = server.client();
+
+    // A "simple" cross-site POST needs no preflight: only JSON and form uploads are read.
+    const auto plain = c.Post("/api/render", R"({"zips": ["08873"]})", "text/plain");
+    EXPECT_EQ(plain->status, 415);
+    EXPECT_EQ(errorCode(plain), "unsupported_media_type");
+    EXPECT_EQ(c.Post("/api/render", "x=1", "application/x-www-form-urlencoded")->status, 415);
+    // A CSV posted as JSON is told apart from broken JSON.
+    EXPECT_NE(c.Post("/api/render", "Zip\n08873\n", "application/json")->body.find("not JSON"),
+              std::string::npos);
+
+    // A loopback server answers to loopback names and the allowed ones only (DNS rebinding).
+    for (const char* host :
+         {"localhost:8080", "127.0.0.1", "127.1.2.3:99", "[::1]:8080", "MAPS.example.org:443"}) {
+        SCOPED_TRACE(host);
+        EXPECT_EQ(c.Get("/healthz", {{"Host", host}})->status, 200);
+    }
+    for (const char* host :
+         {"evil.example", "127.0.0.1.evil.example", "localhost.evil:80", "1.2.3.4"}) {
+        SCOPED_TRACE(host);
+        const auto r = c.Get("/healthz", {{"Host", host}});
+        EXPECT_EQ(r->status, 403);
+        EXPECT_EQ(errorCode(r), "host_not_allowed");
+    }
+
+    // A wrong method is 405 with the methods that are answered.
+    const auto put = c.Put("/api/render", "{}", "application/json");
+    EXPECT_EQ(put->status, 405);
+    EXPECT_EQ(put->get_header_value("Allow"), "POST");
+    const auto post = c.Post("/api/maps", "{}", "application/json");
+    EXPECT_EQ(post->status, 405);
+    EXPECT_EQ(post->get_header_value("Allow"), "GET, HEAD");
+    const auto head = c.Head("/healthz");
+    EXPECT_EQ(head->status, 200);
+    EXPECT_TRUE(head->body.empty());
+
+    const auto icon = c.Get("/favicon.ico");
+    EXPECT_EQ(icon->status, 200);
+    EXPECT_EQ(icon->get_header_value("Content-Type"), "image/x-icon");
+    EXPECT_EQ(icon->body.substr(0, 4), std::string("\0\0\1\0", 4));
+
+    // A chunked body is held to the same limit as a counted one.
+    RawConnection raw(server.port());
+    std::string request =
+        "POST /api/render HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n"
+        "Transfer-Encoding: chunked\r\n\r\n";
+    const std::string piece(1000, ' ');
+    for (int i = 0; i < 20; ++i) request += "3e8\r\n" + piece + "\r\n";
+    raw.send(request);
+    const auto answer = raw.readUntilClosed();
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 413") << answer.substr(0, 200);
+    EXPECT_NE(answer.find("4096"), std::string::npos);
+}
+
+TEST(ApiConnections, SlowClientsNeitherLockOthersOutNorHoldTheServerAtStop) {
+    ServerConfig config;
+    config.limits.headTimeout = std::chrono::milliseconds(500);
+    config.limits.maxPerAddress = 8;
+    auto server = std::make_unique<RunningServer>(config);
+    // Three times the limit of connections from this address, each with half a head.
+    std::vector<std::unique_ptr<RawConnection>> slow;
+    for (int i = 0; i < 24; ++i) {
+        slow.push_back(std::make_unique<RawConnection>(server->port()));
+        slow.back()->send("GET /healthz HTTP/1.1\r\nHo");
+    }
+    // A complete request from the same address is answered all the same.
+    auto c = server->client();
+    EXPECT_EQ(body(c.Get("/healthz"))["status"], "ok");
+    // The first slow ones were closed to make room, the others at their head deadline.
+    EXPECT_TRUE(slow.front()->readUntilClosed().empty());
+    EXPECT_TRUE(slow.front()->closedByServer());
+    EXPECT_TRUE(slow.back()->readUntilClosed().empty());
+    EXPECT_TRUE(slow.back()->closedByServer());
+
+    // A stop ends the server while a client is still dripping its head.
+    RawConnection dripping(server->port());
+    dripping.send("GET /healthz HTTP/1.1\r\n");
+    server->stop();  // returns: a hang here fails the test by its time-out
+    EXPECT_TRUE(dripping.readUntilClosed().empty());
+    EXPECT_TRUE(dripping.closedByServer());
+}
+
+TEST(ApiConnections, AKeptAliveConnectionAnswersEachRequestInOneWrite) {
+    RunningServer server{ServerConfig{}};
+    RawConnection raw(server.port());
+    // Two requests at once: both answered, in order, on the one connection.
+    raw.send(
+        "GET /healthz HTTP/1.1\r\nHost: localhost\r\n\r\n"
+        "GET /healthz HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    const auto text = raw.readUntilClosed();
+    const auto second = text.find("HTTP/1.1 200", 1);
+    EXPECT_EQ(text.substr(0, 12), "HTTP/1.1 200");
+    ASSERT_NE(second, std::string::npos) << text;
+    EXPECT_NE(text.find("Connection: keep-alive"), std::string::npos);
+    EXPECT_NE(text.find("Connection: close", second), std::string::npos);
+}
+
+TEST(ApiLinks, ServersSharingAStoreAnswerEachOthersLinksAfterARestart) {
+    test::TempDir dir;
+    ServerConfig config;
+    config.store = (dir.path() / "shared").string();
+    std::string id;
+    {
+        RunningServer first(config);
+        auto c = first.client();
+        const auto r =
+            postJson(c, {{"zips", {"08873", "00000"}}, {"marker", "red_pin"}, {"format", "png"}});
+        ASSERT_EQ(r->status, 200) << r->body;
+        const auto answer = json::parse(r->body);
+        id = answer["id"];
+        EXPECT_EQ(answer["picture"], "/api/pictures/" + id + ".png");
+        EXPECT_EQ(answer["share"], "/?render=" + id);
+    }
+    // The first server is gone; a second one on the same store renders the link again.
+    RunningServer second(config);
+    auto c = second.client();
+    const auto picture = c.Get("/api/pictures/" + id + ".png");
+    ASSERT_EQ(picture->status, 200) << picture->body;
+    EXPECT_EQ(test::sniffFormat(bytesOf(picture->body)), "png");
+    const auto kept = body(c.Get("/api/renders/" + id));
+    EXPECT_EQ(kept["order"]["zips"], json::array({"08873", "00000"}));
+    EXPECT_EQ(kept["order"]["marker"], "red_pin");
+    EXPECT_EQ(kept["result"]["notFound"], json::array({"00000"}));
+    EXPECT_EQ(kept["result"]["picture"], "/api/pictures/" + id + ".png");
+
+    // An entry past the keeping time is refused, whatever other links were made since.
+    const std::string old = newLinkId();
+    openLinkStore(config.store)
+        ->put(old, kept.dump(), WallClock::now() - std::chrono::hours(24 * 8));
+    EXPECT_EQ(errorCode(c.Get("/api/pictures/" + old + ".png")), "unknown_picture");
+    EXPECT_EQ(errorCode(c.Get("/api/renders/" + old)), "unknown_picture");
+}
+
+TEST(ApiCatalogue, AMapWithABrokenWorldFileIsLeftOutAndLogged) {
+    test::TempDir dir;
+    const auto images = dir.path() / "Images";
+    fs::create_directories(images);
+    fs::copy(kImages / "Maps", images / "Maps");
+    fs::copy(kImages / "Overlays", images / "Overlays");
+    fs::copy_file(kImages / "Maps" / "hawaii.jpg", images / "Maps" / "broken.jpg");
+    std::ofstream(images / "Maps" / "broken.jgw") << "nan\n0\n0\n-0.01\n-160\n22\n";
+    ServerConfig config;
+    config.images = images;
+    RunningServer server(config);
+    auto c = server.client();
+    const auto maps = body(c.Get("/api/maps"))["maps"];
+    EXPECT_EQ(maps.size(), 3u);
+    for (const auto& m : maps) EXPECT_NE(m["name"], "broken");
+    EXPECT_NE(server.stop().find("left out"), std::string::npos);
 }
 
 }  // namespace

@@ -1,16 +1,22 @@
-// The server's parts that need no network: reading render orders, picture names, the
-// picture store and the worker pool.
+// The server's parts that need no network: reading render orders and uploads, targets,
+// picture names, the picture cache, the link store, public error texts and the worker pool.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
 #include <latch>
 #include <string>
+#include <zembra/runtime.hpp>
 
+#include "serve/http_server.hpp"
 #include "serve/library.hpp"
+#include "serve/link_store.hpp"
+#include "serve/multipart.hpp"
 #include "serve/order.hpp"
 #include "serve/picture_store.hpp"
+#include "serve/public_errors.hpp"
 #include "serve/worker_pool.hpp"
+#include "support.hpp"
 
 namespace zembra::serve {
 namespace {
@@ -102,33 +108,108 @@ TEST(PictureNames, OnlyPlainNamesPass) {
     EXPECT_FALSE(isPlainName(std::string(101, 'a')));
 }
 
-TEST(PictureStore, KeepsTheNewestWithinCountBytesAndTime) {
-    using namespace std::chrono_literals;
-    PictureStore store(2, 10, 60s);
-    const auto t0 = PictureStore::Clock::now();
-    const auto a = store.put({"jpg", "a.jpg", std::vector<uint8_t>(4, 1)}, t0);
-    const auto b = store.put({"png", "b.png", std::vector<uint8_t>(4, 2)}, t0);
-    ASSERT_TRUE(a && b);
-    EXPECT_NE(*a, *b);
-    EXPECT_EQ(a->size(), 32u);
-    ASSERT_TRUE(store.get(*a, t0));
-    EXPECT_EQ(store.get(*b, t0)->bytes, std::vector<uint8_t>(4, 2));
+TEST(PictureCache, PushesOutTheLeastRecentlyUsedWithinItsBytes) {
+    PictureCache cache(10);
+    const auto picture = [](size_t size) {
+        return std::make_shared<const StoredPicture>(
+            StoredPicture{"jpg", "a.jpg", std::vector<uint8_t>(size, 1)});
+    };
+    cache.put("a", picture(4));
+    cache.put("b", picture(4));
+    ASSERT_TRUE(cache.get("a"));  // now the most recently used
+    cache.put("c", picture(4));   // 12 bytes would exceed 10: "b" goes
+    EXPECT_TRUE(cache.get("a"));
+    EXPECT_FALSE(cache.get("b"));
+    EXPECT_TRUE(cache.get("c"));
+    EXPECT_EQ(cache.bytes(), 8u);
+    cache.put("c", picture(2));  // replaced, not counted twice
+    EXPECT_EQ(cache.bytes(), 6u);
+    cache.put("huge", picture(11));  // larger than the whole cache: not kept, nothing lost
+    EXPECT_FALSE(cache.get("huge"));
+    EXPECT_TRUE(cache.get("a"));
+}
 
-    // A third picture pushes out the oldest (count limit).
-    const auto c = store.put({"gif", "c.gif", std::vector<uint8_t>(4, 3)}, t0);
-    EXPECT_FALSE(store.get(*a, t0));
-    EXPECT_TRUE(store.get(*b, t0));
-    // Seven bytes more exceed the byte limit together with either one kept.
-    const auto d = store.put({"bmp", "d.bmp", std::vector<uint8_t>(7, 4)}, t0);
-    EXPECT_FALSE(store.get(*b, t0));
-    EXPECT_FALSE(store.get(*c, t0));
-    EXPECT_TRUE(store.get(*d, t0));
-    // Larger than the whole store: refused, the rest kept.
-    EXPECT_FALSE(store.put({"bmp", "e.bmp", std::vector<uint8_t>(11, 5)}, t0));
-    EXPECT_TRUE(store.get(*d, t0));
-    // Past the keeping time.
-    EXPECT_FALSE(store.get(*d, t0 + 61s));
-    EXPECT_FALSE(store.get("not-an-id", t0));
+TEST(LinkStore, AFolderKeepsEntriesAcrossOpeningsUntilTheyAreSwept) {
+    using namespace std::chrono_literals;
+    test::TempDir dir;
+    const auto folder = dir.path() / "links";
+    const std::string id = newLinkId();
+    EXPECT_TRUE(isLinkId(id));
+    EXPECT_NE(id, newLinkId());
+    const auto now = WallClock::now();
+    openLinkStore(folder.string())->put(id, R"({"order": 1})", now);
+    // Another server (another store object) on the same folder reads it.
+    auto other = openLinkStore(folder.string());
+    const auto kept = other->get(id);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->record, R"({"order": 1})");
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(kept->created - now).count(), 0);
+    // Nothing but whole entries in the folder: the temporary file is renamed into place.
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        EXPECT_EQ(entry.path().filename().string(), id + ".json");
+        ++files;
+    }
+    EXPECT_EQ(files, 1u);
+    EXPECT_FALSE(other->get(newLinkId()));
+    EXPECT_FALSE(other->get("../../etc/passwd"));
+    other->removeOlderThan(now - 1h);
+    EXPECT_TRUE(other->get(id));
+    other->removeOlderThan(now + 1h);
+    EXPECT_FALSE(other->get(id));
+}
+
+TEST(Multipart, ReadsNamedPartsAndRefusesBrokenBodies) {
+    EXPECT_EQ(multipartBoundary("multipart/form-data; boundary=abc"), "abc");
+    EXPECT_EQ(multipartBoundary("Multipart/Form-Data; charset=x; boundary=\"a b\""), "a b");
+    EXPECT_FALSE(multipartBoundary("application/json"));
+    EXPECT_FALSE(multipartBoundary("multipart/form-data"));
+    const std::string body =
+        "--XY\r\nContent-Disposition: form-data; name=\"column\"\r\n\r\nZip\r\n"
+        "--XY\r\nContent-Disposition: form-data; name=\"file\"; filename=\"c.csv\"\r\n"
+        "Content-Type: text/csv\r\n\r\nZip\r\n08873\r\n\r\n--XY--\r\n";
+    const auto parts = parseMultipart(body, "XY");
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(findPart(parts, "column")->content, "Zip");
+    EXPECT_EQ(findPart(parts, "file")->fileName, "c.csv");
+    EXPECT_EQ(findPart(parts, "file")->content, "Zip\r\n08873\r\n");  // line breaks kept
+    EXPECT_EQ(findPart(parts, "map"), nullptr);
+    for (const char* broken : {"", "--XY\r\nno head end", "--XY\r\n\r\n\r\nx\r\n--XY--",
+                               "--XY\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nx"}) {
+        SCOPED_TRACE(broken);
+        EXPECT_EQ(statusOf([&] { parseMultipart(broken, "XY"); }), 400);
+    }
+}
+
+TEST(Targets, SplitIntoDecodedPathAndQuery) {
+    const auto split = http::splitTarget("/api/lookup?map=new+york&x=%31&y=2&&flag");
+    ASSERT_TRUE(split);
+    EXPECT_EQ(split->first, "/api/lookup");
+    EXPECT_EQ(split->second, (std::vector<std::pair<std::string, std::string>>{
+                                 {"map", "new york"}, {"x", "1"}, {"y", "2"}, {"flag", ""}}));
+    EXPECT_EQ(http::splitTarget("/a%2Fb")->first, "/a/b");
+    EXPECT_EQ(http::splitTarget("/a+b")->first, "/a+b");  // '+' is a blank in queries only
+    for (const char* bad : {"/%", "/%4", "/%zz", "/?x=%G1"})
+        EXPECT_FALSE(http::splitTarget(bad)) << bad;
+}
+
+TEST(PublicErrors, NameTheFailureWithoutSecretsOrPaths) {
+    const auto db = Error(err::kDatabase, "ODBC",
+                          "Driver=FreeTDS;Server=db.internal;Database=z;UID=dbadmin;PWD=***: "
+                          "login failed");
+    const auto text = publicDescription(db);
+    for (const char* secret : {"db.internal", "dbadmin", "FreeTDS", "Database=z"}) {
+        EXPECT_EQ(text.find(secret), std::string::npos) << text;
+    }
+    EXPECT_NE(text.find("database"), std::string::npos);
+    const auto file =
+        publicDescription(Error(err::kFileNotFound, "x", "/srv/zembra/Images/usa.jpg"));
+    EXPECT_EQ(file.find("/srv"), std::string::npos) << file;
+    const auto engine = publicDescription(
+        Error(err::kEngine, "Pixam.CMap", "Cannot read '/home/me/marker.png' for Server=x;"));
+    EXPECT_EQ(engine.find("/home"), std::string::npos) << engine;
+    EXPECT_EQ(engine.find("Server=x"), std::string::npos) << engine;
+    EXPECT_NE(engine.find("Cannot read"), std::string::npos) << engine;
 }
 
 TEST(WorkerPool, RefusesWorkBeyondItsQueueAndRunsWhatItTook) {

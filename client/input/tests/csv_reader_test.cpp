@@ -136,6 +136,20 @@ TEST_F(CsvTest, CrLfLineEndsReadLikeLf) {
     EXPECT_EQ(read(lastCr, "Zip"), Zips{"1"});
 }
 
+TEST_F(CsvTest, SemicolonOrTabHeadersWithoutACommaAndUtf16Files) {
+    const auto semi = write("s.csv", "Name;Zip\nA;08873\nB;08232\n");
+    EXPECT_EQ(readCsvHeader(semi), (std::vector<std::string>{"Name", "Zip"}));
+    EXPECT_EQ(read(semi, "Zip"), (Zips{"08873", "08232"}));
+    // A comma anywhere in the header keeps every comma a separator, as always.
+    const auto mixed = write("m.csv", "Name;Zip,Code\nA;1,2\n");
+    EXPECT_EQ(readCsvHeader(mixed), (std::vector<std::string>{"Name;Zip", "Code"}));
+    std::string unicode = "\xFF\xFE";
+    for (const char c : std::string_view("Zip\tName\r\n08873\tA\r\n"))
+        unicode += std::string{c, '\0'};
+    EXPECT_EQ(read(write("u.txt", unicode), "Zip"), (Zips{"08873"}));
+    EXPECT_TRUE(notices_.empty());
+}
+
 TEST_F(CsvTest, Windows1252BytesBecomeUtf8) {
     // "Côté" as header; values with the euro sign (0x80), e acute (0xE9), and an
     // undefined byte (0x81) kept as the C1 control of the same value.

@@ -1,12 +1,17 @@
 // The page of `zembra serve` in a real browser: Debian's chromium, headless, driven by
 // playwright-core. Starts the server on a free loopback port, pastes zip codes, renders,
-// clicks a marker and reads the answer, checks the keyboard path and a narrow (200%
-// zoom) window, saves a screenshot, and stops the server with SIGTERM.
+// clicks a marker and reads the answer, zooms in and clicks a marker again, checks errors
+// shown beside the Render button, the keyboard path, downloads, a share link opened in a
+// fresh browser context and a narrow (200% zoom) window, saves screenshots, and stops the
+// server with SIGTERM.
 //
 //   node browser_test.mjs ZEMBRA_EXECUTABLE SCREENSHOT.png
 import { spawn } from "node:child_process";
 import assert from "node:assert/strict";
 import { chromium } from "playwright-core";
+import { mkdtempSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
 
 const [zembra, screenshot] = process.argv.slice(2);
 if (!zembra || !screenshot) {
@@ -21,8 +26,11 @@ const guard = setTimeout(() => {
   process.exit(1);
 }, 180_000);
 
+const storeDir = mkdtempSync(join(tmpdir(), "zembra-browser-links-"));
+
 function startServer() {
-  const child = spawn(zembra, ["serve", "--port", "0"], { stdio: ["ignore", "pipe", "pipe"] });
+  const child = spawn(zembra, ["serve", "--port", "0", "--store", storeDir],
+    { stdio: ["ignore", "pipe", "pipe"] });
   let log = "";
   child.stderr.on("data", (d) => { log += d; });
   const exited = new Promise((resolve) => child.on("exit", (code, signal) => resolve({ code, signal })));
@@ -73,11 +81,29 @@ try {
   assert.equal(await page.locator("#maps input").count(), 3);
   assert.ok((await page.locator("#markers input").count()) >= 1);
 
-  // Paste codes and render.
+  // Render with no codes: the error shows beside the Render button, inside the window.
+  await page.locator("#render").click();
+  await page.waitForFunction(() => /Paste at least one zip code/.test(document.getElementById("render-error").textContent));
+  const inView = await page.$eval("#render-error", (e) => {
+    const box = e.getBoundingClientRect();
+    return box.top >= 0 && box.bottom <= window.innerHeight && box.height > 0;
+  });
+  assert.ok(inView, "the error is in view");
+  assert.equal(await page.locator("#render-error").getAttribute("role"), "alert");
+  await page.screenshot({ path: screenshot.replace(/\.png$/, "-error.png") });
+
+  // Paste codes and render with Ctrl+Enter from the text.
   await page.locator("#codes").focus();
   await page.keyboard.insertText("08873\n08232, 89301 00000");
-  await page.locator("#render").click();
+  await page.keyboard.press("Control+Enter");
   await page.waitForFunction(() => /Placed 3 of 4/.test(document.getElementById("status").textContent));
+  assert.equal(await page.locator("#render-error").textContent(), "");
+  assert.equal(await page.evaluate(() => document.activeElement.id), "codes", "focus stays in the text");
+  // The Render button keeps the focus after a render it started.
+  await page.locator("#render").click();
+  await page.waitForFunction(() => /Placed 3 of 4/.test(document.getElementById("render-status").textContent) &&
+    !document.getElementById("result").classList.contains("stale"));
+  assert.equal(await page.evaluate(() => document.activeElement.id), "render", "focus stays on Render");
   assert.match(await page.locator("#not-found").textContent(), /00000/);
   await page.waitForFunction(() => {
     const img = document.getElementById("picture");
@@ -98,7 +124,7 @@ try {
   await page.mouse.click(at.x, at.y);
   await page.waitForFunction(() => /89301|No zip|failed/.test(document.getElementById("answer").textContent));
   const answer = await page.locator("#answer").textContent();
-  assert.match(answer, /^89301 Ely, NV — 39\.\d+, -114\.\d+$/);  // city and state from the table
+  assert.match(answer, /^89301 Ely, NV — 39\.\d+, -114\.\d+ \(the marker under the pointer\)$/);
   console.log("browser test: answer:", answer);
   await page.screenshot({ path: screenshot, fullPage: true });
 
@@ -112,12 +138,54 @@ try {
   }, answer);
   assert.doesNotMatch(await page.locator("#answer").textContent(), /failed/);
 
-  // Download in another format: the page renders again as PNG and saves that.
-  const [download] = await Promise.all([
-    page.waitForEvent("download"),
-    page.locator(".downloads button[data-format='png']").click(),
-  ]);
-  assert.match(download.suggestedFilename(), /^zembra-usa\.png$/);
+  // Zoom in twice (2x the fitted size) and click the 08873 marker, a few pixels from other
+  // codes of the table: the answer is that marker's code.
+  await page.locator("#zoom-in").click();
+  await page.locator("#zoom-in").click();
+  const sizes = await page.evaluate(() => [document.getElementById("stage").clientWidth,
+    document.getElementById("viewport").clientWidth, document.getElementById("zoom-level").textContent]);
+  assert.ok(Math.abs(sizes[0] - 2 * sizes[1]) <= 2, `2x zoom: ${sizes}`);
+  const nj = [
+    Math.round(((-74.52128 - b.minLon) / (b.maxLon - b.minLon)) * usa.width),
+    Math.round(((b.maxLat - 40.507194) / (b.maxLat - b.minLat)) * usa.height),
+  ];
+  // Bring the marker into the frame, then click it.
+  await page.evaluate(([px, py]) => {
+    const frame = document.getElementById("viewport");
+    const stage = document.getElementById("stage");
+    const img = document.getElementById("picture");
+    frame.scrollLeft = (px / Number(img.dataset.width)) * stage.clientWidth - frame.clientWidth / 2;
+    frame.scrollTop = (py / Number(img.dataset.height)) * stage.clientHeight - frame.clientHeight / 2;
+  }, nj);
+  const onNj = await screenPoint(page, nj[0] + 2, nj[1] - 2);
+  await page.mouse.click(onNj.x, onNj.y);
+  await page.waitForFunction(() => /^08873/.test(document.getElementById("answer").textContent));
+  assert.match(await page.locator("#answer").textContent(), /^08873 Somerset, NJ .*marker under the pointer/);
+  await page.screenshot({ path: screenshot.replace(/\.png$/, "-zoom.png") });
+
+  // Download in another format: one click, one file, the answer kept.
+  const downloads = [];
+  page.on("download", (d) => downloads.push(d));
+  await page.locator(".downloads button[data-format='png']").dblclick();
+  await page.waitForTimeout(1500);
+  assert.equal(downloads.length, 1, "a double click downloads once");
+  assert.match(downloads[0].suggestedFilename(), /^zembra-usa\.png$/);
+  assert.match(await page.locator("#answer").textContent(), /^08873/, "the answer is kept");
+
+  // The share link opens the same result in a browser context of its own.
+  const share = await page.locator("#share-link").inputValue();
+  assert.match(share, /\/\?render=[0-9a-f]{32}$/);
+  const fresh = await browser.newContext({ viewport: { width: 1280, height: 900 } });
+  const other = await fresh.newPage();
+  await other.goto(share);
+  await other.waitForFunction(() => /Placed 3 of 4/.test(document.getElementById("status").textContent));
+  await other.waitForFunction(() => {
+    const img = document.getElementById("picture");
+    return img.complete && img.naturalWidth > 0;
+  });
+  assert.match(await other.locator("#codes").inputValue(), /08873\n08232\n89301\n00000/);
+  assert.match(await other.locator("#not-found").textContent(), /00000/);
+  await fresh.close();
 
   // A CSV upload: the column is picked from the file's header, then rendered.
   await page.locator("input[name='source'][value='csv']").check();
@@ -160,11 +228,38 @@ try {
   await page.screenshot({ path: screenshot.replace(/\.png$/, "-style.png"), fullPage: true });
   await page.locator("#style").selectOption("markers");
 
+  // A map drawn for a place: New Jersey, and a click on 08873 answered on that map.
+  await page.locator("input[name='source'][value='paste']").check();
+  await page.locator("#codes").fill("08873 08232");
+  await page.locator("#region").fill("NJ");
+  await page.locator("#render").click();
+  await page.waitForFunction(() => /Placed 2 of 2/.test(document.getElementById("status").textContent));
+  await page.waitForFunction(() => {
+    const img = document.getElementById("picture");
+    return img.complete && img.naturalWidth > 0 && img.dataset.region;
+  });
+  const drawn = await page.$eval("#picture", (img) => ({
+    region: img.dataset.region, width: Number(img.dataset.width), height: Number(img.dataset.height),
+  }));
+  const [minLat, maxLat, minLon, maxLon] = drawn.region.split(",").map(Number);
+  const somerset = [
+    Math.round(((-74.52128 - minLon) / (maxLon - minLon)) * drawn.width),
+    Math.round(drawn.height - ((40.507194 - minLat) / (maxLat - minLat)) * drawn.height),
+  ];
+  const onSomerset = await screenPoint(page, ...somerset);
+  await page.mouse.click(onSomerset.x, onSomerset.y);
+  await page.waitForFunction(() => /08873|No zip|failed/.test(document.getElementById("answer").textContent));
+  assert.match(await page.locator("#answer").textContent(), /^08873 Somerset, NJ/);
+  await page.screenshot({ path: screenshot.replace(/\.png$/, "-region.png"), fullPage: true });
+  await page.locator("#region").fill("");
+
   // At 200% zoom a 1280-pixel window is 640 CSS pixels wide: nothing may need a
   // sideways scroll.
   await page.setViewportSize({ width: 640, height: 900 });
   const overflow = await page.evaluate(() => document.documentElement.scrollWidth - document.documentElement.clientWidth);
   assert.ok(overflow <= 0, `the page scrolls sideways by ${overflow} px at 640 px`);
+  await page.setViewportSize({ width: 390, height: 844 });
+  await page.screenshot({ path: screenshot.replace(/\.png$/, "-phone.png"), fullPage: true });
 
   assert.deepEqual(foreign, [], "the page loads nothing from elsewhere");
   assert.deepEqual(pageErrors, [], "no script errors");
@@ -182,6 +277,7 @@ try {
 } finally {
   await browser.close();
   server.child.kill("SIGTERM");
+  rmSync(storeDir, { recursive: true, force: true });
 }
 const ended = await server.exited;
 clearTimeout(guard);

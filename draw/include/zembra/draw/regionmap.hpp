@@ -26,6 +26,9 @@ int checkedHeight(const Bounds& bounds, int width);
 // Draws the base map of `bounds`, `width` pixels wide, the height from the bounds.
 DrawnMap drawMap(BoundaryData& data, const Bounds& bounds, int width,
                  UsLand source = UsLand::States, const MapStyle& style = {});
+// The same from layers already built; several threads may draw from the same layers.
+DrawnMap drawMap(const MapLayers& layers, const Bounds& bounds, int width,
+                 const MapStyle& style = {});
 
 // The imaging layer's format for an output format.
 imaging::Format imagingFormat(render::OutputFormat format) noexcept;

@@ -2,7 +2,8 @@
 // the command line's zip-code lists, columns and point files.
 //
 // Records end at LF; a CR right before it (or right before the end of the input) is
-// dropped, a CR anywhere else is kept. A comma separates two fields. A field whose FIRST
+// dropped, a CR anywhere else is kept (unless the options take CR line ends, below). A
+// comma separates two fields, or the separator the options name or detect. A field whose FIRST
 // character is a double quote is quoted: it ends at the next lone quote, a doubled quote
 // inside stands for one, and commas and line breaks inside belong to the field; text
 // after the closing quote up to the next comma is kept as it is. A quote anywhere else is
@@ -10,8 +11,10 @@
 // input and the record limit). So a file without quoted fields reads exactly as when
 // every comma splits. An empty line is a record without fields.
 //
-// The text is read as UTF-8 when it is valid UTF-8 (a byte-order mark at the start is
-// dropped), otherwise as single-byte Windows-1252; fields always come out as UTF-8.
+// The text is read as UTF-16 when it starts with a UTF-16 byte-order mark or, without one,
+// when its first bytes show UTF-16's pattern of NUL bytes (ASCII text in UTF-16); else as
+// UTF-8 when it is valid UTF-8 (a byte-order mark at the start is dropped), otherwise as
+// single-byte Windows-1252; fields always come out as UTF-8.
 // Memory stays bounded: a record longer than kMaxRecordBytes is refused.
 #pragma once
 
@@ -27,17 +30,44 @@ namespace zembra::render {
 
 inline constexpr size_t kMaxRecordBytes = size_t{1} << 20;
 
-enum class TextEncoding { Undecided, Utf8, Windows1252 };
+enum class TextEncoding { Undecided, Utf8, Windows1252, Utf16Le, Utf16Be };
+
+// "UTF-8", "Windows-1252", "UTF-16LE", "UTF-16BE"; "ASCII" while undecided.
+std::string_view encodingName(TextEncoding encoding) noexcept;
+
+// How the separator is picked from the first line when the options leave it open.
+enum class SeparatorRule {
+    MostFrequent,  // the candidate found most often outside quotes; ties by candidate order
+    FirstPresent,  // the first candidate found at all
+};
+
+struct CsvOptions {
+    char separator = ',';  // 0: picked from the first line among `candidates`
+    std::string candidates = ",;\t|";
+    SeparatorRule rule = SeparatorRule::MostFrequent;
+    // A first line that ends in a lone CR (no LF after it) makes every lone CR a line end,
+    // as in files written with CR-only line ends.
+    bool crLineEnds = false;
+};
+
+// The separator `rule` picks among `candidates` for a first line; the first candidate when
+// the line holds none of them. Quoted text ("a;b") does not count.
+char detectSeparator(std::string_view line, std::string_view candidates, SeparatorRule rule);
+
+// "comma", "semicolon", "tab", "pipe", or the character itself.
+std::string separatorName(char separator);
 
 class CsvReader {
   public:
     // Opens a file for reading (never creating it). Raises 53 for a missing file,
     // 76 for a missing folder, 70 when reading is not permitted, 75 for other failures;
     // every error the reader raises carries `errorSource`.
-    explicit CsvReader(const std::filesystem::path& path, std::string errorSource = "Zembra");
+    explicit CsvReader(const std::filesystem::path& path, std::string errorSource = "Zembra",
+                       CsvOptions options = {});
     // Reads an open descriptor it does not own (standard input); `name` names the
     // input in messages ("standard input").
-    CsvReader(int fd, std::string name, std::string errorSource = "Zembra");
+    CsvReader(int fd, std::string name, std::string errorSource = "Zembra",
+              CsvOptions options = {});
     CsvReader(const CsvReader&) = delete;
     CsvReader& operator=(const CsvReader&) = delete;
     ~CsvReader();
@@ -55,7 +85,11 @@ class CsvReader {
     size_t line() const noexcept { return recordLine_; }
     const std::string& name() const noexcept { return name_; }
     // How the text is being read; Undecided while every byte so far was ASCII.
-    TextEncoding encoding() const noexcept { return encoding_; }
+    TextEncoding encoding() const noexcept {
+        return utf16_ != TextEncoding::Undecided ? utf16_ : encoding_;
+    }
+    // The field separator; with detection, known once the first record was read.
+    char separator() const noexcept { return separator_; }
 
   private:
     enum class Parse { Complete, NeedMore };
@@ -63,6 +97,9 @@ class CsvReader {
     Parse parse(std::vector<std::string>& fields, size_t& consumed, size_t& lineBreaks);
     void decide(size_t recordStart);
     void decode(std::vector<std::string>& fields) const;
+    void start();
+    void appendUtf16(const char* bytes, size_t size);
+    void pickSeparator();
 
     int fd_ = -1;
     bool owned_ = false;
@@ -76,6 +113,14 @@ class CsvReader {
     size_t nextLine_ = 1;
     size_t recordLine_ = 0;
     TextEncoding encoding_ = TextEncoding::Undecided;
+    CsvOptions options_;
+    char separator_ = ',';
+    bool crEnds_ = false;
+    bool firstRecord_ = true;
+    // UTF-16 input is turned into UTF-8 as it is read; what a read left incomplete waits.
+    TextEncoding utf16_ = TextEncoding::Undecided;
+    std::string utf16Pending_;
+    char16_t highSurrogate_ = 0;
 };
 
 // How findField compares names.

@@ -36,6 +36,9 @@ std::optional<OutputFormat> formatForExtension(std::string_view extension);
 // progress shows and a cancel takes effect between pieces.
 inline constexpr size_t kDefaultChunkSize = 2000;
 
+// Codes outside the map whose position is read to suggest a map that holds them.
+inline constexpr size_t kMaxSuggestionLookups = 2000;
+
 // How far a render has come: items (codes or points) handed to the engine of `total`.
 struct Progress {
     size_t done = 0;
@@ -53,21 +56,40 @@ struct RenderRequest {
     std::optional<std::filesystem::path> output;  // nothing: the picture is returned in memory
     size_t chunkSize = kDefaultChunkSize;         // at least 1
     bool towns = true;  // place codes without an area at their post-office town (zip_towns)
+    // Codes only as written: no second lookup of a ZIP+4 by its first five digits or of a
+    // three- or four-digit code with its leading zeros restored (see rewrittenCode).
+    bool exact = false;
     std::function<void(const Progress&)>
         progress;                               // called after each piece, on the caller's thread
     const std::atomic<bool>* cancel = nullptr;  // checked before each piece and before saving
 };
 
+// A shipped map that holds codes found outside the map rendered on.
+struct MapSuggestion {
+    std::string map;  // its key in the name rule ("usa", "alaska", "hawaii")
+    size_t codes = 0;
+};
+
+// Every code asked for is counted once: placed (at its area as written, after a rewrite, or
+// at its post-office town), outside the map, or not found. Lists keep the order asked.
 struct RenderResult {
     size_t requested = 0;                          // zip codes asked for
-    size_t placedAtArea = 0;                       // placed by the engine (their own area)
+    size_t placedAtArea = 0;                       // found as written, inside the map
+    std::vector<std::string> placedWithoutPlus4;   // found by the first five digits of a ZIP+4
+    std::vector<std::string> placedWithZeros;      // found with their leading zeros restored
     std::vector<std::string> placedAtTown;         // placed at their post-office town
+    std::vector<std::string> outside;              // found, but outside this map's picture
+    std::vector<MapSuggestion> suggestions;        // shipped maps holding outside codes, most first
     std::vector<std::string> notFound;             // in the order asked
     size_t points = 0;                             // latitude/longitude points plotted
+    size_t pointsOutside = 0;                      // of those, outside the map's picture
     std::vector<uint8_t> bytes;                    // the picture, when the request named no output
     std::optional<std::filesystem::path> written;  // the file written, when it named one
 
-    size_t placed() const noexcept { return placedAtArea + placedAtTown.size(); }
+    size_t placed() const noexcept {
+        return placedAtArea + placedWithoutPlus4.size() + placedWithZeros.size() +
+               placedAtTown.size();
+    }
 };
 
 // Raised by render() when the request's cancel flag was set; nothing is saved.
@@ -83,8 +105,12 @@ class Cancelled : public std::exception {
 // the cancel flag was seen set.
 //
 // A code holding a control character (see hasControlCharacter) is never sent to the
-// engine: it is reported in notFound and the rest goes on. A request with neither zip
-// codes nor points hands the engine an empty list, which it refuses with error 9, as a
+// engine: it is reported in notFound and the rest goes on. Unless the request is exact,
+// codes the engine did not find are looked up again the way people write them
+// (rewrittenCode), then at their post-office town. A code whose marker centre falls
+// outside the picture is counted in outside, not as placed; the shipped maps that hold
+// such codes are suggested (judged by the first kMaxSuggestionLookups of them). A request with
+// neither zip codes nor points hands the engine an empty list, which it refuses with error 9, as a
 // render of an empty batch always has.
 RenderResult render(const RenderRequest& request);
 
@@ -96,6 +122,18 @@ bool hasControlCharacter(std::string_view text) noexcept;
 // The text for display: control characters (as above) and backslashes written as \xNN
 // and \\, everything else as it is.
 std::string escapeForDisplay(std::string_view text);
+
+// What became of the codes, in the words every front end shows: "placed 2 of 2 zip codes",
+// or with codes placed in other ways or outside the map "placed 3 of 5: 1 as written, 1
+// after dropping the +4, 1 after restoring leading zeros; 1 outside this map". With
+// `listed`, the outside and not-found codes follow their counts (": 99501 (alaska holds
+// it)", "; not found: 99999"), at most `listed` of each and "and N more"; escaped for
+// display.
+std::string summarize(const RenderResult& result, std::optional<size_t> listed = std::nullopt);
+
+// The shipped maps that hold the outside codes: "alaska holds them", "usa holds 2, hawaii
+// holds 1"; empty when none does.
+std::string suggestionText(const RenderResult& result);
 
 struct LookupRequest {
     std::filesystem::path map;  // the picture the pixel belongs to
