@@ -404,8 +404,14 @@ ThematicResult renderThematic(const ThematicRequest& request, const render::RowT
     result.requested = codes.size();
     const render::Locations locations = render::locate(codes, request.connection, request.towns);
     result.placed = locations.placed.size();
+    const Bounds& b = request.bounds;
     for (const render::Located& l : locations.placed) {
         if (l.atTown) result.placedAtTown.push_back(codes[l.index]);
+        const bool inside = l.position.lat >= std::min(b.minLat, b.maxLat) &&
+                            l.position.lat <= std::max(b.minLat, b.maxLat) &&
+                            l.position.lon >= std::min(b.minLon, b.maxLon) &&
+                            l.position.lon <= std::max(b.minLon, b.maxLon);
+        if (!inside) result.outside.push_back(codes[l.index]);
     }
     result.notFound = locations.notFound;
     const std::vector<PlacedEntry> placed = render::placeEntries(rows, locations);

@@ -762,6 +762,10 @@ struct Server::Impl {
                             {"rows", result.rows},
                             {"placed", result.placed},
                             {"placedAtTown", result.placedAtTown},
+                            {"placedWithoutPlus4", json::array()},
+                            {"placedWithZeros", json::array()},
+                            {"outside", result.outside},
+                            {"suggestedMaps", json::array()},
                             {"notFound", result.notFound},
                             {"points", 0}};
                 if (table) answer["table"] = result.table;
@@ -773,6 +777,7 @@ struct Server::Impl {
                 answer["id"] = id;
                 answer["picture"] = link;
                 answer["download"] = link + "?download=1";
+                answer["share"] = link;  // the picture itself: a style is not drawn again
                 job->finish(200, std::move(answer));
             } catch (...) {
                 int status = 500;

@@ -58,8 +58,10 @@ bool isTrue(const std::string& v) { return v == "1" || v == "true" || v == "on" 
 }  // namespace
 
 StyleOrder styleFromJson(std::string_view body) {
-    const json parsed = parse(body);
     StyleOrder order;
+    // A body that is no JSON object is the plain render's to refuse, with its own words.
+    const json parsed = json::parse(body.begin(), body.end(), nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) return order;
     order.style = text(parsed, "style", order.style);
     order.category = text(parsed, "category", "");
     order.value = text(parsed, "value", "");

@@ -28,7 +28,8 @@ struct StyleOrder {
 };
 
 // "style", "category", "value", "bandwidth", "classes", "title", "subtitle", "legend" and
-// "table" of a JSON body; every member optional. Raises ApiError 400 for a member of the
+// "table" of a JSON body; every member optional; the plain markers for a body that is no
+// JSON object. Raises ApiError 400 for a member of the
 // wrong kind or an unknown style or classing.
 StyleOrder styleFromJson(std::string_view body);
 

@@ -267,7 +267,7 @@ try {
   // What the page showed when it failed, to tell a server fault from a page fault.
   const page = browser.contexts()[0]?.pages()[0];
   if (page) {
-    for (const id of ["status", "answer", "not-found"]) {
+    for (const id of ["status", "answer", "not-found", "render-error"]) {
       console.error(`#${id}:`, await page.locator(`#${id}`).textContent().catch(() => "?"));
     }
     await page.screenshot({ path: screenshot.replace(/\.png$/, "-failed.png") }).catch(() => {});

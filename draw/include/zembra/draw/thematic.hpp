@@ -84,6 +84,7 @@ struct ThematicResult {
     size_t placed = 0;
     std::vector<std::string> placedAtTown;         // placed at their post-office town
     std::vector<std::string> notFound;             // in the order of first appearance
+    std::vector<std::string> outside;              // placed, but outside the map's bounds
     std::string table;                             // with tableText: the table's CSV
     std::vector<uint8_t> bytes;                    // when the request named no output
     std::optional<std::filesystem::path> written;  // when it named one
