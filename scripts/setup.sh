@@ -25,6 +25,9 @@ packages=(
   openbox xdotool xclip
   # web server and its browser test
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev chromium nodejs
+  # manual pages (groff renders them in the tests), the Debian package (dpkg-shlibdeps) and
+  # its check on a clean Debian root booted in a container
+  man-db groff-base dpkg-dev mmdebstrap systemd-container
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <zembra/draw/geo.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/runtime.hpp>
@@ -10,6 +11,7 @@
 #include "commands/db_load.hpp"
 #include "core/option_values.hpp"
 #include "core/usage_error.hpp"
+#include "man_page.hpp"
 #include "serve/command.hpp"
 
 #ifndef ZEMBRA_VERSION
@@ -255,6 +257,13 @@ int run(int argc, const char* const* argv, Io& io) {
     auto* dbCmd = addDbCommand(app, dbLoad);
     serve::ServerConfig serveConfig;
     auto* serveCmd = serve::addServeCommand(app, serveConfig);
+
+    // `zembra --man`, which the build runs, writes the manual page from the description
+    // above. It is no option of the interface (the page and --help leave it out).
+    if (argc == 2 && std::string_view(argv[1]) == "--man") {
+        io.out << manPage(app, ZEMBRA_VERSION);
+        return io.out.flush() ? kExitOk : kExitFailure;
+    }
 
     std::string command;
     try {

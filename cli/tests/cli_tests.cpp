@@ -2,6 +2,7 @@
 // createObject, the shipped maps and markers, and the zip-code database built from
 // assets/zipcodes/zipcodes.csv.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -208,6 +209,63 @@ TEST_F(Cli, ReadsSemicolonTabUtf16AndCrFilesAndSaysHow) {
     EXPECT_EQ(esc.status, 2);
     EXPECT_TRUE(contains(esc.err, "\\x1B]0;owned\\x07Name, Zip")) << esc.err;
     EXPECT_EQ(esc.err.find('\x1b'), std::string::npos);
+}
+
+// Mistakes that used to pass silently, hang or say the wrong thing.
+TEST_F(Cli, RefusesWhatWouldHangOverwriteOrMisleadAndSaysWhy) {
+    // A mistyped data source name is an error naming it, not the built-in database.
+    const auto typo =
+        zembraRun({"render", "08873", "--connection", "teamzipz", "-o", dir / "t.png"});
+    EXPECT_EQ(typo.status, 1) << typo.err;
+    EXPECT_TRUE(contains(typo.err, "'teamzipz'")) << typo.err;
+    EXPECT_FALSE(fs::exists(dir / "t.png"));
+    const auto dbTypo = zembraRun({"db", "load", "--connection", "teamzipz"});
+    EXPECT_EQ(dbTypo.status, 1) << dbTypo.err;
+
+    // A FIFO as the zip database is refused at once, naming it.
+    const std::string fifo = dir / "zips.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::setenv("ZEMBRA_ZIPCODES_DB", fifo.c_str(), 1);
+    const auto hung = zembraRun({"render", "08873", "-o", dir / "t.png"});
+    ::unsetenv("ZEMBRA_ZIPCODES_DB");
+    EXPECT_EQ(hung.status, 1);
+    EXPECT_TRUE(contains(hung.err, fifo + "' is not a regular file")) << hung.err;
+
+    // A pixel off the picture is refused as the server refuses it.
+    for (const std::vector<std::string>& pixel :
+         {std::vector<std::string>{"99999999", "5"}, {"--", "-1", "5"}, {"5", "100000"}}) {
+        auto args = std::vector<std::string>{"lookup"};
+        args.insert(args.end(), pixel.begin(), pixel.end());
+        const auto off = zembraRun(args);
+        EXPECT_EQ(off.status, 2) << off.err;
+        EXPECT_TRUE(contains(off.err, "outside the picture")) << off.err;
+    }
+
+    // The output may not be the map or the marker it is drawn from.
+    fs::copy_file(kMaps / "usa.jpg", dir / "usa.jpg");
+    const auto before = readBytes(dir / "usa.jpg");
+    const auto over =
+        zembraRun({"render", "08873", "--map", dir / "usa.jpg", "-o", dir / "usa.jpg"});
+    EXPECT_EQ(over.status, 2) << over.err;
+    EXPECT_EQ(readBytes(dir / "usa.jpg"), before);
+    const auto overMarker = zembraRun(
+        {"points", "40,-74", "--marker", dir / "usa.jpg", "--map", "usa", "-o", dir / "usa.jpg"});
+    EXPECT_EQ(overMarker.status, 2) << overMarker.err;
+
+    // A folder or a device as the map says what it is.
+    for (const auto& [map, what] : std::vector<std::pair<std::string, std::string>>{
+             {dir.path().string(), "a folder"}, {"/dev/zero", "a device"}, {fifo, "a FIFO"}}) {
+        const auto odd = zembraRun(
+            {"render", "08873", "--map", map, "--bounds", "24,50,-125,-66", "-o", dir / "t.png"});
+        EXPECT_EQ(odd.status, 1);
+        EXPECT_TRUE(contains(odd.err, map + " is " + what)) << odd.err;
+    }
+
+    // An output name of 250 bytes, which a file can have, is written.
+    const std::string longName = dir / (std::string(246, 'n') + ".png");
+    const auto longOut = zembraRun({"render", "08873", "-o", longName});
+    EXPECT_EQ(longOut.status, 0) << longOut.err;
+    EXPECT_TRUE(fs::exists(longName));
 }
 
 TEST_F(Cli, ReadsACsvColumnByItsHeader) {

@@ -332,9 +332,11 @@ function fitScale() {
   const picture = $("picture");
   const width = Number(picture.dataset.width) || 1;
   const height = Number(picture.dataset.height) || 1;
-  const frame = $("viewport");
+  // The room the frame may take (less its border), not the frame itself, which is sized
+  // to the fitted picture: a tall map leaves no empty band beside it.
+  const room = $("picture-box").clientWidth - 2;
   const maxHeight = window.innerHeight * 0.8;
-  return Math.min(frame.clientWidth / width, maxHeight / height, 1);
+  return Math.min(room / width, maxHeight / height, 1);
 }
 
 // Zooms to `zoom` times the fitted size, keeping the picture point under (clientX,
@@ -359,7 +361,8 @@ function setZoom(zoom, clientX, clientY) {
   const scale = fit * zoom;
   stage.style.width = `${width * scale}px`;
   stage.style.height = `${height * scale}px`;
-  frame.style.height = `${Math.ceil(height * fit)}px`;
+  frame.style.width = `${Math.floor(width * fit)}px`;
+  frame.style.height = `${Math.floor(height * fit)}px`;
   frame.scrollLeft = before.x * width * scale - (px - box.left);
   frame.scrollTop = before.y * height * scale - (py - box.top);
   frame.classList.toggle("zoomed", zoom > 1);
@@ -612,8 +615,14 @@ document.addEventListener("DOMContentLoaded", async () => {
       $("order").requestSubmit();
     }
   });
-  $("order").addEventListener("input", () => { if (state.last) markStale(true); });
-  $("order").addEventListener("change", () => { if (state.last) markStale(true); });
+  // An edit makes the result on screen out of date until the next render.
+  const edited = () => {
+    if (!state.last || state.rendering) return;
+    markStale(true);
+    $("render-status").textContent = "";
+  };
+  $("order").addEventListener("input", edited);
+  $("order").addEventListener("change", edited);
   $("csv-file").addEventListener("change", onCsvChosen);
   $("style").addEventListener("change", onStyleChanged);
   onStyleChanged();

@@ -74,6 +74,13 @@ std::shared_ptr<ConnectionImpl> openByString(std::string_view text, std::string_
         if (!dsn.empty()) {
             return openOdbc(withCredentials("DSN=" + dsn + ";", user, password), trace);
         }
+        // Only the engine's default name stands for the embedded database: a mistyped data
+        // source name must not quietly render from (or load into) the shipped file.
+        if (!equalsIgnoreCase(trim(text), "zipcodes")) {
+            raiseDatabase(kSourceCore, "[unixODBC][Driver Manager]Data source name not found: '" +
+                                           std::string(trim(text)) +
+                                           "' is no configured ODBC data source.");
+        }
         return openEmbeddedDatabase(trace);
     }
 
@@ -83,6 +90,9 @@ std::shared_ptr<ConnectionImpl> openByString(std::string_view text, std::string_
         return openOdbc(withCredentials(odbcConnectionText(text, attrs), user, password), trace);
     }
     if (const Attribute* provider = findAttribute(attrs, "Provider")) {
+        // The embedded database by its own name, whatever data sources are configured.
+        if (equalsIgnoreCase(provider->value, kEmbeddedProvider))
+            return openEmbeddedDatabase(trace);
         if (!equalsIgnoreCase(provider->value, "Microsoft.Jet.OLEDB.4.0")) {
             raiseDatabase(kSourceCore, "Provider cannot be found: '" + provider->value +
                                            "'. Only Microsoft.Jet.OLEDB.4.0 with Excel 8.0 "

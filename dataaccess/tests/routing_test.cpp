@@ -1,6 +1,7 @@
 // How connection strings choose a back end, and the connection's and record set's state
 // rules.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 
@@ -35,11 +36,32 @@ TEST(Routing, BareNamesFindDataSourcesIgnoringCaseElseTheEmbeddedDatabase) {
         connection.open(name);
         EXPECT_EQ(sourceName(connection), "odbc") << name;
     }
-    for (const char* name : {"zipcode", "zipcodes2", "other"}) {
-        Connection connection;
-        connection.open(name);
-        EXPECT_EQ(sourceName(connection), "embedded") << name;
+    Connection embedded;
+    embedded.open("Provider=Zembra.Embedded");
+    EXPECT_EQ(sourceName(embedded), "embedded");
+    // A mistyped data source name is an error naming it, never the embedded database.
+    for (const char* name : {"zipcode", "zipcodes2", "teamzipz"}) {
+        Error e = openError(name);
+        EXPECT_EQ(e.number(), err::kDatabase) << name;
+        EXPECT_NE(e.description().find(std::string("'") + name + "'"), std::string::npos)
+            << e.description();
     }
+}
+
+TEST(Routing, AZipDatabaseThatIsNoRegularFileIsRefusedAtOnce) {
+    const auto fifo = testData().dir / "zips.fifo";
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::filesystem::path& path :
+         {fifo, std::filesystem::path("/dev/zero"), testData().dir}) {
+        ScopedEnv env("ZEMBRA_ZIPCODES_DB", path.string());
+        Error e = openError("Provider=Zembra.Embedded");
+        EXPECT_EQ(e.number(), err::kDatabase);
+        EXPECT_NE(e.description().find(path.string() + "' is not a regular file"),
+                  std::string::npos)
+            << e.description();
+    }
+    std::filesystem::remove(fifo);
 }
 
 TEST(Routing, UserAndPasswordGoToOdbc) {
@@ -95,14 +117,14 @@ TEST(Routing, UnusableConnectionStringsAreRefused) {
 TEST(Routing, MissingEmbeddedDatabaseNamesThePath) {
     auto missing = testData().dir / "no-such.db";
     ScopedEnv env("ZEMBRA_ZIPCODES_DB", missing.string());
-    Error e = openError("zips");
+    Error e = openError("Provider=Zembra.Embedded");
     EXPECT_EQ(e.source(), "Zembra.Data.SQLite");
     EXPECT_NE(e.description().find(missing.string()), std::string::npos) << e.description();
 }
 
 TEST(Routing, EmbeddedDatabaseIsReadOnly) {
     Connection connection;
-    connection.open("embedded");
+    connection.open("Provider=Zembra.Embedded");
     try {
         connection.execute("delete from zips");
         FAIL() << "a write succeeded";
@@ -114,7 +136,7 @@ TEST(Routing, EmbeddedDatabaseIsReadOnly) {
 
 TEST(Routing, SeveralStatementsRunInTurnAndTheLastGivesTheRows) {
     Connection connection;
-    connection.open("embedded");
+    connection.open("Provider=Zembra.Embedded");
     Recordset rs = connection.execute("select 1; select 2 as two;");
     ASSERT_FALSE(rs.eof());
     EXPECT_EQ(rs.field("two"), Variant(int32_t{2}));
@@ -130,10 +152,10 @@ TEST(State, ConnectionAndRecordSetRules) {
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), db::kConnectionClosed);
     }
-    connection.open("embedded");
+    connection.open("Provider=Zembra.Embedded");
     EXPECT_TRUE(connection.isOpen());
     try {
-        connection.open("embedded");
+        connection.open("Provider=Zembra.Embedded");
         FAIL();
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), db::kObjectOpen);
@@ -160,8 +182,8 @@ TEST(State, ConnectionAndRecordSetRules) {
     Recordset none;
     EXPECT_TRUE(none.eof());
     connection.close();
-    connection.close();           // closing twice is harmless
-    connection.open("embedded");  // and a closed connection opens again
+    connection.close();                           // closing twice is harmless
+    connection.open("Provider=Zembra.Embedded");  // and a closed connection opens again
     EXPECT_TRUE(connection.isOpen());
 }
 

@@ -18,7 +18,7 @@ using db::Recordset;
 
 // A bare name with no data source of that name opens the embedded database.
 struct Embedded {
-    static constexpr const char* kConnection = "embedded-zips";
+    static constexpr const char* kConnection = "Provider=Zembra.Embedded";
     static constexpr const char* kSource = "embedded";
     static constexpr bool kOdbc = false;
 };

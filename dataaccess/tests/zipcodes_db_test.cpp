@@ -15,7 +15,7 @@ using db::Recordset;
 
 class ShippedDatabase : public ::testing::Test {
   protected:
-    void SetUp() override { connection.open("zipcodes-shipped"); }
+    void SetUp() override { connection.open("Provider=Zembra.Embedded"); }
 
     // No override: the library finds zipcodes.db in its data folder by itself.
     ScopedEnv noOverride{"ZEMBRA_ZIPCODES_DB", std::nullopt};

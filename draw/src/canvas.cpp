@@ -20,13 +20,33 @@ void Canvas::SurfaceDeleter::operator()(cairo_surface_t* s) const noexcept {
 }
 void Canvas::ContextDeleter::operator()(cairo_t* c) const noexcept { cairo_destroy(c); }
 
-Canvas::Canvas(int width, int height, Colour background) : width_(width), height_(height) {
+namespace {
+
+void checkSides(int width, int height) {
     if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide)
         throw Error::standard(err::kInvalidArgument, std::string(kSource),
                               "a picture of " + std::to_string(width) + " x " +
                                   std::to_string(height) + " pixels (each side 1 to " +
                                   std::to_string(kMaxSide) + ")");
-    surface_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+}
+
+}  // namespace
+
+Canvas::Canvas(int width, int height, Colour background) : Canvas(width, height, background, {}) {}
+
+Canvas::Canvas(int width, int height, Colour background, std::span<uint8_t> pixels)
+    : width_(width), height_(height) {
+    checkSides(width, height);
+    if (pixels.empty()) {
+        surface_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+    } else {
+        if (pixels.size() != size_t(width) * size_t(height) * 4 ||
+            reinterpret_cast<uintptr_t>(pixels.data()) % 4 != 0)
+            throw Error::standard(err::kInvalidArgument, std::string(kSource),
+                                  "the memory for a picture does not fit it");
+        surface_.reset(cairo_image_surface_create_for_data(pixels.data(), CAIRO_FORMAT_RGB24, width,
+                                                           height, width * 4));
+    }
     if (cairo_surface_status(surface_.get()) != CAIRO_STATUS_SUCCESS)
         throw Error::standard(
             err::kInternal, std::string(kSource),

@@ -2,6 +2,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <zembra/draw/regionmap.hpp>
@@ -97,19 +98,39 @@ fs::path writeMap(DrawnMap& map, const fs::path& picture, render::OutputFormat f
     return world;
 }
 
-TemporaryMap::TemporaryMap(DrawnMap& map) : bounds_(map.bounds) {
+TemporaryMap::TemporaryMap(const MapLayers& layers, const Bounds& bounds, int width,
+                           const MapStyle& style)
+    : bounds_(bounds) {
+    const int height = checkedHeight(bounds, width);
+    // The pixels start on a page of their own, so Cairo draws on page-aligned memory.
+    constexpr uint32_t kPixelsAt = 4096;
+    const std::vector<uint8_t> header = imaging::bmpHeaderBgrx(width, height, kPixelsAt);
+    const size_t pixelBytes = size_t(width) * size_t(height) * 4;
+    const size_t fileSize = kPixelsAt + pixelBytes;
+    const auto fail = [this](int error) {
+        if (fd_ >= 0) ::close(fd_);
+        return fileError(error, std::string(kSource), "memfd", "a map in memory");
+    };
     fd_ = ::memfd_create("zembra-map", MFD_CLOEXEC);
-    if (fd_ < 0) throw fileError(errno, std::string(kSource), "memfd", "a map in memory");
-    path_ = "/proc/self/fd/" + std::to_string(fd_);
-    const std::vector<uint8_t> header =
-        imaging::bmpHeaderBgrx(map.canvas.width(), map.canvas.height());
-    const std::span<const uint8_t> pixels = map.canvas.bgrx();
-    if (!writeAll(fd_, header.data(), header.size()) ||
-        !writeAll(fd_, pixels.data(), pixels.size())) {
-        const int saved = errno;
+    if (fd_ < 0 || ::ftruncate(fd_, static_cast<off_t>(fileSize)) != 0) throw fail(errno);
+    void* mapped = ::mmap(nullptr, fileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (mapped == MAP_FAILED) throw fail(errno);
+    struct Unmap {
+        void* at;
+        size_t size;
+        ~Unmap() { ::munmap(at, size); }
+    } unmap{mapped, fileSize};
+    auto* bytes = static_cast<uint8_t*>(mapped);
+    std::copy(header.begin(), header.end(), bytes);
+    try {
+        Canvas canvas(width, height, style.water, {bytes + kPixelsAt, pixelBytes});
+        drawBaseMap(canvas, layers, Projection(bounds, width, height), style);
+        (void)canvas.bgrx();  // flushed into the file
+    } catch (...) {
         ::close(fd_);
-        throw fileError(saved, std::string(kSource), "memfd", "a map in memory");
+        throw;
     }
+    path_ = "/proc/self/fd/" + std::to_string(fd_);
 }
 
 TemporaryMap::~TemporaryMap() { ::close(fd_); }

@@ -144,10 +144,11 @@ TEST(RegionMap, NewJerseyIsDrawnAsTheShippedMapsAreAndRoundTripsThroughItsWorldF
     EXPECT_EQ(*read, bounds);
     EXPECT_EQ(zembra::render::boundsForMap(file), bounds);
     EXPECT_EQ(zembra::imaging::readPicture(file.string()).rgba, picture.rgba);
-    // The engine reads the copy in memory for a render; it goes away afterwards.
+    // Drawn into memory for a render, the same map, which the engine reads; it goes away
+    // afterwards.
     fs::path temporary;
     {
-        const TemporaryMap copy(map);
+        const TemporaryMap copy(shipped().layers(), bounds, 800);
         temporary = copy.path();
         const auto back = zembra::imaging::readPicture(temporary.string());
         EXPECT_EQ(back.width, 800);

@@ -194,10 +194,11 @@ std::vector<uint8_t> encodeBmp(const Picture& picture) {
     return out;
 }
 
-std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height) {
+std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height, uint32_t dataOffset) {
     if (width <= 0 || height <= 0) failEncode("BMP", "it has no pixels");
+    if (dataOffset < kFileHeader + 40) failEncode("BMP", "its pixels would overlap its header");
     const uint64_t pixelBytes = uint64_t(width) * 4 * uint64_t(height);
-    const uint64_t fileSize = kFileHeader + 40 + pixelBytes;
+    const uint64_t fileSize = dataOffset + pixelBytes;
     if (fileSize > 0xffffffffu) failEncode("BMP", "it is too large for a BMP file");
     std::vector<uint8_t> out;
     out.reserve(kFileHeader + 40);
@@ -205,7 +206,7 @@ std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height) {
     out.push_back('M');
     put32(out, uint32_t(fileSize));
     put32(out, 0);
-    put32(out, kFileHeader + 40);
+    put32(out, dataOffset);
     put32(out, 40);
     put32(out, uint32_t(width));
     put32(out, uint32_t(-height));  // negative: top-down
@@ -224,8 +225,8 @@ std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height) {
 
 namespace zembra::imaging {
 
-std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height) {
-    return detail::bmpHeaderBgrx(width, height);
+std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height, uint32_t dataOffset) {
+    return detail::bmpHeaderBgrx(width, height, dataOffset);
 }
 
 }  // namespace zembra::imaging

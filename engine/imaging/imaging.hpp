@@ -49,10 +49,11 @@ Picture decode(std::span<const uint8_t> bytes, std::string_view nameForErrors);
 // Decodes bytes that must be of the given format; other bytes raise the engine error.
 Picture decode(std::span<const uint8_t> bytes, Format format, std::string_view nameForErrors);
 std::vector<uint8_t> encode(const Picture& picture, Format format);
-// The header of an uncompressed, top-down 32-bit BMP file whose pixel rows follow it as
-// width * 4 bytes of blue, green, red and an unused byte each: the layout 2D drawing
-// libraries keep in memory, written out without a conversion.
-std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height);
+// The header of an uncompressed, top-down 32-bit BMP file whose pixel rows start at
+// `dataOffset` (at least the header's 54 bytes) as width * 4 bytes of blue, green, red and
+// an unused byte each: the layout 2D drawing libraries keep in memory, so a picture can be
+// drawn straight into the file.
+std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height, uint32_t dataOffset = 54);
 // Reads and decodes a picture file. The file's size is checked against a cap and its
 // header against the pixel limit before the whole file is read or anything is sized by
 // it. Raises 53 for a missing file, 70 for one that cannot be read, the engine error

@@ -108,12 +108,23 @@ mode_t currentUmask() {
 // file, so that one a killed process left behind is recognisable as such.
 constexpr std::string_view kTempInfix = ".zembra-save.";
 
+// The part of the file name a temporary name keeps: short enough that the infix, a pid
+// of up to seven digits and ".XXXXXX" still fit in a 255-byte file name.
+constexpr size_t kMaxTempStem = 255 - kTempInfix.size() - 7 - 7;
+
+std::string tempStem(const std::filesystem::path& target) {
+    std::string name = target.filename().string();
+    if (name.size() > kMaxTempStem) name.resize(kMaxTempStem);
+    return name + std::string(kTempInfix);
+}
+
 // A temporary file next to the target; removed on destruction unless released.
 class TempFile {
   public:
     // Returns without a file (fd() < 0, error() set) when none can be created there.
     explicit TempFile(const std::string& target)
-        : path_(target + std::string(kTempInfix) + std::to_string(::getpid()) + ".XXXXXX") {
+        : path_((std::filesystem::path(target).parent_path() / tempStem(target)).string() +
+                std::to_string(::getpid()) + ".XXXXXX") {
         fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
         if (fd_ < 0) {
             error_ = errno;
@@ -148,7 +159,7 @@ class TempFile {
 // left behind (a save killed between creating and renaming its file).
 void removeStaleTempFiles(const std::string& target) {
     const std::filesystem::path path(target);
-    const std::string prefix = path.filename().string() + std::string(kTempInfix);
+    const std::string prefix = tempStem(path);
     std::error_code ec;
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;

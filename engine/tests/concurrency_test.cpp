@@ -57,7 +57,7 @@ TEST(Concurrency, ThreadsWithAnObjectEachRenderTheSamePicture) {
             Object map = createObject("Zembra.CMap");
             map.put("InputMapFile", mapFile);
             map.put("InputOverlayFile", markerFile);
-            if (thread % 2 == 1) map.put("ConnectionString", "shipped-zip-codes");
+            if (thread % 2 == 1) map.put("ConnectionString", "Provider=Zembra.Embedded");
             for (int i = 0; i < kRendersPerThread; ++i) {
                 map.call("Clear");
                 map.callWith("MapZips", array({"08873", "08232", "00000"}));

@@ -218,10 +218,19 @@ std::optional<Bounds> readWorldFile(const fs::path& worldFile, int width, int he
     b.maxLon = farEdge(west, values[0], width);
     b.maxLat = north;
     b.minLat = farEdge(north, values[3], height);
-    if (!std::isfinite(b.maxLon) || !std::isfinite(b.minLat)) {
+    // Edges so far out that a pixel's step vanishes against them make a map with no
+    // extent (the engine would divide by zero), or one whose extent overflows.
+    if (!std::isfinite(b.maxLon) || !std::isfinite(b.minLat) || b.minLat == b.maxLat ||
+        b.minLon == b.maxLon || !std::isfinite(b.maxLat - b.minLat) ||
+        !std::isfinite(b.maxLon - b.minLon)) {
         malformed(worldFile, "its bounds are out of range");
     }
     return b;
+}
+
+std::pair<int32_t, int32_t> pictureSize(const fs::path& picture) {
+    const detail::PictureSize size = detail::readPictureSize(picture);
+    return {size.width, size.height};
 }
 
 std::optional<Bounds> boundsForMap(const fs::path& picture) {

@@ -141,6 +141,8 @@ TEST(WorldFile, MalformedOrRotatedFilesAreRefusedNamingTheFile) {
     EXPECT_NE(refused("0\n0\n0\n-0.1\n-120\n50\n").find("no width"), std::string::npos);
     EXPECT_NE(refused("0.1\n0\n0\n-0.1\n-120\nnan\n").find("line 6"), std::string::npos);
     EXPECT_NE(refused(std::string(70000, ' ')).find("too large"), std::string::npos);
+    // A north of 1e308 leaves no room for a pixel's step: named, not a division by zero.
+    EXPECT_NE(refused("0.1\n0\n0\n-0.1\n-120\n1e308\n").find("out of range"), std::string::npos);
     // Windows line ends and blanks around the numbers are fine.
     const fs::path crlf = write(dir, "ok.jgw", " 0.5\r\n0\r\n0\r\n-0.25\r\n-120\r\n50\r\n");
     EXPECT_EQ(readWorldFile(crlf, 10, 8), (Bounds{48.0, 50.0, -120.0, -115.0}));

@@ -118,6 +118,11 @@ std::filesystem::path resolveMarker(const std::string& marker, const std::filesy
 // and that a picture for standard output does not go to a terminal.
 render::OutputFormat checkOutput(const OutputOptions& output, const Io& io);
 
+// Raises UsageError when the output names one of the input pictures (the map or the
+// marker), which the save would overwrite.
+void refuseOutputOver(const OutputOptions& output,
+                      const std::vector<std::filesystem::path>& inputs);
+
 // Sets the output of a request: the file, or in memory for standard output.
 void setOutput(render::RenderRequest& request, const OutputOptions& output);
 

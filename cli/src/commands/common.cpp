@@ -63,6 +63,20 @@ render::OutputFormat checkOutput(const OutputOptions& output, const Io& io) {
     return format;
 }
 
+void refuseOutputOver(const OutputOptions& output, const std::vector<fs::path>& inputs) {
+    if (output.output == "-") return;
+    std::error_code ec;
+    const fs::path out = fs::weakly_canonical(fs::path(output.output), ec);
+    for (const fs::path& input : inputs) {
+        std::error_code ic;
+        if (fs::equivalent(fs::path(output.output), input, ic) ||
+            (!ec && out == fs::weakly_canonical(input, ic))) {
+            throw UsageError("-o " + output.output + " is the picture " + input.string() +
+                             " the render reads: name another output file");
+        }
+    }
+}
+
 void setOutput(render::RenderRequest& request, const OutputOptions& output) {
     request.chunkSize = output.chunkSize;
     if (output.output != "-") request.output = fs::path(output.output);

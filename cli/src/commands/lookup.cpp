@@ -2,11 +2,19 @@
 #include <zembra/runtime.hpp>
 
 #include "commands/commands.hpp"
+#include "core/usage_error.hpp"
 
 namespace zembra::cli {
 
 int runLookup(const LookupOptions& options, Io& io) {
     const ResolvedMap resolved = resolveMap(options.map);
+    // The server refuses a pixel off the picture; so does the command line.
+    const auto [width, height] = render::pictureSize(resolved.map);
+    if (options.x < 0 || options.x >= width || options.y < 0 || options.y >= height) {
+        throw UsageError("pixel " + std::to_string(options.x) + "," + std::to_string(options.y) +
+                         " lies outside the picture (x 0 to " + std::to_string(width - 1) +
+                         ", y 0 to " + std::to_string(height - 1) + ")");
+    }
     render::LookupRequest request;
     request.map = resolved.map;
     request.bounds = resolved.bounds;

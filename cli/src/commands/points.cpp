@@ -18,6 +18,7 @@ int runPoints(const PointsOptions& options, Io& io) {
     render::RenderRequest request;
     request.map = resolved.map;
     request.marker = resolveMarker(options.marker, resolved.images);
+    refuseOutputOver(options.output, {request.map, request.marker});
     request.bounds = resolved.bounds;
     request.connection = options.map.connection;
     request.format = format;

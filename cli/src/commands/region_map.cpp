@@ -13,24 +13,18 @@ namespace zembra::cli {
 
 namespace {
 
-struct Drawn {
-    draw::DrawnMap map;
-    size_t outside = 0;
-};
-
-Drawn drawRegion(const RegionOptions& options, const std::string& connection,
-                 const std::vector<std::string>& zips, bool towns, Io& io) {
+// The bounds of the region; the codes a fit leaves outside its map are reported.
+render::Bounds regionBounds(const RegionOptions& options, draw::BoundaryData& data,
+                            const std::string& connection, const std::vector<std::string>& zips,
+                            bool towns, Io& io) {
     const draw::Region region = parseRegionOption(options.region);
     if (region.kind == draw::Region::Kind::Fit && zips.empty())
         throw UsageError("--region fit fits the map to zip codes: give some");
-    const int width = options.width > 0 ? options.width : draw::kDefaultMapWidth;
-    draw::BoundaryData data;
     std::vector<std::optional<render::LatLon>> positions;
     const render::Bounds bounds = draw::regionBounds(region, data, [&] {
         positions = render::positionsOf(connection, zips, towns);
         return positions;
     });
-    Drawn drawn{draw::drawMap(data, bounds, width), 0};
     // A fit spans the 50 states, DC, PR and VI; codes elsewhere fall outside its map.
     std::vector<std::string> outside;
     for (size_t i = 0; i < positions.size(); ++i) {
@@ -45,8 +39,11 @@ Drawn drawRegion(const RegionOptions& options, const std::string& connection,
         if (outside.size() > 20) io.err << " ...";
         io.err << '\n';
     }
-    drawn.outside = outside.size();
-    return drawn;
+    return bounds;
+}
+
+int widthOf(const RegionOptions& options) {
+    return options.width > 0 ? options.width : draw::kDefaultMapWidth;
 }
 
 }  // namespace
@@ -63,8 +60,11 @@ std::unique_ptr<draw::TemporaryMap> drawRegionForRender(const RegionOptions& opt
                                                         const std::string& connection,
                                                         const std::vector<std::string>& zips,
                                                         bool towns, Io& io) {
-    Drawn drawn = drawRegion(options, connection, zips, towns, io);
-    return std::make_unique<draw::TemporaryMap>(drawn.map);
+    draw::BoundaryData data;
+    const render::Bounds bounds = regionBounds(options, data, connection, zips, towns, io);
+    const int width = widthOf(options);
+    (void)draw::checkedHeight(bounds, width);  // before the data is read
+    return std::make_unique<draw::TemporaryMap>(data.layers(), bounds, width);
 }
 
 int runMap(const MapCommandOptions& options, Io& io) {
@@ -79,10 +79,13 @@ int runMap(const MapCommandOptions& options, Io& io) {
         readZipLines(*input, codes);
     }
     const std::vector<std::string> zips = codes.take();
-    Drawn drawn = drawRegion(options.region, options.connection, zips, true, io);
-    const auto world = draw::writeMap(drawn.map, options.output.output, format);
-    const render::Bounds& b = drawn.map.bounds;
-    io.err << drawn.map.canvas.width() << " x " << drawn.map.canvas.height() << " pixels, bounds "
+    draw::BoundaryData data;
+    const render::Bounds bounds =
+        regionBounds(options.region, data, options.connection, zips, true, io);
+    draw::DrawnMap map = draw::drawMap(data, bounds, widthOf(options.region));
+    const auto world = draw::writeMap(map, options.output.output, format);
+    const render::Bounds& b = map.bounds;
+    io.err << map.canvas.width() << " x " << map.canvas.height() << " pixels, bounds "
            << formatBounds(b) << ", world file " << world.string() << '\n';
     io.out << options.output.output << '\n';
     return 0;

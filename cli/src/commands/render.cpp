@@ -74,6 +74,7 @@ int runRender(const RenderOptions& options, Io& io) {
     const size_t repeats = codes.repeats();
     // A map drawn for the region, kept until the render is done.
     const auto marker = resolveMarker(options.marker, resolved.images);
+    refuseOutputOver(options.output, {resolved.map, marker});
     std::unique_ptr<draw::TemporaryMap> drawn;
     if (drawsMap) {
         drawn = drawRegionForRender(options.region, options.map.connection, codes.items(),

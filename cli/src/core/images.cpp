@@ -57,7 +57,18 @@ fs::path resolvePicture(std::string_view value, const fs::path& folder, std::str
                         std::string_view kind) {
     fs::path given(value);
     std::error_code ec;
-    if (fs::is_regular_file(given, ec)) return given;
+    const auto status = fs::status(given, ec);
+    if (fs::is_regular_file(status)) return given;
+    if (fs::exists(status)) {
+        // Say what is there instead of "not found": a folder, a FIFO or a device.
+        const char* what = fs::is_directory(status) ? "a folder"
+                           : fs::is_fifo(status)    ? "a FIFO"
+                           : fs::is_socket(status)  ? "a socket"
+                                                    : "a device";
+        throw Error::standard(
+            err::kPathFileAccess, std::string(kSource),
+            std::string(value) + " is " + what + ", not a " + std::string(kind) + " picture file");
+    }
     if (value.empty() || value.find('/') != std::string_view::npos) {
         throw Error::standard(err::kFileNotFound, std::string(kSource), std::string(value));
     }

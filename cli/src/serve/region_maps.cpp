@@ -51,8 +51,7 @@ std::unique_ptr<draw::TemporaryMap> RegionMaps::draw(const Plan& plan) {
         layers = &data_.layers();
     }
     // Built once and never changed afterwards, so workers draw from them side by side.
-    draw::DrawnMap map = draw::drawMap(*layers, plan.bounds, plan.width);
-    return std::make_unique<draw::TemporaryMap>(map);
+    return std::make_unique<draw::TemporaryMap>(*layers, plan.bounds, plan.width);
 }
 
 }  // namespace zembra::serve

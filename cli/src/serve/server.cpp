@@ -269,16 +269,18 @@ struct Server::Impl {
     RegionMaps regions;  // before the pool, whose workers draw with it
     std::map<std::string, std::string> assets;
     std::string favicon;
-    std::unique_ptr<LinkStore> links;
-    PictureCache cache;
-    WorkerPool pool;
-    std::vector<Route> routes;
-    std::unique_ptr<http::HttpServer> http;
+    // Before the pool, whose last tasks still use them while it goes.
     std::atomic<bool> stopping{false};
     std::mutex jobsMutex;
     std::vector<std::weak_ptr<Job>> jobs;
     std::mutex sweepMutex;
     Clock::time_point lastSweep{};
+    std::unique_ptr<LinkStore> links;
+    PictureCache cache;
+    WorkerPool pool;
+    std::vector<Route> routes;
+    // Last, so that it goes first: its handler threads wait for jobs of the pool.
+    std::unique_ptr<http::HttpServer> http;
 
     Impl(ServerConfig c, Log& l, PictureLibrary lib)
         : config(std::move(c)),

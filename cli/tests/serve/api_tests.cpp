@@ -533,6 +533,21 @@ class RawConnection {
         return text;
     }
     bool closedByServer() const { return closed_; }
+    // Reads until `marker` has arrived (at most `wait`).
+    std::string readUntil(const std::string& marker,
+                          std::chrono::seconds wait = std::chrono::seconds(30)) const {
+        std::string text;
+        const auto until = std::chrono::steady_clock::now() + wait;
+        while (text.find(marker) == std::string::npos && std::chrono::steady_clock::now() < until) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0) continue;
+            char buffer[4096];
+            const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        return text;
+    }
 
   private:
     int fd_;
@@ -640,6 +655,29 @@ TEST(ApiConnections, AKeptAliveConnectionAnswersEachRequestInOneWrite) {
     ASSERT_NE(second, std::string::npos) << text;
     EXPECT_NE(text.find("Connection: keep-alive"), std::string::npos);
     EXPECT_NE(text.find("Connection: close", second), std::string::npos);
+}
+
+TEST(ApiConnections, IdleConnectionsBeyondTheLimitCloseOldestFirstAndHugeHeadsAreRefused) {
+    ServerConfig config;
+    config.limits.maxIdle = 2;
+    config.limits.idleTimeout = std::chrono::minutes(5);
+    RunningServer server(config);
+    std::vector<std::unique_ptr<RawConnection>> kept;
+    for (int i = 0; i < 3; ++i) {
+        kept.push_back(std::make_unique<RawConnection>(server.port()));
+        kept.back()->send("GET /healthz HTTP/1.1\r\nHost: localhost\r\n\r\n");
+        EXPECT_NE(kept.back()->readUntil("\"ok\"").find("200"), std::string::npos);
+    }
+    // The third idle connection is one too many: the first one goes, the others stay.
+    kept.front()->readUntilClosed(std::chrono::seconds(30));
+    EXPECT_TRUE(kept.front()->closedByServer());
+    kept.back()->send("GET /healthz HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    EXPECT_NE(kept.back()->readUntil("\"ok\"").find("200"), std::string::npos);
+
+    RawConnection huge(server.port());
+    huge.send("GET /healthz HTTP/1.1\r\nHost: localhost\r\nX-Pad: " + std::string(20000, 'a') +
+              "\r\n\r\n");
+    EXPECT_EQ(huge.readUntilClosed().substr(0, 12), "HTTP/1.1 431");
 }
 
 TEST(ApiLinks, ServersSharingAStoreAnswerEachOthersLinksAfterARestart) {

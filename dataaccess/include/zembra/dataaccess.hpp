@@ -3,9 +3,13 @@
 //
 // Connection strings:
 //   - a bare name (no "="): first an ODBC data source of that name (compared
-//     case-insensitively), otherwise the embedded zip-code database shipped with
-//     the program (zipcodes.db in the data folder beside the library's folder, or the
-//     file named by ZEMBRA_ZIPCODES_DB), opened read-only;
+//     case-insensitively); otherwise, for the engine's default name "zipcodes" only (in
+//     any case), the embedded zip-code database shipped with the program (zipcodes.db in
+//     the data folder beside the library's folder, or the file named by
+//     ZEMBRA_ZIPCODES_DB), opened read-only; any other name fails, naming it. A zip-code
+//     database that is not a regular file (a FIFO, a device, a folder) is refused at once;
+//   - "Provider=Zembra.Embedded": the embedded zip-code database, whatever data sources
+//     are configured;
 //   - a string with "Driver=" or "DSN=": handed to ODBC unchanged;
 //   - "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<file.xls>;Extended Properties=..."
 //     with "Excel 8.0": the workbook provider ("SELECT * FROM [Sheet$]", the first
@@ -34,6 +38,8 @@ class CursorImpl;
 class ConnectionImpl;
 }  // namespace detail
 
+// The provider name of the embedded zip-code database in a connection string.
+inline constexpr const char* kEmbeddedProvider = "Zembra.Embedded";
 // Number raised when a field name or position does not exist in a record set.
 inline constexpr int32_t kItemNotFound = 3265;
 // Number raised when a field is read or moveNext() is called with no current row.

@@ -190,7 +190,19 @@ std::shared_ptr<ConnectionImpl> openEmbeddedDatabase(SqlTrace trace) {
     // shipped one never does.
     const char* chosen = std::getenv("ZEMBRA_ZIPCODES_DB");
     const bool shipped = !chosen || !*chosen;
-    return openSqlite(embeddedDatabasePath(), std::move(trace), shipped);
+    const std::string path = embeddedDatabasePath();
+    // A FIFO or a device would block the open or the first read for ever.
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (!ec && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        raiseDatabase(kSourceSqlite,
+                      "The zip-code database '" + path + "' is not a regular file (" +
+                          (std::filesystem::is_directory(status) ? "a folder"
+                           : std::filesystem::is_fifo(status)    ? "a FIFO"
+                                                                 : "a device or socket") +
+                          ").");
+    }
+    return openSqlite(path, std::move(trace), shipped);
 }
 
 std::string embeddedDatabasePath() {

@@ -32,6 +32,9 @@ class Canvas {
     // A width x height picture filled with `background`. Raises error 5 for a side
     // outside 1..kMaxSide and error 51 when the surface cannot be made.
     Canvas(int width, int height, Colour background);
+    // The same, drawing into `pixels` (width * height * 4 bytes, 4-byte aligned, in the
+    // layout of bgrx()), which must outlive the canvas.
+    Canvas(int width, int height, Colour background, std::span<uint8_t> pixels);
     // A canvas holding a copy of the picture (its alpha is ignored).
     explicit Canvas(const imaging::Picture& picture);
     Canvas(Canvas&&) noexcept;

@@ -42,8 +42,10 @@ std::filesystem::path writeMap(DrawnMap& map, const std::filesystem::path& pictu
 // gone when this goes away.
 class TemporaryMap {
   public:
-    // Stores the picture uncompressed, as drawn: the engine reads it straight back.
-    explicit TemporaryMap(DrawnMap& map);
+    // Draws the base map of `bounds`, `width` pixels wide, straight into the memory file,
+    // as an uncompressed picture the engine reads back without converting it.
+    TemporaryMap(const MapLayers& layers, const Bounds& bounds, int width,
+                 const MapStyle& style = {});
     TemporaryMap(const TemporaryMap&) = delete;
     TemporaryMap& operator=(const TemporaryMap&) = delete;
     ~TemporaryMap();

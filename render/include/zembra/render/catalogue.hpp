@@ -2,11 +2,13 @@
 // map by the world file beside it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zembra::render {
 
@@ -51,6 +53,10 @@ void writeWorldFile(const std::filesystem::path& worldFile, const Bounds& bounds
 // file does not exist; raises zembra::Error (13) naming the file when it is malformed or
 // rotated.
 std::optional<Bounds> readWorldFile(const std::filesystem::path& worldFile, int width, int height);
+
+// The width and height of a picture in pixels. Raises 53 for a missing file, 70 for one
+// that cannot be read and the engine's picture error for one that is not a picture.
+std::pair<int32_t, int32_t> pictureSize(const std::filesystem::path& picture);
 
 // The bounds of a map picture: the name rule first, then the world file beside it
 // (the picture's size read from its header). Nothing when neither gives bounds.
