@@ -40,6 +40,23 @@ QPushButton* button(QWidget* page, const char* name, const char* caption, QRect 
     return widget;
 }
 
+// The field whose name reads like a zip code's ("Zip", "ZipCode", "Zip Code", "Postal
+// Code", "zip_code"), else the first.
+int zipLikeField(const std::vector<std::string>& names) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::string key;
+        for (const char c : names[i]) {
+            if (c == ' ' || c == '_' || c == '-' || c == '"') continue;
+            key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        if (key == "zip" || key == "zipcode" || key == "zip5" || key == "postalcode" ||
+            key == "postcode" || key == "zippostalcode") {
+            return static_cast<int>(i);
+        }
+    }
+    return 0;
+}
+
 void showControl(QWidget* widget) {
     widget->setVisible(true);
     widget->setEnabled(true);
@@ -278,7 +295,7 @@ bool BatchPage::LoadCSVFields() {
         ui_.cboFieldName->addItem(QString::fromStdString(field));
     }
     if (ui_.cboFieldName->count() > 0) {
-        ui_.cboFieldName->setCurrentIndex(0);
+        ui_.cboFieldName->setCurrentIndex(zipLikeField(*header));
     }
     showControl(ui_.cboFieldName);
     showControl(ui_.lblFieldName);

@@ -566,6 +566,13 @@ void FrmRender::renderClicked() {
         }
         if (plotted) {
             resetPointer();
+            // The picture is saved; a render that placed nothing says so before the viewer.
+            if (lastResult_ && lastResult_->requested > 0 && lastResult_->placed() == 0) {
+                seam_.showMessage(this,
+                                  QStringLiteral("None of the %1 zip codes read was placed.")
+                                      .arg(lastResult_->requested),
+                                  windowTitle(), MessageIcon::Information);
+            }
             FrmViewImage viewer(seam_);  // one viewer per render, released after it closes
             viewer.setImageFile(txtFile_->text());
             viewer.setLookupMapFile(txtFile_->text());
