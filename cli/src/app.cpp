@@ -25,6 +25,41 @@ constexpr const char* kExitStatuses =
     "Exit status: 0 on success (also when some zip codes are not found), 1 for a run-time\n"
     "error (missing file, engine or database failure), 2 for a usage error.\n";
 
+void addStyleOptions(CLI::App& command, StyleOptions& style) {
+    command
+        .add_option("--style", style.style,
+                    "markers (the marker picture at each code), category (circles coloured by "
+                    "--category), value (circles sized by --value or the rows), density, "
+                    "states or counties (filled by codes or --value)")
+        ->type_name("STYLE")
+        ->capture_default_str();
+    command.add_option("--category", style.category, "CSV column whose values colour the circles")
+        ->type_name("COLUMN");
+    command
+        .add_option("--value", style.value,
+                    "CSV column of numbers, summed per code: sizes, weights or fills")
+        ->type_name("COLUMN");
+    command
+        .add_option("--bandwidth", style.bandwidth,
+                    "Density: the kernel's spread in pixels (default: 2.5 times the median spacing "
+                    "of neighbouring codes)")
+        ->type_name("PIXELS");
+    command
+        .add_option("--classes", style.classes,
+                    "States, counties: quantile (as many areas per class) or equal (intervals)")
+        ->type_name("quantile|equal")
+        ->capture_default_str();
+    command.add_option("--title", style.title, "Title in a corner of the picture")
+        ->type_name("TEXT");
+    command.add_option("--subtitle", style.subtitle, "Line under the title")->type_name("TEXT");
+    command.add_flag("--no-legend", style.noLegend, "Leave the legend out");
+    command
+        .add_option("--table", style.table,
+                    "Write the numbers per area (fips,abbr,name,codes,rows,sum) or per "
+                    "category (category,codes,rows,sum) as CSV")
+        ->type_name("FILE.csv");
+}
+
 void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
     err << "zembra: " << render::escapeForDisplay(message) << "\n"
         << "Run 'zembra" << (command.empty() ? "" : " " + command) << " --help' for usage.\n";
@@ -55,6 +90,7 @@ int run(int argc, const char* const* argv, Io& io) {
                      "character (default: detected from the header line)")
         ->type_name("SEP");
     render.parameters.addTo(*renderCmd, ::zembra::render::kRenderCommand);
+    addStyleOptions(*renderCmd, render.style);
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"
         "from standard input when it is not a terminal. Repeated codes are plotted once.\n"
@@ -67,7 +103,10 @@ int run(int argc, const char* const* argv, Io& io) {
         "  zembra render 96813 --map my-islands.jpg --bounds 18.5,22.5,-161,-154 -o hi.bmp\n"
         "  zembra render 08873 --format png -o - | display -\n"
         "  zembra render -f nj.txt --region NJ -o nj.jpg\n"
-        "  zembra render -f customers.txt --region fit --width 1200 -o customers.png\n\n"
+        "  zembra render -f customers.txt --region fit --width 1200 -o customers.png\n"
+        "  zembra render -f sales.csv --column Zip --style category --category Segment -o seg.png\n"
+        "  zembra render -f sales.csv --column Zip --style states --value Revenue \\\n"
+        "      --table states.csv -o revenue.png\n\n"
         "--region draws the map from the boundary data shipped with Zembra instead of using\n"
         "a map picture; it cannot be combined with --map or --bounds.\n\n" +
         std::string(kExitStatuses));

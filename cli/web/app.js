@@ -131,9 +131,35 @@ async function onCsvChosen() {
   }
   const names = csvHeader(await file.slice(0, 65536).text());
   for (const name of names) select.add(new Option(name, name));
+  // The style's columns are offered from the same header.
+  $("category-column").replaceChildren(...names.map((n) => new Option(n, n)));
+  $("value-column").replaceChildren(new Option("(none: count the rows)", ""),
+                                    ...names.map((n) => new Option(n, n)));
+  const segment = names.find((n) => !/zip/i.test(n));
+  if (segment) $("category-column").value = segment;
   const zip = names.find((n) => /zip/i.test(n));
   if (zip) select.value = zip;
   select.disabled = names.length === 0;
+}
+
+function onStyleChanged() {
+  const style = $("style").value;
+  $("style-columns").hidden = style === "markers";
+  $("category-column").disabled = style !== "category";
+  $("value-column").disabled = style === "markers" || style === "category";
+}
+
+// The style's members of an order; nothing for the plain markers.
+function styleOf(csv) {
+  const style = $("style").value;
+  if (style === "markers") return {};
+  const out = { style, table: true };
+  const title = $("title").value.trim();
+  if (title) out.title = title;
+  if (csv && style === "category") out.category = $("category-column").value;
+  if (csv && style !== "category" && $("value-column").value) out.value = $("value-column").value;
+  if (!csv && style === "category") throw new Error("Colouring by category needs a CSV upload with a category column.");
+  return out;
 }
 
 function onSourceChanged() {
@@ -153,11 +179,11 @@ function currentOrder() {
     const file = $("csv-file").files[0];
     if (!file) throw new Error("Choose a CSV file first.");
     if (!$("csv-column").value) throw new Error("Choose the column that holds the zip codes.");
-    return { ...order, file, column: $("csv-column").value };
+    return { ...order, ...styleOf(true), file, column: $("csv-column").value };
   }
   const zips = $("codes").value.split(/[\s,;]+/).filter((z) => z !== "");
   if (zips.length === 0) throw new Error("Paste at least one zip code.");
-  return { ...order, zips };
+  return { ...order, ...styleOf(false), zips };
 }
 
 function requestBody(order) {
@@ -246,6 +272,11 @@ function showResult(result) {
   picture.dataset.width = result.width;
   picture.dataset.height = result.height;
   $("picture-box").hidden = false;
+  const tableLink = $("table-link");
+  if (state.tableUrl) URL.revokeObjectURL(state.tableUrl);
+  state.tableUrl = result.table ? URL.createObjectURL(new Blob([result.table], { type: "text/csv" })) : null;
+  tableLink.hidden = !state.tableUrl;
+  if (state.tableUrl) tableLink.href = state.tableUrl;
   $("answer").textContent = "";
   $("crosshair").hidden = true;
   state.cursor = null;
@@ -593,6 +624,8 @@ document.addEventListener("DOMContentLoaded", async () => {
   $("order").addEventListener("input", edited);
   $("order").addEventListener("change", edited);
   $("csv-file").addEventListener("change", onCsvChosen);
+  $("style").addEventListener("change", onStyleChanged);
+  onStyleChanged();
   for (const radio of document.querySelectorAll('input[name="source"]')) {
     radio.addEventListener("change", onSourceChanged);
   }

@@ -46,8 +46,22 @@ struct MapCommandOptions {
     std::string file;
 };
 
+// The styles beside the plain markers (see zembra/draw/thematic.hpp).
+struct StyleOptions {
+    std::string style = "markers";
+    std::string category;  // CSV column
+    std::string value;     // CSV column
+    double bandwidth = 0;  // pixels; 0: from the map's width
+    std::string classes = "quantile";
+    std::string title;
+    std::string subtitle;
+    bool noLegend = false;
+    std::string table;  // the per-area (or per-category) CSV to write
+};
+
 struct RenderOptions {
     ParameterOptions parameters;
+    StyleOptions style;
     std::vector<std::string> zips;
     std::string file;       // "-": standard input
     std::string separator;  // empty: detected from the header line (with a column)
@@ -66,6 +80,10 @@ struct LookupOptions {
 };
 
 int runRender(const RenderOptions& options, Io& io);
+// The styles other than the plain markers; runRender hands them over.
+int runThematic(const RenderOptions& options, Io& io);
+// True when the options ask for anything but the plain markers.
+bool wantsThematic(const StyleOptions& style);
 int runPoints(const PointsOptions& options, Io& io);
 int runLookup(const LookupOptions& options, Io& io);
 int runList(const std::string& images, Io& io);

@@ -65,6 +65,7 @@ void printList(std::ostream& out, std::string_view heading, const std::vector<st
 }  // namespace
 
 int runRender(const RenderOptions& options, Io& io) {
+    if (wantsThematic(options.style)) return runThematic(options, io);
     // Every check that needs no engine comes first, so a mistake costs no waiting.
     const render::ParameterValues values = options.parameters.values();
     const RegionOptions region = regionOptions(values);

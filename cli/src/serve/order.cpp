@@ -40,30 +40,6 @@ std::vector<std::string> cleanCodes(const std::vector<std::string>& raw) {
     return codes.take();
 }
 
-// An upload held in an anonymous memory file, so that the one CSV reader reads it as it
-// reads any file.
-class MemoryFile {
-  public:
-    explicit MemoryFile(std::string_view bytes) : fd_(memfd_create("zembra-upload", MFD_CLOEXEC)) {
-        if (fd_ < 0)
-            throw Error::standard(err::kInvalidArgument, "zembra serve", "memfd_create failed");
-        for (size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-            if (n <= 0)
-                throw Error::standard(err::kInvalidArgument, "zembra serve", "upload not buffered");
-            done += static_cast<size_t>(n);
-        }
-        ::lseek(fd_, 0, SEEK_SET);
-    }
-    ~MemoryFile() { ::close(fd_); }
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
-    int fd() const noexcept { return fd_; }
-
-  private:
-    int fd_;
-};
-
 std::string joinNames(const std::vector<std::string>& names) {
     std::string out;
     for (const auto& n : names) out += (out.empty() ? "" : ", ") + n;
@@ -128,6 +104,28 @@ render::LatLon readPoint(const json& item, size_t index) {
 }
 
 }  // namespace
+
+MemoryFile::MemoryFile(std::string_view bytes) : fd_(memfd_create("zembra-upload", MFD_CLOEXEC)) {
+    if (fd_ < 0)
+        throw Error::standard(err::kInvalidArgument, "zembra serve", "memfd_create failed");
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            throw Error::standard(err::kInvalidArgument, "zembra serve", "upload not buffered");
+        done += static_cast<size_t>(n);
+    }
+    ::lseek(fd_, 0, SEEK_SET);
+}
+
+MemoryFile::~MemoryFile() { ::close(fd_); }
+
+render::OutputFormat parseFormat(std::string_view text) {
+    try {
+        return render::formatValue(render::parameter("format"), text);
+    } catch (const render::ParameterError& e) {
+        throw badRequest(e.message("\"format\"") + ".");
+    }
+}
 
 int parseWidth(std::string_view text) {
     if (text.empty()) return 0;

@@ -67,8 +67,26 @@ RenderOrder orderFromFields(const std::function<std::string(const std::string&)>
 RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOrder order,
                          const Limits& limits);
 
-// The width of a drawn map from a query parameter; empty: 0 (the default). Raises
-// ApiError 400 for anything the table's width refuses.
+// An upload held in an anonymous memory file, so that the one CSV reader reads it as it
+// reads any file.
+class MemoryFile {
+  public:
+    explicit MemoryFile(std::string_view bytes);
+    ~MemoryFile();
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    int fd() const noexcept { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// The picture format for a form field or JSON member ("jpg", "jpeg", "png", ...).
+// Raises ApiError 400 with the parameter table's message.
+render::OutputFormat parseFormat(std::string_view text);
+
+// The width of a drawn map from a form field or query parameter; empty: 0 (the default).
+// Raises ApiError 400 for anything the table's width refuses.
 int parseWidth(std::string_view text);
 
 }  // namespace zembra::serve

@@ -30,6 +30,7 @@
 #include "serve/picture_store.hpp"
 #include "serve/public_errors.hpp"
 #include "serve/region_maps.hpp"
+#include "serve/style_order.hpp"
 #include "serve/worker_pool.hpp"
 
 #ifndef ZEMBRA_REL_BIN_TO_DATA
@@ -716,9 +717,119 @@ struct Server::Impl {
         return request;
     }
 
+    // The style a render asks for: a JSON member or a form field; the plain markers when none.
+    StyleOrder readStyle(const http::Request& req) const {
+        const auto boundary = multipartBoundary(req.header("Content-Type"));
+        if (!boundary) return styleFromJson(req.body);
+        const auto parts = parseMultipart(req.body, *boundary);
+        return styleFromForm([&parts](const char* name) {
+            const auto* part = findPart(parts, name);
+            return part ? part->content : std::string();
+        });
+    }
+
+    // A thematic style: drawn with the render library's own positions onto a map of the
+    // library, with its legend; the answer as for the markers, with the per-area table when
+    // asked. Its picture is kept in memory only: a link whose picture has gone from there is
+    // not drawn again.
+    std::optional<http::Response> handleThematic(const http::Request& req,
+                                                 const std::shared_ptr<http::Reply>& reply,
+                                                 const StyleOrder& style) {
+        const auto deadline = Clock::now() + config.limits.deadline;
+        const draw::ThematicOptions options = optionsOf(style);
+        std::string mapName = "usa";
+        render::OutputFormat format = render::OutputFormat::Jpeg;
+        std::shared_ptr<render::RowTable> rows;
+        if (const auto boundary = multipartBoundary(req.header("Content-Type"))) {
+            const auto parts = parseMultipart(req.body, *boundary);
+            const auto field = [&parts](const char* name) {
+                const auto* part = findPart(parts, name);
+                return part ? part->content : std::string();
+            };
+            if (!findPart(parts, "file"))
+                throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
+            if (!field("region").empty())
+                throw ApiError(400, "bad_request", "The styles draw on the maps of the library.");
+            if (const auto m = field("map"); !m.empty()) mapName = m;
+            if (const auto f = field("format"); !f.empty()) format = parseFormat(f);
+            rows = std::make_shared<render::RowTable>(
+                rowsFromCsv(field("file"), field("column"), style, config.limits));
+        } else {
+            const RenderOrder plain = orderFromJson(req.body, config.limits);
+            if (!plain.region.empty())
+                throw ApiError(400, "bad_request", "The styles draw on the maps of the library.");
+            mapName = plain.map;
+            format = plain.format;
+            rows = std::make_shared<render::RowTable>(rowsFromJson(req.body, style, config.limits));
+        }
+        const PictureEntry& mapEntry = map(mapName);
+        checkPictureSize(mapEntry);
+        if (rows->entries().empty()) {
+            throw ApiError(400, "nothing_to_render", "Give at least one zip code.");
+        }
+        const bool stream = req.header("Accept").find("application/x-ndjson") != std::string::npos;
+        auto job = newJob();
+        auto task = [this, job, rows, &mapEntry, options, format, table = style.table] {
+            try {
+                draw::ThematicRequest request;
+                request.map = mapEntry.file;
+                request.bounds = mapEntry.bounds;
+                request.connection = config.connection;
+                request.format = format;
+                request.options = options;
+                request.tableText = table;
+                draw::ThematicResult result = draw::renderThematic(request, *rows);
+                const std::string extension(render::formatName(format));
+                const std::string id = newLinkId();
+                json answer{{"format", extension},
+                            {"bytes", result.bytes.size()},
+                            {"map", mapEntry.name},
+                            {"style", draw::styleName(options.style)},
+                            {"width", mapEntry.size.width},
+                            {"height", mapEntry.size.height},
+                            {"bounds", boundsJson(mapEntry.bounds)},
+                            {"requested", result.requested},
+                            {"rows", result.rows},
+                            {"placed", result.placed},
+                            {"placedAtTown", result.placedAtTown},
+                            {"placedWithoutPlus4", json::array()},
+                            {"placedWithZeros", json::array()},
+                            {"outside", result.outside},
+                            {"suggestedMaps", json::array()},
+                            {"notFound", result.notFound},
+                            {"points", 0}};
+                if (table) answer["table"] = result.table;
+                cache.put(id + "." + extension,
+                          std::make_shared<const StoredPicture>(
+                              StoredPicture{extension, "zembra-" + mapEntry.name + "." + extension,
+                                            std::move(result.bytes)}));
+                const std::string link = "/api/pictures/" + id + "." + extension;
+                answer["id"] = id;
+                answer["picture"] = link;
+                answer["download"] = link + "?download=1";
+                answer["share"] = link;  // the picture itself: a style is not drawn again
+                job->finish(200, std::move(answer));
+            } catch (...) {
+                int status = 500;
+                json answer = failure(std::current_exception(), status);
+                job->finish(status, std::move(answer));
+            }
+        };
+        if (!pool.trySubmit(std::move(task))) throw busy();
+        if (stream) {
+            streamJob(reply, job, deadline);
+            return std::nullopt;
+        }
+        const auto [status, answer] = await(*job, deadline);
+        return jsonResponse(status, answer);
+    }
+
     std::optional<http::Response> handleRender(const http::Request& req,
                                                const std::shared_ptr<http::Reply>& reply) {
         if (stopping) throw serve::stopping();
+        if (const StyleOrder style = readStyle(req); style.thematic()) {
+            return handleThematic(req, reply, style);
+        }
         const auto deadline = Clock::now() + config.limits.deadline;
         auto order = std::make_shared<RenderOrder>(readOrder(req));
         const MapChoice choice = chooseMap(*order);

@@ -184,6 +184,66 @@ TEST_F(Api, PlotsPointsAndReadsCsvUploads) {
     EXPECT_NE(refused->body.find("Zip"), std::string::npos);  // names the columns it has
 }
 
+TEST_F(Api, DrawsTheStylesFromRowsAndUploads) {
+    // JSON rows with a category and a value; the per-area table comes with the answer.
+    const auto states = postJson(client_, {{"style", "states"},
+                                           {"value", "Revenue"},
+                                           {"format", "png"},
+                                           {"table", true},
+                                           {"rows",
+                                            {{{"zip", "08873"}, {"value", 10}},
+                                             {{"zip", "08232"}, {"value", 2.5}},
+                                             {{"zip", "08873"}, {"value", 1}},
+                                             {{"zip", "99999"}}}}});
+    ASSERT_TRUE(states);
+    ASSERT_EQ(states->status, 200) << states->body;
+    const auto answer = json::parse(states->body);
+    EXPECT_EQ(answer["style"], "states");
+    EXPECT_EQ(answer["requested"], 3);
+    EXPECT_EQ(answer["rows"], 4);
+    EXPECT_EQ(answer["placed"], 2);
+    EXPECT_EQ(answer["notFound"], json::array({"99999"}));
+    EXPECT_EQ(answer["table"], "fips,abbr,name,codes,rows,sum\n34,NJ,New Jersey,2,3,13.5\n");
+    const auto picture = client_.Get(answer["picture"].get<std::string>());
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(test::sniffFormat(bytesOf(picture->body)), "png");
+
+    // An upload with its category column, streamed.
+    const httplib::MultipartFormDataItems form = {
+        {"file", "Zip,Segment\n08873,A\n10001,B\n08873,A\n", "s.csv", "text/csv"},
+        {"column", "zip", "", ""},
+        {"style", "category", "", ""},
+        {"category", "Segment", "", ""},
+        {"table", "1", "", ""},
+    };
+    const auto category = client_.Post("/api/render", form);
+    ASSERT_TRUE(category);
+    ASSERT_EQ(category->status, 200) << category->body;
+    const auto upload = json::parse(category->body);
+    EXPECT_EQ(upload["placed"], 2);
+    EXPECT_EQ(upload["table"], "category,codes,rows,sum\nA,1,2,\nB,1,1,\n");
+
+    // Settings that do not fit are the client's mistake.
+    for (const json& bad :
+         {json{{"style", "bubbles"}, {"zips", {"08873"}}},
+          json{{"style", "category"}, {"zips", {"08873"}}},
+          json{{"style", "density"}, {"bandwidth", 0.1}, {"zips", {"08873"}}},
+          json{{"style", "states"}, {"classes", "jenks"}, {"zips", {"08873"}}},
+          json{{"style", "value"}, {"rows", {{{"zip", "08873"}, {"value", "x"}}}}},
+          json{{"style", "value"}, {"rows", json::array()}}}) {
+        const auto r = postJson(client_, bad);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 400) << bad.dump() << ": " << r->body;
+    }
+    const httplib::MultipartFormDataItems noColumn = {{"file", "Zip\n08873\n", "c.csv", "text/csv"},
+                                                      {"column", "Zip", "", ""},
+                                                      {"style", "value", "", ""},
+                                                      {"value", "Revenue", "", ""}};
+    const auto refused = client_.Post("/api/render", noColumn);
+    EXPECT_EQ(refused->status, 400);
+    EXPECT_NE(refused->body.find("Revenue"), std::string::npos);
+}
+
 TEST_F(Api, StreamsProgressForLongLists) {
     std::vector<std::string> zips;
     for (const auto& row : test::readZipCsv(ZEMBRA_ZIPCODES_CSV)) {

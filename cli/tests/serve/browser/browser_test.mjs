@@ -199,6 +199,35 @@ try {
   await page.waitForFunction(() => /Placed 1 of 2/.test(document.getElementById("status").textContent));
   assert.match(await page.locator("#not-found").textContent(), /99999/);
 
+  // A style: circles coloured by the upload's segment column, with the legend in the
+  // picture and the per-category table to download.
+  await page.locator("#csv-file").setInputFiles({
+    name: "sales.csv",
+    mimeType: "text/csv",
+    buffer: Buffer.from("Zip,Segment,Revenue\n08873,Retail,10\n10001,Office,20\n89301,Farm,5\n08873,Retail,1\n"),
+  });
+  await page.waitForFunction(() => document.getElementById("csv-column").value === "Zip");
+  await page.locator("#style").selectOption("category");
+  await page.locator("#category-column").selectOption("Segment");
+  await page.locator("#title").fill("Sales by segment");
+  await page.locator("#render").click();
+  await page.waitForFunction(() => /Placed 3 of 3/.test(document.getElementById("status").textContent));
+  await page.waitForSelector("#table-link:not([hidden])");
+  const [tableDownload] = await Promise.all([
+    page.waitForEvent("download"),
+    page.locator("#table-link").click(),
+  ]);
+  const chunks = [];
+  for await (const chunk of await tableDownload.createReadStream()) chunks.push(chunk);
+  const table = Buffer.concat(chunks).toString();
+  assert.equal(table, "category,codes,rows,sum\nRetail,1,2,\nFarm,1,1,\nOffice,1,1,\n");
+  await page.waitForFunction(() => {
+    const img = document.getElementById("picture");
+    return img.complete && img.naturalWidth > 0;
+  });
+  await page.screenshot({ path: screenshot.replace(/\.png$/, "-style.png"), fullPage: true });
+  await page.locator("#style").selectOption("markers");
+
   // A map drawn for a place: New Jersey, and a click on 08873 answered on that map.
   await page.locator("input[name='source'][value='paste']").check();
   await page.locator("#codes").fill("08873 08232");
@@ -238,7 +267,7 @@ try {
   // What the page showed when it failed, to tell a server fault from a page fault.
   const page = browser.contexts()[0]?.pages()[0];
   if (page) {
-    for (const id of ["status", "answer", "not-found"]) {
+    for (const id of ["status", "answer", "not-found", "render-error"]) {
       console.error(`#${id}:`, await page.locator(`#${id}`).textContent().catch(() => "?"));
     }
     await page.screenshot({ path: screenshot.replace(/\.png$/, "-failed.png") }).catch(() => {});

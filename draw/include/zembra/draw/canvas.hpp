@@ -35,6 +35,8 @@ class Canvas {
     // The same, drawing into `pixels` (width * height * 4 bytes, 4-byte aligned, in the
     // layout of bgrx()), which must outlive the canvas.
     Canvas(int width, int height, Colour background, std::span<uint8_t> pixels);
+    // A canvas holding a copy of the picture (its alpha is ignored).
+    explicit Canvas(const imaging::Picture& picture);
     Canvas(Canvas&&) noexcept;
     Canvas& operator=(Canvas&&) noexcept;
     ~Canvas();
@@ -54,6 +56,15 @@ class Canvas {
                 double outlineWidth = 0);
     // Text in the DejaVu Sans face with its baseline starting at `origin`.
     void text(PixelPoint origin, std::string_view utf8, double size, Colour colour);
+    // The same in the bold face when `bold` is set.
+    void text(PixelPoint origin, std::string_view utf8, double size, Colour colour, bool bold);
+    // The advance width of the text in pixels.
+    double textWidth(std::string_view utf8, double size, bool bold = false);
+    // A rectangle, filled, and outlined when `outlineWidth` > 0.
+    void rectangle(double x, double y, double w, double h, Colour fill, Colour outline,
+                   double outlineWidth);
+    // Composites a raster of the canvas's size, RGBA premultiplied by alpha, over the picture.
+    void overlay(const std::vector<uint8_t>& premultipliedRgba);
 
     // The picture drawn so far, 8-bit RGBA with opaque alpha.
     imaging::Picture picture();

@@ -1,0 +1,187 @@
+// `zembra render --style ...`: the styles that colour, size or shade by the rows of a list.
+#include <zembra/draw/thematic.hpp>
+#include <zembra/render/parameters.hpp>
+#include <zembra/render/rows.hpp>
+#include <zembra/runtime.hpp>
+
+#include "commands/commands.hpp"
+#include "commands/input_file.hpp"
+#include "commands/region_map.hpp"
+#include "core/text.hpp"
+#include "core/usage_error.hpp"
+#include "core/zip_input.hpp"
+
+namespace zembra::cli {
+
+namespace {
+
+draw::Style styleOf(const std::string& name) {
+    try {
+        return draw::parseStyle(name);
+    } catch (const Error&) {
+        throw UsageError("--style " + name + ": expected " + draw::styleNames());
+    }
+}
+
+// The rows: the codes of the arguments (a row each), then those of the file or standard
+// input, one per line or, with --column, with their category and value columns.
+render::RowTable gatherRows(const RenderOptions& options, const render::ParameterValues& values,
+                            draw::Style style, Io& io) {
+    const StyleOptions& s = options.style;
+    const std::string column = values.text("column");
+    render::RowTable table(style == draw::Style::Category);
+    for (const auto& code : options.zips) table.add(code, "", std::nullopt);
+    std::string file = options.file;
+    if (file.empty() && options.zips.empty()) {
+        if (io.stdinIsTerminal) {
+            throw UsageError(
+                "no zip codes given: list them, read them with -f FILE, or pipe them in");
+        }
+        file.assign(1, '-');
+    }
+    if ((!s.category.empty() || !s.value.empty()) && column.empty()) {
+        throw UsageError(
+            "--category and --value name columns of a CSV input: give -f FILE and the codes' "
+            "column with --column");
+    }
+    if (file.empty()) {
+        if (!column.empty()) {
+            throw UsageError("--column names a column of the input: give -f FILE or -f -");
+        }
+        return table;
+    }
+    const auto input = openInput(file, io);
+    if (column.empty()) {
+        CodeList codes;
+        readZipLines(*input, codes);
+        // Repeats are rows too: a code listed twice counts two rows.
+        for (const auto& code : codes.items()) table.add(code, "", std::nullopt);
+    } else {
+        std::vector<std::string> header;
+        if (!input->next(header)) {
+            throw UsageError(input->name() + " is empty: expected a header naming column '" +
+                             column + "'");
+        }
+        const render::RowColumns columns{column, s.category, s.value};
+        std::string missing;
+        const auto positions =
+            render::findColumns(header, columns, render::NameMatch::IgnoreCase, &missing);
+        if (!positions) {
+            std::string names;
+            for (const auto& f : header)
+                names += (names.empty() ? "" : ", ") + std::string(trim(f));
+            throw UsageError(input->name() + " has no column '" + missing +
+                             "'; its columns are: " + names);
+        }
+        render::readRows(*input, *positions, columns, table);
+    }
+    if (table.entries().empty()) throw UsageError("no zip codes in " + input->name());
+    return table;
+}
+
+}  // namespace
+
+bool wantsThematic(const StyleOptions& s) {
+    return s.style != "markers" || !s.category.empty() || !s.value.empty() || s.bandwidth != 0 ||
+           s.classes != "quantile" || !s.title.empty() || !s.subtitle.empty() || s.noLegend ||
+           !s.table.empty();
+}
+
+int runThematic(const RenderOptions& options, Io& io) {
+    const StyleOptions& s = options.style;
+    const draw::Style style = styleOf(s.style);
+    if (style == draw::Style::Markers) {
+        throw UsageError(
+            "--category, --value, --bandwidth, --classes, --title, --subtitle, --no-legend and "
+            "--table go with --style " +
+            draw::styleNames().substr(std::string("markers|").size()));
+    }
+    if (style == draw::Style::Category && s.category.empty()) {
+        throw UsageError("--style category needs --category COLUMN (and the codes' --column)");
+    }
+    if (!s.category.empty() && style != draw::Style::Category) {
+        throw UsageError("--category goes with --style category");
+    }
+    if (s.bandwidth != 0 && style != draw::Style::Density) {
+        throw UsageError("--bandwidth goes with --style density");
+    }
+    if (s.bandwidth != 0 &&
+        !(s.bandwidth >= render::kMinBandwidth && s.bandwidth <= render::kMaxBandwidth)) {
+        throw UsageError("--bandwidth " + formatNumber(s.bandwidth) + ": expected " +
+                         formatNumber(render::kMinBandwidth) + " to " +
+                         formatNumber(render::kMaxBandwidth) + " pixels");
+    }
+    render::Classing classing = render::Classing::Quantile;
+    try {
+        classing = render::parseClassing(s.classes);
+    } catch (const Error&) {
+        throw UsageError("--classes " + s.classes + ": expected quantile or equal");
+    }
+    if (s.classes != "quantile" && style != draw::Style::States && style != draw::Style::Counties) {
+        throw UsageError("--classes goes with --style states or counties");
+    }
+    const render::ParameterValues values = options.parameters.values();
+    const RegionOptions region = regionOptions(values);
+    if (!region.region.empty() && (values.given("map") || values.given("bounds")))
+        throw UsageError("--region draws the map: it cannot be combined with --map or --bounds");
+    if (values.given("marker")) {
+        throw UsageError("--marker goes with the plain markers; --style " + s.style +
+                         " draws its own");
+    }
+
+    const render::OutputFormat format = checkOutput(values, io);
+    const bool drawsMap = !region.region.empty();
+    if (drawsMap) (void)parseRegionOption(region.region);
+    const ResolvedMap resolved = resolveMap(values);
+    const bool towns = render::switchValue(render::parameter("towns"), values.text("towns"));
+    const render::RowTable rows = gatherRows(options, values, style, io);
+    // A map drawn for the region, kept until the render is done.
+    std::unique_ptr<draw::TemporaryMap> drawn;
+    if (drawsMap) {
+        drawn = drawRegionForRender(region, values.text("connection"), rows.codes(), towns, io);
+    }
+
+    draw::ThematicRequest request;
+    request.map = drawn ? drawn->path() : resolved.map;
+    request.bounds = drawn ? drawn->bounds() : resolved.bounds;
+    request.connection = values.text("connection");
+    request.towns = towns;
+    request.format = format;
+    const std::string output = values.text("output");
+    if (output != "-") request.output = output;
+    if (!s.table.empty()) request.table = s.table;
+    request.options.style = style;
+    request.options.bandwidth = s.bandwidth;
+    request.options.classing = classing;
+    request.options.title = s.title;
+    request.options.subtitle = s.subtitle;
+    request.options.legend = !s.noLegend;
+    request.options.valueName = s.value;
+    request.options.categoryName = s.category;
+    const draw::ThematicResult result = draw::renderThematic(request, rows);
+
+    io.err << "placed " << withThousands(result.placed) << " of " << withThousands(result.requested)
+           << " zip codes (" << withThousands(result.rows) << " rows)";
+    if (!result.placedAtTown.empty()) {
+        io.err << ", " << withThousands(result.placedAtTown.size()) << " at their post-office town";
+    }
+    io.err << '\n';
+    if (!result.notFound.empty()) {
+        io.err << "not found (" << result.notFound.size() << "):";
+        for (const auto& code : result.notFound) io.err << ' ' << render::escapeForDisplay(code);
+        io.err << '\n';
+        if (hasShortNumericCode(result.notFound)) {
+            io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
+        }
+    }
+    if (!s.table.empty()) io.err << "table: " << s.table << '\n';
+    if (output == "-") {
+        io.out.write(reinterpret_cast<const char*>(result.bytes.data()),
+                     static_cast<std::streamsize>(result.bytes.size()));
+    } else {
+        io.out << output << '\n';
+    }
+    return 0;
+}
+
+}  // namespace zembra::cli
