@@ -116,7 +116,7 @@ const PictureFile* findPicture(const std::vector<PictureFile>& pictures, std::st
 }
 
 fs::path resolvePicture(std::string_view value, const PictureFolders& folders, PictureKind kind) {
-    const fs::path given(value);
+    fs::path given(value);
     std::error_code ec;
     const auto status = fs::status(given, ec);
     if (fs::is_regular_file(status)) return given;

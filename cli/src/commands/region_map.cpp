@@ -93,8 +93,7 @@ int runMap(const MapCommandOptions& options, Io& io) {
     }
     const std::vector<std::string> zips = codes.take();
     draw::BoundaryData data;
-    const render::Bounds bounds =
-        regionBounds(region, data, options.connection, zips, true, io);
+    const render::Bounds bounds = regionBounds(region, data, options.connection, zips, true, io);
     draw::DrawnMap map = draw::drawMap(data, bounds, widthOf(region));
     const auto world = draw::writeMap(map, options.output, format);
     const render::Bounds& b = map.bounds;
