@@ -26,7 +26,7 @@ constexpr const char* kExitStatuses =
     "error (missing file, engine or database failure), 2 for a usage error.\n";
 
 void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
-    err << "zembra: " << render::escapeForDisplay(message) << "\n"
+    err << "zembra: " << render::messageForDisplay(message) << "\n"
         << "Run 'zembra" << (command.empty() ? "" : " " + command) << " --help' for usage.\n";
 }
 
@@ -199,7 +199,7 @@ int run(int argc, const char* const* argv, Io& io) {
         return kExitUsage;
     } catch (const Error& e) {
         io.err << "zembra: error " << e.number() << ": "
-               << render::escapeForDisplay(e.description()) << '\n';
+               << render::messageForDisplay(e.description()) << '\n';
         return kExitFailure;
     } catch (const std::exception& e) {
         io.err << "zembra: " << e.what() << '\n';

@@ -240,6 +240,31 @@ TEST_F(Thematic, ValueCirclesGrowWithTheValue) {
     EXPECT_FALSE(coloured("60601", 0));
 }
 
+// A style counts codes as the plain render does: a ZIP+4 by its first five digits, a code
+// with its leading zeros restored, the outside ones apart with the map that holds them.
+TEST_F(Thematic, CountsCodesAsThePlainRenderDoes) {
+    const std::vector<std::string> codes{"08873-1234", "8232", "99501", "99999"};
+    std::vector<std::string> styled = codes;
+    styled.insert(styled.end(), {"--style", "density", "-o", (dir.path() / "d.png").string()});
+    std::vector<std::string> plain = codes;
+    plain.insert(plain.end(), {"-o", (dir.path() / "p.png").string()});
+    const auto a = run(styled);
+    const auto b = run(plain);
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+    const std::string counts =
+        "placed 2 of 4: 0 as written, 1 after dropping the +4, 1 after restoring leading zeros; "
+        "1 outside this map";
+    const std::string lists =
+        "outside this map (1): 99501 (alaska holds it)\nnot found (1): 99999\n";
+    EXPECT_EQ(a.err, counts + " (4 rows)\n" + lists);
+    EXPECT_EQ(b.err, counts + "\n" + lists);
+    // --exact looks them up only as written.
+    styled.push_back("--exact");
+    EXPECT_NE(run(styled).err.find("placed 0 of 4; 1 outside this map (4 rows)"),
+              std::string::npos);
+}
+
 TEST_F(Thematic, MistakesAreUsageErrorsAndMarkersStayAsTheyWere) {
     const fs::path csv = write("s.csv", "Zip,Segment,Revenue\n08873,A,1\n08232,B,x\n");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <unordered_set>
 #include <zembra/runtime.hpp>
 
 #include "input/text_file.hpp"
@@ -58,19 +57,8 @@ render::RowTable styleRows(const RenderJob& job, const NoticeFn& notice) {
 }
 
 render::RenderResult asRenderResult(const draw::ThematicResult& result) {
-    render::RenderResult out;
-    out.requested = result.requested;
-    out.placedAtTown = result.placedAtTown;
-    out.outside = result.outside;
-    out.notFound = result.notFound;
-    out.written = result.written;
-    // Placed codes count once: at their town, outside the map, or at their own area.
-    const std::unordered_set<std::string> atTown(result.placedAtTown.begin(),
-                                                 result.placedAtTown.end());
-    std::size_t outsideOnly = 0;
-    for (const std::string& code : result.outside) outsideOnly += atTown.contains(code) ? 0 : 1;
-    out.placedAtArea = result.placed - atTown.size() - outsideOnly;
-    return out;
+    // A style's counts are a plain render's; the rows and the table stay behind.
+    return static_cast<const render::RenderResult&>(result);
 }
 
 namespace {
@@ -94,7 +82,7 @@ render::RenderResult runStyled(const RenderJob& job, RenderControl& control,
     request.output = output;
     request.options = *job.style;
     const draw::ThematicResult result = draw::renderThematic(request, rows);
-    control.codesPlaced.store(result.placed);
+    control.codesPlaced.store(result.placed());
     return asRenderResult(result);
 }
 

@@ -442,17 +442,31 @@ ThematicResult renderThematic(const ThematicRequest& request, const render::RowT
     result.rows = rows.rowCount();
     const std::vector<std::string> codes = rows.codes();
     result.requested = codes.size();
-    const render::Locations locations = render::locate(codes, request.connection, request.towns);
-    result.placed = locations.placed.size();
+    const render::Locations locations =
+        render::locate(codes, request.connection, request.towns, request.exact);
     const Bounds& b = request.bounds;
+    std::vector<render::LatLon> outsidePositions;
     for (const render::Located& l : locations.placed) {
-        if (l.atTown) result.placedAtTown.push_back(codes[l.index]);
+        const std::string& code = codes[l.index];
         const bool inside = l.position.lat >= std::min(b.minLat, b.maxLat) &&
                             l.position.lat <= std::max(b.minLat, b.maxLat) &&
                             l.position.lon >= std::min(b.minLon, b.maxLon) &&
                             l.position.lon <= std::max(b.minLon, b.maxLon);
-        if (!inside) result.outside.push_back(codes[l.index]);
+        if (!inside) {
+            result.outside.push_back(code);
+            if (outsidePositions.size() < render::kMaxSuggestionLookups)
+                outsidePositions.push_back(l.position);
+        } else if (l.atTown) {
+            result.placedAtTown.push_back(code);
+        } else if (l.rewrite == render::Rewrite::DropPlus4) {
+            result.placedWithoutPlus4.push_back(code);
+        } else if (l.rewrite == render::Rewrite::RestoreZeros) {
+            result.placedWithZeros.push_back(code);
+        } else {
+            ++result.placedAtArea;
+        }
     }
+    result.suggestions = render::suggestMaps(outsidePositions, b);
     result.notFound = locations.notFound;
     const std::vector<PlacedEntry> placed = render::placeEntries(rows, locations);
 

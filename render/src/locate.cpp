@@ -1,6 +1,8 @@
 #include <unordered_map>
 #include <zembra/dataaccess.hpp>
+#include <zembra/render/codes.hpp>
 #include <zembra/render/locate.hpp>
+#include <zembra/render/positions.hpp>
 #include <zembra/runtime.hpp>
 
 #include "engine_members.hpp"
@@ -61,7 +63,8 @@ size_t Locations::atTown() const noexcept {
     return n;
 }
 
-Locations locate(const std::vector<std::string>& codes, const std::string& connection, bool towns) {
+Locations locate(const std::vector<std::string>& codes, const std::string& connection, bool towns,
+                 bool exact) {
     Object engine = createObject(engine::kProgId);
     if (!connection.empty()) engine.put(engine::kConnectionString, Variant(connection));
     const auto property = [&](std::string_view name) { return engine.get(name).toString(); };
@@ -72,54 +75,62 @@ Locations locate(const std::vector<std::string>& codes, const std::string& conne
     db.open(property(engine::kConnectionString));
     const RowsByCode zips =
         readTable(db, property(engine::kZipTable), property(engine::kZipField), latField, lonField);
+    const auto find = [](const RowsByCode& rows, const std::string& code) {
+        return hasControlCharacter(code) ? rows.end() : rows.find(code);
+    };
 
-    Locations out;
-    std::vector<size_t> missing;
+    // Each code's place, in the order asked: as written, then as people write codes (a
+    // ZIP+4, dropped leading zeros), then at its post-office town.
+    std::vector<std::optional<Located>> found(codes.size());
+    std::vector<std::string> lookedUp(codes);
+    bool missing = false;
     for (size_t i = 0; i < codes.size(); ++i) {
-        const auto it = hasControlCharacter(codes[i]) ? zips.end() : zips.find(codes[i]);
+        auto it = find(zips, codes[i]);
+        std::optional<Rewrite> how;
+        if (it == zips.end() && !exact) {
+            if (auto rewritten = rewrittenCode(codes[i])) {
+                it = find(zips, rewritten->code);
+                lookedUp[i] = std::move(rewritten->code);
+                how = rewritten->how;
+            }
+        }
         if (it == zips.end()) {
-            missing.push_back(i);
+            missing = true;
             continue;
         }
-        out.placed.push_back({i, positionOf(it->second, codes[i]), it->second.state, false});
+        found[i] = Located{i, positionOf(it->second, codes[i]), it->second.state, false, how};
     }
-    if (towns && !missing.empty()) {
+    if (towns && missing) {
         std::optional<RowsByCode> townRows;
         try {
             townRows = readTable(db, "zip_towns", "zipcode", "latitude", "Longitude");
         } catch (const Error&) {
             // A zip-code table of its own, without town positions.
         }
-        if (townRows) {
-            std::vector<Located> atTown;
-            std::vector<size_t> still;
-            for (const size_t i : missing) {
-                const auto it =
-                    hasControlCharacter(codes[i]) ? townRows->end() : townRows->find(codes[i]);
-                if (it == townRows->end()) {
-                    still.push_back(i);
-                } else {
-                    atTown.push_back({i, positionOf(it->second, codes[i]), it->second.state, true});
-                }
+        for (size_t i = 0; townRows && i < codes.size(); ++i) {
+            if (found[i]) continue;
+            if (const auto it = find(*townRows, lookedUp[i]); it != townRows->end()) {
+                found[i] = Located{i, positionOf(it->second, codes[i]), it->second.state, true,
+                                   std::nullopt};
             }
-            // Both lists are in the order asked; merge them so that `placed` is too.
-            std::vector<Located> merged;
-            merged.reserve(out.placed.size() + atTown.size());
-            size_t a = 0;
-            size_t b = 0;
-            while (a < out.placed.size() || b < atTown.size()) {
-                if (b == atTown.size() ||
-                    (a < out.placed.size() && out.placed[a].index < atTown[b].index)) {
-                    merged.push_back(std::move(out.placed[a++]));
-                } else {
-                    merged.push_back(std::move(atTown[b++]));
-                }
-            }
-            out.placed = std::move(merged);
-            missing = std::move(still);
         }
     }
-    for (const size_t i : missing) out.notFound.push_back(codes[i]);
+    Locations out;
+    for (size_t i = 0; i < codes.size(); ++i) {
+        if (found[i]) {
+            out.placed.push_back(std::move(*found[i]));
+        } else {
+            out.notFound.push_back(codes[i]);
+        }
+    }
+    return out;
+}
+
+std::vector<std::optional<LatLon>> positionsOf(const std::string& connection,
+                                               const std::vector<std::string>& codes, bool towns) {
+    const Locations found = locate(codes, connection, towns);
+    std::vector<std::optional<LatLon>> out(codes.size());
+    for (const Located& l : found.placed) out[l.index] = l.position;
     return out;
 }
 

@@ -172,6 +172,23 @@ std::string escapeForDisplay(std::string_view text) {
     return out;
 }
 
+std::string messageForDisplay(std::string_view text) {
+    // Each line without its surrounding blanks; empty lines go.
+    std::string joined;
+    while (!text.empty()) {
+        const size_t end = text.find_first_of("\r\n");
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+        if (line.empty()) continue;
+        if (!joined.empty()) joined += "; ";
+        joined += line;
+    }
+    return escapeForDisplay(joined);
+}
+
 namespace {
 
 // Where each code asked for ended up; lists are built from this in the order asked.
@@ -319,28 +336,11 @@ std::vector<MapSuggestion> suggestMaps(Object& object, const RenderRequest& requ
         if (where.size() >= kMaxSuggestionLookups) break;
         where.emplace_back(position);
     }
-    std::vector<MapSuggestion> suggestions;
+    std::vector<LatLon> known;
     for (const auto& position : where) {
-        if (!position) continue;
-        for (const MapKey& key : mapKeys()) {
-            if (key.bounds == request.bounds ||
-                !key.bounds.contains(position->lat, position->lon)) {
-                continue;
-            }
-            auto it = std::find_if(suggestions.begin(), suggestions.end(),
-                                   [&](const MapSuggestion& s) { return s.map == key.key; });
-            if (it == suggestions.end()) {
-                suggestions.push_back({std::string(key.key), 1});
-            } else {
-                ++it->codes;
-            }
-            break;
-        }
+        if (position) known.push_back(*position);
     }
-    std::stable_sort(
-        suggestions.begin(), suggestions.end(),
-        [](const MapSuggestion& a, const MapSuggestion& b) { return a.codes > b.codes; });
-    return suggestions;
+    return suggestMaps(known, request.bounds);
 }
 
 void fillResult(const RenderRequest& request, const Ledger& ledger, RenderResult& result) {
@@ -451,6 +451,27 @@ LookupResult lookupPixel(const LookupRequest& request) {
                                 object.get(engine::kZipField).toString(), *result.zip);
     }
     return result;
+}
+
+std::vector<MapSuggestion> suggestMaps(const std::vector<LatLon>& positions, const Bounds& shown) {
+    std::vector<MapSuggestion> suggestions;
+    for (const LatLon& position : positions) {
+        for (const MapKey& key : mapKeys()) {
+            if (key.bounds == shown || !key.bounds.contains(position.lat, position.lon)) continue;
+            auto it = std::find_if(suggestions.begin(), suggestions.end(),
+                                   [&](const MapSuggestion& s) { return s.map == key.key; });
+            if (it == suggestions.end()) {
+                suggestions.push_back({std::string(key.key), 1});
+            } else {
+                ++it->codes;
+            }
+            break;
+        }
+    }
+    std::stable_sort(
+        suggestions.begin(), suggestions.end(),
+        [](const MapSuggestion& a, const MapSuggestion& b) { return a.codes > b.codes; });
+    return suggestions;
 }
 
 }  // namespace zembra::render

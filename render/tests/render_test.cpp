@@ -195,6 +195,11 @@ TEST(Formats, NamesAndExtensions) {
     EXPECT_EQ(escapeForDisplay(std::string("a\0\\b\x1b\xC2\x9B\xC3\xA9", 9)),
               "a\\x00\\\\b\\x1B\\xC2\\x9B\xC3\xA9");
     EXPECT_FALSE(hasControlCharacter("08873 \xC3\xA9"));
+    // A driver's message of several lines reads as one; its other controls stay escaped.
+    EXPECT_EQ(messageForDisplay("[driver] connect failed\r\n  server not found\n\n"),
+              "[driver] connect failed; server not found");
+    EXPECT_EQ(messageForDisplay("a\n\x1b[31mb\tc"), "a; \\x1B[31mb\\x09c");
+    EXPECT_EQ(messageForDisplay("\nonly\n"), "only");
 }
 
 }  // namespace

@@ -106,6 +106,10 @@ void setParameters(render::RenderRequest& request, render::ParameterValues value
 void refuseOutputOver(const render::ParameterValues& values,
                       const std::vector<std::filesystem::path>& inputs);
 
+// The outside codes (with the maps that hold them), the repeats skipped and the codes not
+// found, each list bounded, on standard error.
+void reportCodes(const render::RenderResult& result, size_t repeats, bool exact, Io& io);
+
 // Writes the picture of a request for standard output there, or the path written.
 void reportOutput(const render::RenderResult& result, const render::ParameterValues& values,
                   Io& io);

@@ -55,14 +55,34 @@ CodeList gatherCodes(const RenderOptions& options, const render::ParameterValues
     return codes;
 }
 
+// At most kListedCodes of a list; the rest counted, so a whole table's misses stay readable.
+constexpr size_t kListedCodes = 20;
+
 void printList(std::ostream& out, std::string_view heading, const std::vector<std::string>& codes,
                const std::string& suffix = {}) {
     out << heading << " (" << codes.size() << "):";
-    for (const auto& code : codes) out << ' ' << render::escapeForDisplay(code);
+    for (size_t i = 0; i < codes.size() && i < kListedCodes; ++i)
+        out << ' ' << render::escapeForDisplay(codes[i]);
+    if (codes.size() > kListedCodes) out << " and " << codes.size() - kListedCodes << " more";
     out << suffix << '\n';
 }
 
 }  // namespace
+
+void reportCodes(const render::RenderResult& result, size_t repeats, bool exact, Io& io) {
+    if (!result.outside.empty()) {
+        const std::string hint = render::suggestionText(result);
+        printList(io.err, "outside this map", result.outside,
+                  hint.empty() ? std::string() : " (" + hint + ")");
+    }
+    if (repeats > 0) io.err << "skipped " << repeats << " repeated zip codes\n";
+    if (!result.notFound.empty()) {
+        printList(io.err, "not found", result.notFound);
+        if (exact && hasShortNumericCode(result.notFound)) {
+            io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
+        }
+    }
+}
 
 int runRender(const RenderOptions& options, Io& io) {
     // Every check that needs no engine comes first, so a mistake costs no waiting.
@@ -105,18 +125,7 @@ int runRender(const RenderOptions& options, Io& io) {
     }
 
     io.err << render::summarize(result) << '\n';
-    if (!result.outside.empty()) {
-        const std::string hint = render::suggestionText(result);
-        printList(io.err, "outside this map", result.outside,
-                  hint.empty() ? std::string() : " (" + hint + ")");
-    }
-    if (repeats > 0) io.err << "skipped " << repeats << " repeated zip codes\n";
-    if (!result.notFound.empty()) {
-        printList(io.err, "not found", result.notFound);
-        if (request.exact && hasShortNumericCode(result.notFound)) {
-            io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
-        }
-    }
+    reportCodes(result, repeats, request.exact, io);
     reportOutput(result, values, io);
     return 0;
 }

@@ -110,6 +110,7 @@ int runThematic(const RenderOptions& options, Io& io) {
     request.bounds = drawn ? drawn->bounds() : resolved.bounds;
     request.connection = values.text("connection");
     request.towns = towns;
+    request.exact = render::switchValue(render::parameter("exact"), values.text("exact"));
     request.format = format;
     const std::string output = values.text("output");
     if (output != "-") request.output = output;
@@ -118,20 +119,8 @@ int runThematic(const RenderOptions& options, Io& io) {
     request.options = style;
     const draw::ThematicResult result = draw::renderThematic(request, rows);
 
-    io.err << "placed " << withThousands(result.placed) << " of " << withThousands(result.requested)
-           << " zip codes (" << withThousands(result.rows) << " rows)";
-    if (!result.placedAtTown.empty()) {
-        io.err << ", " << withThousands(result.placedAtTown.size()) << " at their post-office town";
-    }
-    io.err << '\n';
-    if (!result.notFound.empty()) {
-        io.err << "not found (" << result.notFound.size() << "):";
-        for (const auto& code : result.notFound) io.err << ' ' << render::escapeForDisplay(code);
-        io.err << '\n';
-        if (hasShortNumericCode(result.notFound)) {
-            io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
-        }
-    }
+    io.err << render::summarize(result) << " (" << withThousands(result.rows) << " rows)\n";
+    reportCodes(result, 0, request.exact, io);
     if (!table.empty()) io.err << "table: " << table << '\n';
     if (output == "-") {
         io.out.write(reinterpret_cast<const char*>(result.bytes.data()),

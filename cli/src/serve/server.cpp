@@ -720,20 +720,23 @@ struct Server::Impl {
     }
 
     // A thematic style: drawn with the render library's own positions onto a map of the
-    // library, with its legend; the answer as for the markers, with the per-area table when
-    // asked. Its picture is kept in memory only: a link whose picture has gone from there is
-    // not drawn again.
+    // library or one drawn for the region, with its legend; the answer as for the markers,
+    // with the per-area table when asked. Its picture is kept in memory only: a link whose
+    // picture has gone from there is not drawn again.
     std::optional<http::Response> handleThematic(const http::Request& req,
                                                  const std::shared_ptr<http::Reply>& reply,
                                                  const RenderOrder& order,
                                                  const std::vector<FormPart>& parts,
                                                  const draw::ThematicOptions& options) {
         const auto deadline = Clock::now() + config.limits.deadline;
-        if (!order.region.empty())
-            throw ApiError(400, "bad_request", "The styles draw on the maps of the library.");
+        const MapChoice choice = chooseMap(order);
         const render::OutputFormat format = order.format;
-        const bool table =
-            render::switchValue(render::parameter("table"), order.values.text("table"));
+        const auto switchOf = [&order](const char* name) {
+            return render::switchValue(render::parameter(name), order.values.text(name));
+        };
+        const bool table = switchOf("table");
+        const bool towns = switchOf("towns");
+        const bool exact = switchOf("exact");
         std::shared_ptr<render::RowTable> rows;
         if (!parts.empty()) {
             rows = std::make_shared<render::RowTable>(rowsFromCsv(
@@ -742,20 +745,34 @@ struct Server::Impl {
             rows =
                 std::make_shared<render::RowTable>(rowsFromJson(req.body, options, config.limits));
         }
-        const std::string mapName = order.map;
-        const PictureEntry& mapEntry = map(mapName);
-        checkPictureSize(mapEntry);
         if (rows->entries().empty()) {
             throw ApiError(400, "nothing_to_render", "Give at least one zip code.");
         }
         const bool stream = req.header("Accept").find("application/x-ndjson") != std::string::npos;
         auto job = newJob();
-        auto task = [this, job, rows, &mapEntry, options, format, table] {
+        const int width = order.width;
+        auto task = [this, job, rows, choice, width, options, format, table, towns, exact] {
             try {
                 draw::ThematicRequest request;
-                request.map = mapEntry.file;
-                request.bounds = mapEntry.bounds;
+                std::unique_ptr<draw::TemporaryMap> drawn;
+                PictureEntry used;
+                if (choice.region) {
+                    const auto plan = regions.plan(
+                        *choice.region, width,
+                        [&] {
+                            return render::positionsOf(config.connection, rows->codes(), towns);
+                        },
+                        config.limits.maxPicturePixels);
+                    drawn = regions.draw(plan);
+                    used = {"region", drawn->path(), {plan.width, plan.height}, plan.bounds};
+                } else {
+                    used = *choice.entry;
+                }
+                request.map = used.file;
+                request.bounds = used.bounds;
                 request.connection = config.connection;
+                request.towns = towns;
+                request.exact = exact;
                 request.format = format;
                 request.options = options;
                 request.tableText = table;
@@ -764,25 +781,26 @@ struct Server::Impl {
                 const std::string id = newLinkId();
                 json answer{{"format", extension},
                             {"bytes", result.bytes.size()},
-                            {"map", mapEntry.name},
+                            {"map", used.name},
                             {"style", draw::styleName(options.style)},
-                            {"width", mapEntry.size.width},
-                            {"height", mapEntry.size.height},
-                            {"bounds", boundsJson(mapEntry.bounds)},
+                            {"width", used.size.width},
+                            {"height", used.size.height},
+                            {"bounds", boundsJson(used.bounds)},
                             {"requested", result.requested},
                             {"rows", result.rows},
-                            {"placed", result.placed},
+                            {"placed", result.placed()},
                             {"placedAtTown", result.placedAtTown},
-                            {"placedWithoutPlus4", json::array()},
-                            {"placedWithZeros", json::array()},
+                            {"placedWithoutPlus4", result.placedWithoutPlus4},
+                            {"placedWithZeros", result.placedWithZeros},
                             {"outside", result.outside},
-                            {"suggestedMaps", json::array()},
+                            {"suggestedMaps", suggestionsJson(result)},
+                            {"summary", render::summarize(result)},
                             {"notFound", result.notFound},
                             {"points", 0}};
                 if (table) answer["table"] = result.table;
                 cache.put(id + "." + extension,
                           std::make_shared<const StoredPicture>(
-                              StoredPicture{extension, "zembra-" + mapEntry.name + "." + extension,
+                              StoredPicture{extension, "zembra-" + used.name + "." + extension,
                                             std::move(result.bytes)}));
                 const std::string link = "/api/pictures/" + id + "." + extension;
                 answer["id"] = id;

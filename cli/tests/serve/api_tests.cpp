@@ -234,6 +234,18 @@ TEST_F(Api, DrawsTheStylesFromRowsAndUploads) {
     EXPECT_EQ(upload["placed"], 2);
     EXPECT_EQ(upload["table"], "category,codes,rows,sum\nA,1,2,\nB,1,1,\n");
 
+    // On a map drawn for a region, with the codes read as the plain render reads them.
+    const auto region = body(postJson(client_, {{"style", "density"},
+                                                {"region", "NJ"},
+                                                {"width", 400},
+                                                {"zips", {"08873", "08232-1234", "99501"}}}));
+    EXPECT_EQ(region["map"], "region") << region;
+    EXPECT_EQ(region["width"], 400);
+    EXPECT_EQ(region["placed"], 2);
+    EXPECT_EQ(region["placedWithoutPlus4"], json::array({"08232-1234"}));
+    EXPECT_EQ(region["outside"], json::array({"99501"}));
+    EXPECT_EQ(region["suggestedMaps"][0]["map"], "alaska");
+
     // Settings that do not fit are the client's mistake.
     for (const json& bad :
          {json{{"style", "bubbles"}, {"zips", {"08873"}}},

@@ -78,6 +78,7 @@ struct ThematicRequest {
     Bounds bounds;
     std::string connection;  // empty: the engine's default zip-code database
     bool towns = true;
+    bool exact = false;  // codes looked up only as written
     render::OutputFormat format = render::OutputFormat::Jpeg;
     std::optional<std::filesystem::path> output;  // nothing: the picture in memory
     std::optional<std::filesystem::path> table;   // the per-area or per-category table
@@ -86,16 +87,11 @@ struct ThematicRequest {
     std::filesystem::path boundaries;  // empty: defaultBoundaryDirectory()
 };
 
-struct ThematicResult {
-    size_t requested = 0;  // distinct codes
-    size_t rows = 0;       // rows read
-    size_t placed = 0;
-    std::vector<std::string> placedAtTown;         // placed at their post-office town
-    std::vector<std::string> notFound;             // in the order of first appearance
-    std::vector<std::string> outside;              // placed, but outside the map's bounds
-    std::string table;                             // with tableText: the table's CSV
-    std::vector<uint8_t> bytes;                    // when the request named no output
-    std::optional<std::filesystem::path> written;  // when it named one
+// Counted as a plain render counts (render::summarize reads it): placed as written, after a
+// rewrite or at their town, outside the map (with the shipped maps holding them), not found.
+struct ThematicResult : render::RenderResult {
+    size_t rows = 0;    // rows read
+    std::string table;  // with tableText: the table's CSV
 };
 
 // Locates the codes of `rows`, draws, encodes and writes the picture (and the table). The

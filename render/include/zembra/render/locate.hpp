@@ -1,11 +1,14 @@
 // The positions of codes for the thematic styles, read by the render library itself from the
 // engine's zip-code table (and, for codes without an area, from zip_towns), together with
-// each code's state. The plain marker render keeps handing its codes to the engine.
+// each code's state. The plain marker render keeps handing its codes to the engine; a map
+// fitted to codes reads their positions here too (positions.hpp).
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
+#include <zembra/render/codes.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/render/rows.hpp>
 
@@ -16,6 +19,7 @@ struct Located {
     LatLon position;
     std::string state;  // the row's state column; empty when the table has none
     bool atTown = false;
+    std::optional<Rewrite> rewrite;  // found once rewritten as people write codes
 };
 
 struct Locations {
@@ -26,13 +30,15 @@ struct Locations {
 
 // Looks each code up in the zip table the engine reads (its ConnectionString, ZipTable,
 // ZipField, LatField and LonField; `connection` overrides the first when not empty), then the
-// codes it lacks in zip_towns when `towns` is set and the database has that table. The
+// codes it lacks in zip_towns when `towns` is set and the database has that table. Unless
+// `exact`, a code not found as written is looked up again as rewrittenCode reads it (by the
+// first five digits of a ZIP+4, with dropped leading zeros restored) before its town. The
 // tables are read once each, whatever the number of codes; a table's first row of a code
 // wins, as in the engine. A code holding a control character is not found. Raises 94, 13
 // or 6 with the code for a Null, non-numeric or out-of-range coordinate of a code asked
 // for; connection and query failures propagate unchanged.
 Locations locate(const std::vector<std::string>& codes, const std::string& connection,
-                 bool towns = true);
+                 bool towns = true, bool exact = false);
 
 // An entry of a row table with the position of its code.
 struct PlacedEntry {

@@ -12,8 +12,8 @@ namespace zembra::render {
 // The position of each code (in the order given; nothing for a code the tables lack),
 // from the engine's zip table and columns in the database `connection` names (empty: the
 // engine's default), then, with `towns`, from zip_towns for the codes still missing.
-// Rows with a Null or non-numeric coordinate count as missing. Reads each table once,
-// whatever the number of codes. Connection and query failures raise zembra::Error.
+// Codes are read as locate() reads them (locate.hpp), whose errors it raises. Reads each
+// table once, whatever the number of codes.
 std::vector<std::optional<LatLon>> positionsOf(const std::string& connection,
                                                const std::vector<std::string>& codes, bool towns);
 

@@ -125,6 +125,11 @@ bool hasControlCharacter(std::string_view text) noexcept;
 // The text for display: control characters (as above) and backslashes written as \xNN
 // and \\, everything else as it is.
 std::string escapeForDisplay(std::string_view text);
+// A message for one line of a terminal, as escapeForDisplay shows it, except that its line
+// breaks (a driver's message often has several lines) read "; " and trailing ones go:
+// "[driver] connection failed\nserver not found\n" -> "[driver] connection failed; server
+// not found".
+std::string messageForDisplay(std::string_view text);
 
 // What became of the codes, in the words every front end shows: "placed 2 of 2 zip codes",
 // or with codes placed in other ways or outside the map "placed 3 of 5: 1 as written, 1
@@ -137,6 +142,10 @@ std::string summarize(const RenderResult& result, std::optional<size_t> listed =
 // The shipped maps that hold the outside codes: "alaska holds them", "usa holds 2, hawaii
 // holds 1"; empty when none does.
 std::string suggestionText(const RenderResult& result);
+
+// The shipped maps other than the one showing `shown` that hold the positions, the map
+// holding most first.
+std::vector<MapSuggestion> suggestMaps(const std::vector<LatLon>& positions, const Bounds& shown);
 
 struct LookupRequest {
     std::filesystem::path map;  // the picture the pixel belongs to
