@@ -93,6 +93,7 @@ render::RenderResult runStyled(const RenderJob& job, RenderControl& control,
     request.format = *format;
     request.output = output;
     request.options = *job.style;
+    request.boundaries = job.boundaries;
     const draw::ThematicResult result = draw::renderThematic(request, rows);
     control.codesPlaced.store(result.placed);
     return asRenderResult(result);

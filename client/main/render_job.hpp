@@ -34,6 +34,7 @@ struct RenderJob {
     // the plain markers, which the engine stamps. The batch source's category and value
     // columns go with it.
     std::optional<draw::ThematicOptions> style;
+    std::filesystem::path boundaries;  // the styles' outlines; empty: the drawing library's
     std::size_t chunkSize = render::kDefaultChunkSize;
 };
 
