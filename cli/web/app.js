@@ -83,22 +83,106 @@ function choose(group, value) {
   if (input) input.checked = true;
 }
 
-// The members of a render order and the controls that hold them. Controls made from the
-// server's parameter list join this list; currentOrder() and a share link read and fill
-// the form through it only.
-const orderFields = [
-  { name: "map", read: () => chosen("map"), write: (v) => choose("map", v) },
-  { name: "marker", read: () => chosen("marker"), write: (v) => choose("marker", v) },
-  { name: "format", read: () => $("format").value, write: (v) => { $("format").value = v; } },
-  { name: "region", read: () => $("region").value.trim(), write: (v) => { $("region").value = v; } },
-];
+// The members of a render order and the controls that hold them, one a row of the
+// server's parameter table (GET /api/parameters): currentOrder() and a share link read and
+// fill the form through this list only.
+const orderFields = [];
+
+// Rows whose control the page makes itself: the pictures as thumbnails, the upload's
+// column from the file's header (sent with an upload only).
+const ownControls = {
+  map: (row) => ({ read: () => chosen("map"), write: (v) => choose("map", v), label: $("maps") }),
+  marker: (row) => ({ read: () => chosen("marker"), write: (v) => choose("marker", v), label: $("markers") }),
+  column: () => ({ label: $("csv-column").labels[0] }),
+};
+
+const asSwitch = (v) => v === true || /^(true|1|yes|on)$/i.test(String(v).trim());
+
+// The control of one row, by its type: a list for choices, a number field for a count
+// (with its limits), a check box for a switch, a text field for the rest.
+function makeControl(row) {
+  const id = `parameter-${row.name}`;
+  const box = document.createElement("div");
+  box.className = `parameter ${row.type}`;
+  const label = document.createElement("label");
+  label.htmlFor = id;
+  label.textContent = row.label;
+  let input;
+  if (row.choices) {
+    input = document.createElement("select");
+    for (const c of row.choices) input.add(new Option(c.label, c.value));
+  } else {
+    input = document.createElement("input");
+    if (row.type === "switch") input.type = "checkbox";
+    else if (row.type === "count") {
+      input.type = "number";
+      input.step = "1";
+      input.min = row.minimum;
+      if (row.maximum !== undefined) input.max = row.maximum;
+      input.inputMode = "numeric";
+    } else {
+      input.type = "text";
+      input.spellcheck = false;
+    }
+  }
+  input.id = id;
+  input.name = row.name;
+  if (row.help) {
+    const hint = document.createElement("p");
+    hint.className = "hint";
+    hint.id = `${id}-hint`;
+    hint.textContent = row.help;
+    input.setAttribute("aria-describedby", hint.id);
+    if (row.type === "switch") {
+      label.prepend(input);
+      box.append(label, hint);
+    } else box.append(label, input, hint);
+  } else if (row.type === "switch") {
+    label.prepend(input);
+    box.append(label);
+  } else box.append(label, input);
+  const field = row.type === "switch"
+    ? { read: () => input.checked, write: (v) => { input.checked = asSwitch(v); } }
+    : { read: () => input.value.trim(), write: (v) => { input.value = String(v); } };
+  field.write(row.default);
+  return { box, field };
+}
+
+// The form's controls made from the parameter table, each in its part of the form.
+function buildParameters(rows) {
+  for (const row of rows) {
+    if (ownControls[row.name]) {
+      const own = ownControls[row.name](row);
+      if (own.label?.tagName === "LABEL") own.label.textContent = row.label;
+      else own.label?.setAttribute("aria-label", row.label);
+      if (own.read) orderFields.push({ name: row.name, ...own });
+      continue;
+    }
+    const { box, field } = makeControl(row);
+    const place = document.querySelector(`.parameters[data-section="${CSS.escape(row.section)}"]`) ||
+      document.querySelector('.parameters[data-section=""]');
+    place.append(box);
+    orderFields.push({ name: row.name, ...field });
+  }
+  // The picture is offered for download in every format the table lists.
+  const format = rows.find((r) => r.name === "format");
+  $("download-formats").replaceChildren(...(format ? format.choices : []).map((c) => {
+    const button = document.createElement("button");
+    button.type = "button";
+    button.dataset.format = c.value;
+    button.textContent = c.label;
+    return button;
+  }));
+}
 
 async function loadCatalogue() {
-  const [maps, markers] = await Promise.all([fetchJson("/api/maps"), fetchJson("/api/markers")]);
+  const [maps, markers, parameters] = await Promise.all(
+    [fetchJson("/api/maps"), fetchJson("/api/markers"), fetchJson("/api/parameters")]);
   state.maps = maps.maps;
   const first = maps.maps.find((m) => m.name.toLowerCase() === "usa") || maps.maps[0];
   fillChoices($("maps"), "map", maps.maps, first ? first.name : "", "map");
   fillChoices($("markers"), "marker", markers.markers, markers.default, "marker");
+  buildParameters(parameters.parameters);
 }
 
 // The first line of a CSV file split into its column names (quotes honoured).
@@ -171,7 +255,10 @@ function onSourceChanged() {
 // What the form asks for: a JSON body or, for a CSV upload, a form.
 function currentOrder() {
   const order = {};
-  for (const field of orderFields) order[field.name] = field.read();
+  for (const field of orderFields) {
+    const value = field.read();
+    if (value !== "") order[field.name] = value;
+  }
   // A map drawn for a place replaces the map picture.
   if (order.region) delete order.map;
   else delete order.region;

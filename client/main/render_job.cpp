@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <zembra/render/parameters.hpp>
 #include <zembra/runtime.hpp>
 
 #include "input/text_file.hpp"
@@ -45,6 +46,8 @@ render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
         throw Error(err::kDivisionByZero, kClientErrorSource, unknownBoundsMessage(job.mapName));
     }
     render::RenderRequest request;
+    // What the window has no control for follows the parameter table's defaults.
+    render::applyParameters(render::ParameterValues(), request);
     request.map = job.map;
     request.marker = job.overlay;
     request.bounds = *job.bounds;

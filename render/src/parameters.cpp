@@ -33,6 +33,8 @@ std::vector<Parameter> makeTable() {
          .flags = "--column",
          .typeName = "NAME",
          .help = "CSV column (header name) with the codes",
+         .label = "Column holding the zip codes",
+         .section = "codes",
          .scope = kRenderCommand | kWebRender});
     row({.name = "map",
          .flags = "-m,--map",
@@ -40,6 +42,8 @@ std::vector<Parameter> makeTable() {
          .kind = ParameterKind::Picture,
          .defaultValue = std::string(kDefaultMapName),
          .help = "Map picture: a path, or a name from Maps/ (usa, alaska, hawaii)",
+         .label = "Map",
+         .section = "map",
          .scope = kMapCommands | kWebRender});
     row({.name = "bounds",
          .flags = "--bounds",
@@ -63,6 +67,8 @@ std::vector<Parameter> makeTable() {
          .typeName = "REGION",
          .help = "Draw the map for a place: a state (NJ, \"New Jersey\"), several (NY,NJ,CT), "
                  "fit (the extent of the zip codes) or minLat,maxLat,minLon,maxLon",
+         .label = "Or draw a map of a place",
+         .section = "map",
          .scope = kRenderCommand | kWebRender | kMapCommand});
     row({.name = "width",
          .flags = "--width",
@@ -70,6 +76,8 @@ std::vector<Parameter> makeTable() {
          .kind = ParameterKind::Count,
          .help = "Width of the drawn map in pixels (default " + std::to_string(kDefaultMapWidth) +
                  "; the height follows from the region)",
+         .label = "Width of the drawn map",
+         .section = "map",
          .minimum = 1,
          .maximum = uint64_t(kMaxMapSide),
          .scope = kRenderCommand | kWebRender | kMapCommand});
@@ -78,6 +86,8 @@ std::vector<Parameter> makeTable() {
          .typeName = "MARKER",
          .kind = ParameterKind::Picture,
          .help = "Marker picture: a path, or a name from Overlays/ (default: the fifth)",
+         .label = "Marker",
+         .section = "marker",
          .scope = kCommands | kWebRender});
     row({.name = "output",
          .flags = "-o,--output",
@@ -91,6 +101,7 @@ std::vector<Parameter> makeTable() {
          .kind = ParameterKind::Format,
          .defaultValue = std::string(imaging::formats().front().name),
          .help = "Picture format: " + imaging::formatNames() + " (default: from the extension)",
+         .label = "Format",
          .choices = formatChoices(),
          .scope = kCommands | kWebRender | kClientRender});
     row({.name = "chunkSize",
@@ -105,8 +116,10 @@ std::vector<Parameter> makeTable() {
          .flags = "--no-towns",
          .kind = ParameterKind::Switch,
          .defaultValue = "true",
-         .help = "Leave codes without an area of their own (post-office boxes) unplaced "
-                 "instead of placing them at their post-office town",
+         .help = "Codes without an area of their own (post-office boxes) go at their "
+                 "post-office town; off, they stay unplaced",
+         .label = "Place codes without an area at their town",
+         .section = "codes",
          .scope = kRenderCommand | kWebRender | kClientRender});
     row({.name = "exact",
          .flags = "--exact",
@@ -114,6 +127,8 @@ std::vector<Parameter> makeTable() {
          .defaultValue = "false",
          .help = "Look codes up only as written: no second try of a ZIP+4 (08873-1234) by its "
                  "first five digits or of 8873 as 08873",
+         .label = "Look codes up only as written",
+         .section = "codes",
          .scope = kRenderCommand | kWebRender | kClientRender});
     row({.name = "worldFile",
          .flags = "--world-file",
@@ -137,20 +152,24 @@ std::vector<std::string_view> splitOn(std::string_view text, char separator) {
 }
 
 std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
     return text;
 }
 
 // The bounds of `text`, or the problem with it.
-std::string readBounds(std::string_view text, Bounds& b) {
+std::string boundsProblem(std::string_view text, Bounds& b) {
     const auto parts = splitOn(text, ',');
     if (parts.size() != 4) return "expected four numbers minLat,maxLat,minLon,maxLon";
     std::array<double, 4> values{};
     for (size_t i = 0; i < parts.size(); ++i) {
         const auto part = trimBlanks(parts[i]);
         if (!isNumericText(part)) return "'" + std::string(part) + "' is not a number";
-        values[i] = parseNumber(part);
+        try {
+            values[i] = parseNumber(part);
+        } catch (const Error&) {  // beyond a double's range
+            values[i] = HUGE_VAL;
+        }
         if (!std::isfinite(values[i])) return "'" + std::string(part) + "' is not a finite number";
     }
     b = Bounds{values[0], values[1], values[2], values[3]};
@@ -163,6 +182,7 @@ std::string readBounds(std::string_view text, Bounds& b) {
         return "the minimum longitude must be below the maximum (the order is "
                "minLat,maxLat,minLon,maxLon)";
     }
+    if (b.maxLon - b.minLon > 360) return "the longitudes must lie at most 360 degrees apart";
     return {};
 }
 
@@ -225,7 +245,7 @@ std::string checkParameter(const Parameter& p, std::string_view text) {
         }
         case ParameterKind::Bounds: {
             Bounds ignored;
-            return readBounds(text, ignored);
+            return boundsProblem(text, ignored);
         }
         case ParameterKind::Switch:
             return readSwitch(text) ? std::string() : "must be true or false";
@@ -278,11 +298,17 @@ bool switchValue(const Parameter& p, std::string_view text) {
 }
 
 Bounds boundsValue(const Parameter& p, std::string_view text) {
+    std::string problem;
+    if (const auto b = readBounds(text, &problem)) return *b;
+    throw ParameterError(p, std::string(text), std::move(problem));
+}
+
+std::optional<Bounds> readBounds(std::string_view text, std::string* problem) {
     Bounds b;
-    if (std::string problem = readBounds(text, b); !problem.empty()) {
-        throw ParameterError(p, std::string(text), std::move(problem));
-    }
-    return b;
+    std::string found = boundsProblem(text, b);
+    if (found.empty()) return b;
+    if (problem) *problem = std::move(found);
+    return std::nullopt;
 }
 
 std::string boundsText(const Bounds& b) {

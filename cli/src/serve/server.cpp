@@ -71,6 +71,8 @@ json parametersJson() {
         json row = {{"name", p.name},
                     {"type", kKinds.at(static_cast<size_t>(p.kind))},
                     {"default", p.defaultValue},
+                    {"label", p.label.empty() ? p.name : p.label},
+                    {"section", p.section},
                     {"help", p.help}};
         if (p.kind == render::ParameterKind::Switch) {
             row["default"] = render::switchValue(p, p.defaultValue);
