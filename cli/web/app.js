@@ -103,7 +103,7 @@ const asSwitch = (v) => v === true || /^(true|1|yes|on)$/i.test(String(v).trim()
 function makeControl(row) {
   const id = `parameter-${row.name}`;
   const box = document.createElement("div");
-  box.className = `parameter ${row.type}`;
+  box.className = `parameter parameter-${row.type}`;
   const label = document.createElement("label");
   label.htmlFor = id;
   label.textContent = row.label;
@@ -111,6 +111,11 @@ function makeControl(row) {
   if (row.choices) {
     input = document.createElement("select");
     for (const c of row.choices) input.add(new Option(c.label, c.value));
+  } else if (row.type === "column") {
+    // Filled with the columns of the file chosen (onCsvChosen).
+    input = document.createElement("select");
+    input.dataset.columns = "";
+    input.add(new Option(kNoColumn, ""));
   } else {
     input = document.createElement("input");
     if (row.type === "switch") input.type = "checkbox";
@@ -141,11 +146,45 @@ function makeControl(row) {
     label.prepend(input);
     box.append(label);
   } else box.append(label, input);
-  const field = row.type === "switch"
+  const value = row.type === "switch"
     ? { read: () => input.checked, write: (v) => { input.checked = asSwitch(v); } }
-    : { read: () => input.value.trim(), write: (v) => { input.value = String(v); } };
-  field.write(row.default);
+    : {
+      read: () => input.value.trim(),
+      write: (v) => {
+        // A column of a kept order may name a file no longer chosen.
+        if (row.type === "column" && v && ![...input.options].some((o) => o.value === v)) input.add(new Option(v, v));
+        input.value = String(v);
+      },
+    };
+  value.write(row.default);
+  // Only what differs from the row's default is sent, and a style's settings only with a
+  // style other than the plain markers (the server refuses them with the markers).
+  const field = {
+    read: () => {
+      const v = value.read();
+      if (row.styling && row.name !== kStyleRow && !styled()) return "";
+      return v === (row.type === "switch" ? asSwitch(row.default) : row.default) ? "" : v;
+    },
+    write: value.write,
+  };
+  if (row.styling && row.name !== kStyleRow) box.classList.add("styling");
   return { box, field };
+}
+
+// The row that chooses the style, and its choice of plain markers.
+const kStyleRow = "style";
+const kMarkersStyle = "markers";
+const kNoColumn = "(none)";
+
+function styled() {
+  const chooser = $(`parameter-${kStyleRow}`);
+  return chooser !== null && chooser.value !== kMarkersStyle;
+}
+
+// A style's settings show while a style other than the plain markers is chosen.
+function onStyleChanged() {
+  const on = styled();
+  for (const box of document.querySelectorAll(".parameter.styling")) box.hidden = !on;
 }
 
 // The form's controls made from the parameter table, each in its part of the form.
@@ -163,6 +202,11 @@ function buildParameters(rows) {
       document.querySelector('.parameters[data-section=""]');
     place.append(box);
     orderFields.push({ name: row.name, ...field });
+  }
+  // A part of the form that the table leaves empty is not shown.
+  for (const place of document.querySelectorAll(".parameters")) {
+    const set = place.closest("fieldset");
+    if (set && set.children.length === 2 && place.children.length === 0) set.hidden = true;
   }
   // The picture is offered for download in every format the table lists.
   const format = rows.find((r) => r.name === "format");
@@ -183,6 +227,8 @@ async function loadCatalogue() {
   fillChoices($("maps"), "map", maps.maps, first ? first.name : "", "map");
   fillChoices($("markers"), "marker", markers.markers, markers.default, "marker");
   buildParameters(parameters.parameters);
+  $(`parameter-${kStyleRow}`)?.addEventListener("change", onStyleChanged);
+  onStyleChanged();
 }
 
 // The first line of a CSV file split into its column names (quotes honoured).
@@ -215,35 +261,14 @@ async function onCsvChosen() {
   }
   const names = csvHeader(await file.slice(0, 65536).text());
   for (const name of names) select.add(new Option(name, name));
-  // The style's columns are offered from the same header.
-  $("category-column").replaceChildren(...names.map((n) => new Option(n, n)));
-  $("value-column").replaceChildren(new Option("(none: count the rows)", ""),
-                                    ...names.map((n) => new Option(n, n)));
-  const segment = names.find((n) => !/zip/i.test(n));
-  if (segment) $("category-column").value = segment;
+  // The columns a row of the table names (a style's category and value) are offered from
+  // the same header.
+  for (const pick of document.querySelectorAll("select[data-columns]")) {
+    pick.replaceChildren(new Option(kNoColumn, ""), ...names.map((n) => new Option(n, n)));
+  }
   const zip = names.find((n) => /zip/i.test(n));
   if (zip) select.value = zip;
   select.disabled = names.length === 0;
-}
-
-function onStyleChanged() {
-  const style = $("style").value;
-  $("style-columns").hidden = style === "markers";
-  $("category-column").disabled = style !== "category";
-  $("value-column").disabled = style === "markers" || style === "category";
-}
-
-// The style's members of an order; nothing for the plain markers.
-function styleOf(csv) {
-  const style = $("style").value;
-  if (style === "markers") return {};
-  const out = { style, table: true };
-  const title = $("title").value.trim();
-  if (title) out.title = title;
-  if (csv && style === "category") out.category = $("category-column").value;
-  if (csv && style !== "category" && $("value-column").value) out.value = $("value-column").value;
-  if (!csv && style === "category") throw new Error("Colouring by category needs a CSV upload with a category column.");
-  return out;
 }
 
 function onSourceChanged() {
@@ -266,11 +291,11 @@ function currentOrder() {
     const file = $("csv-file").files[0];
     if (!file) throw new Error("Choose a CSV file first.");
     if (!$("csv-column").value) throw new Error("Choose the column that holds the zip codes.");
-    return { ...order, ...styleOf(true), file, column: $("csv-column").value };
+    return { ...order, file, column: $("csv-column").value };
   }
   const zips = $("codes").value.split(/[\s,;]+/).filter((z) => z !== "");
   if (zips.length === 0) throw new Error("Paste at least one zip code.");
-  return { ...order, ...styleOf(false), zips };
+  return { ...order, zips };
 }
 
 function requestBody(order) {
@@ -711,8 +736,6 @@ document.addEventListener("DOMContentLoaded", async () => {
   $("order").addEventListener("input", edited);
   $("order").addEventListener("change", edited);
   $("csv-file").addEventListener("change", onCsvChosen);
-  $("style").addEventListener("change", onStyleChanged);
-  onStyleChanged();
   for (const radio of document.querySelectorAll('input[name="source"]')) {
     radio.addEventListener("change", onSourceChanged);
   }

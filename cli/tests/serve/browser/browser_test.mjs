@@ -236,9 +236,11 @@ try {
     buffer: Buffer.from("Zip,Segment,Revenue\n08873,Retail,10\n10001,Office,20\n89301,Farm,5\n08873,Retail,1\n"),
   });
   await page.waitForFunction(() => document.getElementById("csv-column").value === "Zip");
-  await page.locator("#style").selectOption("category");
-  await page.locator("#category-column").selectOption("Segment");
-  await page.locator("#title").fill("Sales by segment");
+  assert.ok(await page.locator("#parameter-title").isHidden(), "a style's settings wait for a style");
+  await page.locator("#parameter-style").selectOption("category");
+  await page.locator("#parameter-category").selectOption("Segment");
+  await page.locator("#parameter-title").fill("Sales by segment");
+  await page.locator("#parameter-table").check();
   await page.locator("#render").click();
   await page.waitForFunction(() => /Placed 3 of 3/.test(document.getElementById("status").textContent));
   await page.waitForSelector("#table-link:not([hidden])");
@@ -255,7 +257,7 @@ try {
     return img.complete && img.naturalWidth > 0;
   });
   await page.screenshot({ path: screenshot.replace(/\.png$/, "-style.png"), fullPage: true });
-  await page.locator("#style").selectOption("markers");
+  await page.locator("#parameter-style").selectOption("markers");
 
   // A switch of the table reaches the request: 8873 is found as 08873 unless "exact" is on.
   await page.locator("input[name='source'][value='paste']").check();

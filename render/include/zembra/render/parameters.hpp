@@ -26,6 +26,8 @@ enum class ParameterKind {
     Bounds,   // "minLat,maxLat,minLon,maxLon"
     Text,     // any text
     Switch,   // on or off; the command line's flag turns it off when it starts "--no-"
+    Choice,   // one of `choices`, as spelt there
+    Column,   // a column's name in the rows read (a CSV file's header)
 };
 
 // Where a parameter is offered.
@@ -54,11 +56,14 @@ struct Parameter {
     // ("map", "marker", "codes", "style"; empty: the picture's options).
     std::string label;
     std::string section;
-    std::vector<ParameterChoice> choices;  // Format only
+    std::vector<ParameterChoice> choices;  // Format and Choice only
     uint64_t minimum = 0;                  // Count only
     uint64_t maximum = UINT64_MAX;
     unsigned scope = 0;  // ParameterScope bits
     bool required = false;
+    // A setting of the styles other than the plain markers (zembra/draw/thematic.hpp):
+    // given with the markers, it is refused.
+    bool styling = false;
 
     bool offeredIn(ParameterScope where) const noexcept { return (scope & where) != 0; }
     // The command line's long option, "--map" of "-m,--map".
@@ -110,6 +115,8 @@ class ParameterValues {
 OutputFormat formatValue(const Parameter& p, std::string_view text);
 uint64_t countValue(const Parameter& p, std::string_view text);
 bool switchValue(const Parameter& p, std::string_view text);
+// The index of `text` among the choices of a Choice row.
+size_t choiceValue(const Parameter& p, std::string_view text);
 Bounds boundsValue(const Parameter& p, std::string_view text);
 // The one reading of "minLat,maxLat,minLon,maxLon" (blanks around the numbers allowed):
 // minLat < maxLat within -90..90, minLon < maxLon at most 360 degrees apart. Nothing when
