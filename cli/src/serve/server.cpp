@@ -814,8 +814,9 @@ struct Server::Impl {
             return handleThematic(req, reply, read, parts, *style);
         }
         if (!parts.empty()) {
-            read = orderFromCsv(partText(parts, "file"), read.values.text("column"),
-                                std::move(read), config.limits);
+            // The column is read before the order moves into the call.
+            const std::string column = read.values.text("column");
+            read = orderFromCsv(partText(parts, "file"), column, std::move(read), config.limits);
         }
         const auto deadline = Clock::now() + config.limits.deadline;
         auto order = std::make_shared<RenderOrder>(std::move(read));
