@@ -23,11 +23,6 @@ QString objectNameFor(const render::Parameter& p) {
     return QStringLiteral("style_") + fromStd(p.name);
 }
 
-// A row naming a column of the source (the table's placeholder for it).
-bool namesColumn(const render::Parameter& p) {
-    return p.kind == render::ParameterKind::Text && p.typeName == "COLUMN";
-}
-
 }  // namespace
 
 std::vector<const render::Parameter*> FrmStyle::styleRows() {
@@ -39,6 +34,7 @@ std::vector<const render::Parameter*> FrmStyle::styleRows() {
 }
 
 QString FrmStyle::caption(const render::Parameter& p) {
+    if (!p.label.empty()) return fromStd(p.label);
     QString text = fromStd(p.name);
     if (!text.isEmpty()) text[0] = text[0].toUpper();
     return text;
@@ -115,8 +111,8 @@ QWidget* FrmStyle::makeControl(const render::Parameter& p, const QString& text,
             box->setChecked(on);
             return box;
         }
-        case render::ParameterKind::Text:
-            if (namesColumn(p) && !columns.isEmpty()) {
+        case render::ParameterKind::Column:
+            if (!columns.isEmpty()) {
                 // The source's columns to pick from, the empty entry meaning none.
                 auto* box = new QComboBox(this);
                 box->setEditable(true);

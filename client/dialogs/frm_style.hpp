@@ -35,7 +35,8 @@ class FrmStyle : public QDialog {
     // The control of the row `name` (a QComboBox, QLineEdit or QCheckBox); nullptr for none.
     QWidget* control(std::string_view name) const;
 
-    // The caption of a row's control: its name with a capital first letter, "Bandwidth".
+    // The caption of a row's control: the row's label, else its name with a capital first
+    // letter.
     static QString caption(const render::Parameter& p);
 
   private:

@@ -373,7 +373,7 @@ void StyleTest::dialogRefusesWithTheTablesMessages() {
         seam.messages[0].text,
         QString::fromStdString(zembra::render::ParameterError(
                                    bandwidth, "0", zembra::render::checkParameter(bandwidth, "0"))
-                                   .message("Bandwidth")));
+                                   .message(FrmStyle::caption(bandwidth).toStdString())));
     QCOMPARE(seam.messages[0].title, QStringLiteral("Style"));
     QCOMPARE(seam.messages[0].icon, MessageIcon::Exclamation);
     QCOMPARE(dialog.focusWidget(), band);
@@ -385,7 +385,8 @@ void StyleTest::dialogRefusesWithTheTablesMessages() {
     pickChoice(styleControl<QComboBox>(dialog, "style"), "category");
     ok->click();
     QCOMPARE(seam.messages.size(), size_t{2});
-    QVERIFY2(seam.messages[1].text.startsWith(QStringLiteral("Style 'category': ")),
+    QVERIFY2(seam.messages[1].text.startsWith(
+                 FrmStyle::caption(zembra::render::parameter("style")) + " 'category': "),
              qPrintable(seam.messages[1].text));
     QCOMPARE(dialog.focusWidget(), dialog.control("style"));
     QVERIFY(dialog.isVisible());
