@@ -12,6 +12,7 @@
 #include <zembra/render/catalogue.hpp>
 #include <zembra/render/render.hpp>
 
+#include "main/render_job.hpp"
 #include "main/validation.hpp"
 
 class QComboBox;
@@ -133,6 +134,7 @@ class FrmRender : public QMainWindow {
     std::vector<std::unique_ptr<Worker>> workers_;
     bool closeRequested_ = false;
     std::optional<render::RenderResult> lastResult_;
+    RenderDetails lastDetails_;  // where the last render drew its markers, how it read
 };
 
 }  // namespace zembra::client
