@@ -124,5 +124,7 @@ std::shared_ptr<ConnectionImpl> openOdbc(const std::string& connectionString, Sq
 std::string findOdbcDataSource(std::string_view name);
 
 std::shared_ptr<ConnectionImpl> openExcel(const std::string& workbookPath, SqlTrace trace);
+// The sheet names of a workbook file, as openExcel reads it.
+std::vector<std::string> excelSheetNames(const std::string& workbookPath);
 
 }  // namespace zembra::db::detail

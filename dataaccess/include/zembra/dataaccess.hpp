@@ -13,7 +13,10 @@
 //   - a string with "Driver=" or "DSN=": handed to ODBC unchanged;
 //   - "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<file.xls>;Extended Properties=..."
 //     with "Excel 8.0": the workbook provider ("SELECT * FROM [Sheet$]", the first
-//     row naming the columns).
+//     row naming the columns). The file may be an Excel 97-2003 workbook, an .xlsx or an
+//     .ods spreadsheet, whatever its name: its first bytes decide. Numbers stored as numbers
+//     come out as Int32 when whole (else Double), dates and times as text
+//     ("2024-01-15", "2024-01-15 13:45:00"), empty cells as Null.
 // Failures raise zembra::Error number -2147467259 with the driver's own text. Where that text
 // says nothing useful, the layer puts what is wrong before it: a database file that does not
 // exist, a table or field that is not there with the names that are.
@@ -27,6 +30,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 #include <zembra/runtime.hpp>
 
 #define ZEMBRA_DATAACCESS_API __attribute__((visibility("default")))
@@ -113,5 +117,15 @@ class ZEMBRA_DATAACCESS_API Connection {
   private:
     std::shared_ptr<detail::ConnectionImpl> impl_;
 };
+
+// True when the file's content is a workbook the Excel provider reads (.xls, .xlsx or .ods),
+// whatever its name; false for anything else, unreadable files included.
+ZEMBRA_DATAACCESS_API bool isWorkbookFile(const std::string& path);
+
+// The connection string the Excel provider takes for a workbook file.
+ZEMBRA_DATAACCESS_API std::string workbookConnectionString(const std::string& path);
+
+// A workbook's sheet names in the workbook's order. Raises err::kDatabase as open() does.
+ZEMBRA_DATAACCESS_API std::vector<std::string> workbookSheetNames(const std::string& path);
 
 }  // namespace zembra::db

@@ -1,10 +1,12 @@
-// The workbook provider: reads Excel 97-2003 (.xls) sheets with FreeXL and serves
-// "SELECT * FROM [Sheet$]". The first row names the columns; later rows are the data.
+// The workbook provider: serves "SELECT * FROM [Sheet$]" over a workbook's sheets, Excel
+// 97-2003 (.xls) ones read with FreeXL, .xlsx and .ods ones by zip_workbook.cpp. The first row
+// names the columns; later rows are the data.
 #include <freexl.h>
 
 #include <optional>
 
 #include "../backend.hpp"
+#include "workbook.hpp"
 
 namespace zembra::db::detail {
 
@@ -113,6 +115,7 @@ class SheetCursor final : public CursorImpl {
     bool fetchRow(std::vector<Variant>& row) override {
         if (next_ >= rows_.size()) return false;
         row = std::move(rows_[next_++]);
+        row.resize(names_.size(), Variant::null());
         return true;
     }
 
@@ -120,9 +123,69 @@ class SheetCursor final : public CursorImpl {
     size_t next_ = 0;
 };
 
+// An Excel 97-2003 workbook through FreeXL.
+class FreeXlWorkbook final : public Workbook {
+  public:
+    FreeXlWorkbook(std::string path, WorkbookPtr workbook)
+        : path_(std::move(path)), workbook_(std::move(workbook)) {
+        unsigned int count = 0;
+        int rc = freexl_get_info(workbook_.get(), FREEXL_BIFF_SHEET_COUNT, &count);
+        if (rc != FREEXL_OK) fail("cannot list the sheets", rc);
+        for (unsigned int i = 0; i < count && i <= 0xFFFF; ++i) {
+            const char* actual = nullptr;
+            rc =
+                freexl_get_worksheet_name(workbook_.get(), static_cast<unsigned short>(i), &actual);
+            if (rc != FREEXL_OK) fail("cannot list the sheets", rc);
+            names_.emplace_back(actual ? actual : "");
+        }
+    }
+
+    const std::vector<std::string>& sheetNames() const override { return names_; }
+
+    SheetGrid readSheet(size_t index) const override {
+        int rc =
+            freexl_select_active_worksheet(workbook_.get(), static_cast<unsigned short>(index));
+        if (rc != FREEXL_OK) fail("cannot select sheet '" + names_.at(index) + "'", rc);
+        unsigned int rowCount = 0;
+        unsigned short columnCount = 0;
+        rc = freexl_worksheet_dimensions(workbook_.get(), &rowCount, &columnCount);
+        if (rc != FREEXL_OK) fail("cannot read the size of sheet '" + names_[index] + "'", rc);
+        SheetGrid grid;
+        grid.columns = columnCount;
+        grid.rows.reserve(rowCount);
+        for (unsigned int r = 0; r < rowCount; ++r) {
+            std::vector<Variant> row;
+            row.reserve(columnCount);
+            for (unsigned short c = 0; c < columnCount; ++c) row.push_back(cell(r, c));
+            grid.rows.push_back(std::move(row));
+        }
+        return grid;
+    }
+
+  private:
+    [[noreturn]] void fail(const std::string& what, int code) const {
+        raiseDatabase(kSourceExcel, "Workbook '" + path_ + "': " + what + ": " + freexlError(code));
+    }
+
+    Variant cell(unsigned int row, unsigned short column) const {
+        FreeXL_CellValue value{};
+        int rc = freexl_get_cell_value(workbook_.get(), row, column, &value);
+        if (rc != FREEXL_OK) {
+            fail("cannot read cell at row " + std::to_string(row + 1) + ", column " +
+                     std::to_string(column + 1),
+                 rc);
+        }
+        return cellValue(value);
+    }
+
+    std::string path_;
+    WorkbookPtr workbook_;
+    std::vector<std::string> names_;
+};
+
 class ExcelConnection final : public ConnectionImpl {
   public:
-    ExcelConnection(std::string path, WorkbookPtr workbook, SqlTrace trace)
+    ExcelConnection(std::string path, std::unique_ptr<Workbook> workbook, SqlTrace trace)
         : path_(std::move(path)), workbook_(std::move(workbook)), trace_(std::move(trace)) {}
 
     std::unique_ptr<CursorImpl> execute(std::string_view sql) override {
@@ -139,79 +202,47 @@ class ExcelConnection final : public ConnectionImpl {
                                             "' is not a sheet of the workbook: a sheet is "
                                             "written with a '$' after its name, as [Sheet1$]");
         }
-        std::string sheet = name->substr(0, name->size() - 1);
-        selectSheet(sheet);
-
-        unsigned int rowCount = 0;
-        unsigned short columnCount = 0;
-        int rc = freexl_worksheet_dimensions(workbook_.get(), &rowCount, &columnCount);
-        if (rc != FREEXL_OK) fail("cannot read the size of sheet '" + sheet + "'", rc);
+        SheetGrid grid = workbook_->readSheet(sheetIndex(name->substr(0, name->size() - 1)));
 
         std::vector<std::string> names;
         std::vector<std::vector<Variant>> rows;
-        if (rowCount > 0) {
+        if (!grid.rows.empty()) {
             // Header cells give the column names; an empty one is named F<n> (1-based).
-            for (unsigned short c = 0; c < columnCount; ++c) {
-                Variant header = cell(0, c);
+            std::vector<Variant>& header = grid.rows.front();
+            for (size_t c = 0; c < grid.columns; ++c) {
                 std::string text;
-                if (!header.isNull()) text = header.toString();
+                if (c < header.size() && !header[c].isNull()) text = header[c].toString();
                 names.push_back(text.empty() ? "F" + std::to_string(c + 1) : text);
             }
-            rows.reserve(rowCount - 1);
-            for (unsigned int r = 1; r < rowCount; ++r) {
-                std::vector<Variant> row;
-                row.reserve(columnCount);
-                for (unsigned short c = 0; c < columnCount; ++c) row.push_back(cell(r, c));
-                rows.push_back(std::move(row));
-            }
+            rows.reserve(grid.rows.size() - 1);
+            for (size_t r = 1; r < grid.rows.size(); ++r) rows.push_back(std::move(grid.rows[r]));
         }
         return std::make_unique<SheetCursor>(std::move(names), std::move(rows));
     }
 
   private:
-    [[noreturn]] void fail(const std::string& what, int code) const {
-        raiseDatabase(kSourceExcel, "Workbook '" + path_ + "': " + what + ": " + freexlError(code));
-    }
-
-    // Makes the sheet of that name (compared ignoring case) the active one.
-    void selectSheet(const std::string& sheet) {
-        unsigned int count = 0;
-        int rc = freexl_get_info(workbook_.get(), FREEXL_BIFF_SHEET_COUNT, &count);
-        if (rc != FREEXL_OK) fail("cannot list the sheets", rc);
-        for (unsigned int i = 0; i < count && i <= 0xFFFF; ++i) {
-            const char* actual = nullptr;
-            rc =
-                freexl_get_worksheet_name(workbook_.get(), static_cast<unsigned short>(i), &actual);
-            if (rc != FREEXL_OK) fail("cannot list the sheets", rc);
-            if (actual && equalsIgnoreCase(actual, sheet)) {
-                rc =
-                    freexl_select_active_worksheet(workbook_.get(), static_cast<unsigned short>(i));
-                if (rc != FREEXL_OK) fail("cannot select sheet '" + sheet + "'", rc);
-                return;
-            }
+    // The sheet of that name, compared ignoring case.
+    size_t sheetIndex(const std::string& sheet) const {
+        const auto& names = workbook_->sheetNames();
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (equalsIgnoreCase(names[i], sheet)) return i;
         }
         raiseDatabase(kSourceExcel, "Workbook '" + path_ + "' has no sheet named '" + sheet + "'");
     }
 
-    Variant cell(unsigned int row, unsigned short column) const {
-        FreeXL_CellValue value{};
-        int rc = freexl_get_cell_value(workbook_.get(), row, column, &value);
-        if (rc != FREEXL_OK) {
-            fail("cannot read cell at row " + std::to_string(row + 1) + ", column " +
-                     std::to_string(column + 1),
-                 rc);
-        }
-        return cellValue(value);
-    }
-
     std::string path_;
-    WorkbookPtr workbook_;
+    std::unique_ptr<Workbook> workbook_;
     SqlTrace trace_;
 };
 
 }  // namespace
 
-std::shared_ptr<ConnectionImpl> openExcel(const std::string& workbookPath, SqlTrace trace) {
+namespace {
+
+std::unique_ptr<Workbook> openWorkbook(const std::string& workbookPath) {
+    // A zip archive is read as .xlsx or .ods, whose reader says what else it may be.
+    if (startsAsZip(workbookPath)) return openZipWorkbook(workbookPath);
+    // Anything else goes to FreeXL, whose reasons name what is wrong with the file.
     const void* raw = nullptr;
     int rc = freexl_open(workbookPath.c_str(), &raw);
     WorkbookPtr workbook(raw);
@@ -220,7 +251,37 @@ std::shared_ptr<ConnectionImpl> openExcel(const std::string& workbookPath, SqlTr
         if (auto file = describeUnusableFile(workbookPath, "workbook")) text = *file + " " + text;
         raiseDatabase(kSourceExcel, std::move(text));
     }
-    return std::make_shared<ExcelConnection>(workbookPath, std::move(workbook), std::move(trace));
+    return std::make_unique<FreeXlWorkbook>(workbookPath, std::move(workbook));
+}
+
+}  // namespace
+
+std::shared_ptr<ConnectionImpl> openExcel(const std::string& workbookPath, SqlTrace trace) {
+    return std::make_shared<ExcelConnection>(workbookPath, openWorkbook(workbookPath),
+                                             std::move(trace));
+}
+
+std::vector<std::string> excelSheetNames(const std::string& workbookPath) {
+    return openWorkbook(workbookPath)->sheetNames();
 }
 
 }  // namespace zembra::db::detail
+
+namespace zembra::db {
+
+bool isWorkbookFile(const std::string& path) {
+    return detail::sniffWorkbook(path) != detail::WorkbookFormat::Unknown;
+}
+
+std::string workbookConnectionString(const std::string& path) {
+    std::string quoted;
+    for (const char c : path) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"" + quoted +
+           "\";Extended Properties=\"Excel 8.0;\"";
+}
+
+std::vector<std::string> workbookSheetNames(const std::string& path) {
+    return detail::excelSheetNames(path);
+}
+
+}  // namespace zembra::db
