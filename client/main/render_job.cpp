@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <zembra/render/codes.hpp>
 #include <zembra/render/csv.hpp>
+#include <zembra/render/parameters.hpp>
 #include <zembra/render/positions.hpp>
 #include <zembra/runtime.hpp>
 
@@ -139,6 +140,8 @@ render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
         return runStyled(job, control, notice);
     }
     render::RenderRequest request;
+    // What the window has no control for follows the parameter table's defaults.
+    render::applyParameters(render::ParameterValues(), request);
     request.map = job.map;
     request.marker = job.overlay;
     request.bounds = *job.bounds;

@@ -66,11 +66,14 @@ json parametersJson() {
     json list = json::array();
     for (const render::Parameter& p : render::renderParameters()) {
         if (!p.offeredIn(render::kWebRender)) continue;
-        static constexpr std::array<const char*, 7> kKinds{"picture", "format", "count", "bounds",
-                                                           "text",    "switch", "choice"};
+        static constexpr std::array<const char*, 8> kKinds{"picture", "format", "count",  "bounds",
+                                                           "text",    "switch", "choice", "column"};
         json row = {{"name", p.name},
                     {"type", kKinds.at(static_cast<size_t>(p.kind))},
                     {"default", p.defaultValue},
+                    {"label", p.label.empty() ? p.name : p.label},
+                    {"section", p.section},
+                    {"styling", p.styling},
                     {"help", p.help}};
         if (p.kind == render::ParameterKind::Switch) {
             row["default"] = render::switchValue(p, p.defaultValue);
@@ -814,8 +817,9 @@ struct Server::Impl {
             return handleThematic(req, reply, read, parts, *style);
         }
         if (!parts.empty()) {
-            read = orderFromCsv(partText(parts, "file"), read.values.text("column"),
-                                std::move(read), config.limits);
+            // The column is read before the order moves into the call.
+            const std::string column = read.values.text("column");
+            read = orderFromCsv(partText(parts, "file"), column, std::move(read), config.limits);
         }
         const auto deadline = Clock::now() + config.limits.deadline;
         auto order = std::make_shared<RenderOrder>(std::move(read));
