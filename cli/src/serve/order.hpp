@@ -49,7 +49,7 @@ struct RenderOrder {
 };
 
 // Reads {"map": "usa", "marker": "red_dot_11", "zips": ["08873", ...],
-// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png", "towns": true}, or
+// "points": [{"lat": 40.7, "lon": -74}, ...], "towns": true}, or
 // "region": "NJ" (and "width": 2000) instead of "map": "zips", "points" and the render
 // parameters offered to the web (zembra/render/parameters.hpp); every member is optional,
 // but a render needs a zip code or a point. Raises ApiError: 400 for malformed JSON, a
@@ -81,7 +81,8 @@ class MemoryFile {
     int fd_;
 };
 
-// The picture format for a form field or JSON member ("jpg", "jpeg", "png", ...).
+// The picture format for a form field or JSON member: a name or extension of the format
+// table, in any case.
 // Raises ApiError 400 with the parameter table's message.
 render::OutputFormat parseFormat(std::string_view text);
 

@@ -66,11 +66,14 @@ json parametersJson() {
     json list = json::array();
     for (const render::Parameter& p : render::renderParameters()) {
         if (!p.offeredIn(render::kWebRender)) continue;
-        static constexpr std::array<const char*, 7> kKinds{"picture", "format", "count", "bounds",
-                                                           "text",    "switch", "choice"};
+        static constexpr std::array<const char*, 8> kKinds{"picture", "format", "count",  "bounds",
+                                                           "text",    "switch", "choice", "column"};
         json row = {{"name", p.name},
                     {"type", kKinds.at(static_cast<size_t>(p.kind))},
                     {"default", p.defaultValue},
+                    {"label", p.label.empty() ? p.name : p.label},
+                    {"section", p.section},
+                    {"styling", p.styling},
                     {"help", p.help}};
         if (p.kind == render::ParameterKind::Switch) {
             row["default"] = render::switchValue(p, p.defaultValue);
