@@ -73,6 +73,7 @@ struct FrmRender::Worker {
     std::mutex mutex;
     bool done = false;
     std::optional<render::RenderResult> result;
+    RenderDetails details;
     std::exception_ptr failure;
     std::vector<std::string> notices;
     std::thread thread;
@@ -516,16 +517,19 @@ bool FrmRender::PlotPoints() {
     // keeps the window painted and answers Cancel until the render is done or dropped.
     run->thread = std::thread([run, job = std::move(job)] {
         std::optional<render::RenderResult> result;
+        RenderDetails details;
         std::exception_ptr failure;
         std::vector<std::string> notices;
         try {
-            result = runRenderJob(job, *run->control,
-                                  [&](const std::string& text) { notices.push_back(text); });
+            result = runRenderJob(
+                job, *run->control, [&](const std::string& text) { notices.push_back(text); },
+                &details);
         } catch (...) {
             failure = std::current_exception();
         }
         const std::lock_guard lock(run->mutex);
         run->result = std::move(result);
+        run->details = std::move(details);
         run->failure = failure;
         run->notices = std::move(notices);
         run->done = true;
@@ -556,6 +560,7 @@ bool FrmRender::PlotPoints() {
         notices = run->notices;
         failure = run->failure;
         lastResult_ = run->result;
+        lastDetails_ = run->details;
     }
     for (const std::string& text : notices) {
         seam_.showMessage(this, QString::fromStdString(text), windowTitle(),
@@ -611,6 +616,7 @@ void FrmRender::renderClicked() {
             viewer.setLookupMapFile(txtFile_->text());
             viewer.setLookupBounds(bounds_);
             if (lastResult_) viewer.setRenderResult(*lastResult_);
+            viewer.setRenderDetails(lastDetails_);
             seam_.runModal(viewer);
         }
         resetPointer();

@@ -13,6 +13,7 @@
 #include <zembra/render/parameters.hpp>
 #include <zembra/render/render.hpp>
 
+#include "main/render_job.hpp"
 #include "main/validation.hpp"
 
 class QComboBox;
@@ -142,6 +143,7 @@ class FrmRender : public QMainWindow {
     bool closeRequested_ = false;
     std::optional<render::RenderResult> lastResult_;
     render::ParameterValues styleValues_;
+    RenderDetails lastDetails_;  // where the last render drew its markers, how it read
 };
 
 }  // namespace zembra::client

@@ -140,108 +140,89 @@ std::vector<Parameter> makeTable() {
                  "programs to place it",
          .scope = kCommands});
     // The styles beside the plain markers; their combinations are checked by
-    // draw::thematicOptions.
-    constexpr unsigned kStyled = kRenderCommand | kWebRender | kClientRender;
-    row({.name = "style",
-         .flags = "--style",
-         .typeName = "STYLE",
-         .kind = ParameterKind::Choice,
-         .defaultValue = "markers",
-         .help = "markers (the marker picture at each code), category (circles coloured by "
-                 "the category column), value (circles sized by the value column or the rows), "
-                 "density, states or counties (filled by codes or values)",
-         .label = "Draw the codes as",
-         .section = "style",
-         .choices = {{"markers", "Markers (the marker picture at each code)"},
-                     {"category", "Circles coloured by a category column"},
-                     {"value", "Circles sized by a value column (or the rows)"},
-                     {"density", "Density"},
-                     {"states", "Filled states"},
-                     {"counties", "Filled counties"}},
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "category",
-         .flags = "--category",
-         .typeName = "COLUMN",
-         .kind = ParameterKind::Column,
-         .help = "CSV column whose values colour the circles",
-         .label = "Category column",
-         .section = "style",
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "value",
-         .flags = "--value",
-         .typeName = "COLUMN",
-         .kind = ParameterKind::Column,
-         .help = "CSV column of numbers, summed per code: sizes, weights or fills",
-         .label = "Value column",
-         .section = "style",
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "bandwidth",
-         .flags = "--bandwidth",
-         .typeName = "PIXELS",
-         .kind = ParameterKind::Count,
-         .help = "Density: the kernel's spread in pixels (default: 2.5 times the median spacing "
-                 "of neighbouring codes)",
-         .label = "Density spread",
-         .section = "style",
-         .minimum = uint64_t(kMinBandwidth),
-         .maximum = uint64_t(kMaxBandwidth),
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "classes",
-         .flags = "--classes",
-         .typeName = "quantile|equal",
-         .kind = ParameterKind::Choice,
-         .defaultValue = "quantile",
-         .help = "States, counties: quantile (as many areas per class) or equal (intervals)",
-         .label = "Classes",
-         .section = "style",
-         .choices = {{"quantile", "Quantiles"}, {"equal", "Equal intervals"}},
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "title",
-         .flags = "--title",
-         .typeName = "TEXT",
-         .help = "Title in a corner of the picture",
-         .label = "Title",
-         .section = "style",
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "subtitle",
-         .flags = "--subtitle",
-         .typeName = "TEXT",
-         .help = "Line under the title",
-         .label = "Subtitle",
-         .section = "style",
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "legend",
-         .flags = "--no-legend",
-         .kind = ParameterKind::Switch,
-         .defaultValue = "true",
-         .help = "The legend of the colours, sizes or classes in the picture; off, none",
-         .label = "Legend",
-         .section = "style",
-         .scope = kStyled,
-         .styling = true});
+    // draw::thematicOptions. A style's setting is refused with the plain markers, stands in
+    // the page's Style part and is offered where the styles are unless its row says otherwise.
+    const auto styleRow = [&row](Parameter p) {
+        if (p.scope == 0) p.scope = kRenderCommand | kWebRender | kClientRender;
+        p.styling = true;
+        p.section = "style";
+        row(std::move(p));
+    };
+    styleRow({.name = "style",
+              .flags = "--style",
+              .typeName = "STYLE",
+              .kind = ParameterKind::Choice,
+              .defaultValue = "markers",
+              .help =
+                  "markers (the marker picture at each code), category (circles coloured by "
+                  "the category column), value (circles sized by the value column or the rows), "
+                  "density, states or counties (filled by codes or values)",
+              .label = "Draw the codes as",
+              .choices = {{"markers", "Markers (the marker picture at each code)"},
+                          {"category", "Circles coloured by a category column"},
+                          {"value", "Circles sized by a value column (or the rows)"},
+                          {"density", "Density"},
+                          {"states", "Filled states"},
+                          {"counties", "Filled counties"}}});
+    styleRow({.name = "category",
+              .flags = "--category",
+              .typeName = "COLUMN",
+              .kind = ParameterKind::Column,
+              .help = "CSV column whose values colour the circles",
+              .label = "Category column"});
+    styleRow({.name = "value",
+              .flags = "--value",
+              .typeName = "COLUMN",
+              .kind = ParameterKind::Column,
+              .help = "CSV column of numbers, summed per code: sizes, weights or fills",
+              .label = "Value column"});
+    styleRow({.name = "bandwidth",
+              .flags = "--bandwidth",
+              .typeName = "PIXELS",
+              .kind = ParameterKind::Count,
+              .help =
+                  "Density: the kernel's spread in pixels (default: 2.5 times the median spacing "
+                  "of neighbouring codes)",
+              .label = "Density spread",
+              .minimum = uint64_t(kMinBandwidth),
+              .maximum = uint64_t(kMaxBandwidth)});
+    styleRow({.name = "classes",
+              .flags = "--classes",
+              .typeName = "quantile|equal",
+              .kind = ParameterKind::Choice,
+              .defaultValue = "quantile",
+              .help = "States, counties: quantile (as many areas per class) or equal (intervals)",
+              .label = "Classes",
+              .choices = {{"quantile", "Quantiles"}, {"equal", "Equal intervals"}}});
+    styleRow({.name = "title",
+              .flags = "--title",
+              .typeName = "TEXT",
+              .help = "Title in a corner of the picture",
+              .label = "Title"});
+    styleRow({.name = "subtitle",
+              .flags = "--subtitle",
+              .typeName = "TEXT",
+              .help = "Line under the title",
+              .label = "Subtitle"});
+    styleRow({.name = "legend",
+              .flags = "--no-legend",
+              .kind = ParameterKind::Switch,
+              .defaultValue = "true",
+              .help = "The legend of the colours, sizes or classes in the picture; off, none",
+              .label = "Legend"});
     // The numbers behind a style: a file on the command line, a member of the server's answer.
-    row({.name = "tableFile",
-         .flags = "--table",
-         .typeName = "FILE.csv",
-         .help = "Write the numbers per area (fips,abbr,name,codes,rows,sum) or per "
-                 "category (category,codes,rows,sum) as CSV",
-         .scope = kRenderCommand,
-         .styling = true});
-    row({.name = "table",
-         .kind = ParameterKind::Switch,
-         .defaultValue = "false",
-         .help = "Answer with the numbers per area or per category as CSV text",
-         .label = "The numbers as a table (CSV) to download",
-         .section = "style",
-         .scope = kWebRender,
-         .styling = true});
+    styleRow({.name = "tableFile",
+              .flags = "--table",
+              .typeName = "FILE.csv",
+              .help = "Write the numbers per area (fips,abbr,name,codes,rows,sum) or per "
+                      "category (category,codes,rows,sum) as CSV",
+              .scope = kRenderCommand});
+    styleRow({.name = "table",
+              .kind = ParameterKind::Switch,
+              .defaultValue = "false",
+              .help = "Answer with the numbers per area or per category as CSV text",
+              .label = "The numbers as a table (CSV) to download",
+              .scope = kWebRender});
     return rows;
 }
 #pragma GCC diagnostic pop

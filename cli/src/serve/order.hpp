@@ -35,6 +35,13 @@ class ApiError : public std::runtime_error {
     std::optional<uint64_t> limit_;
 };
 
+// A 400 refusal (bad_request) saying `message`.
+ApiError badRequest(const std::string& message);
+
+// Raises ApiError 413 (too_many_codes, with the limit) when `count` exceeds
+// limits.maxCodes; `what` names what was counted ("rows").
+void checkCount(size_t count, const Limits& limits, std::string_view what);
+
 struct RenderOrder {
     render::ParameterValues values;  // the render parameters given (members or form fields)
     std::string map{render::kDefaultMapName};
