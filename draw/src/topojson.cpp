@@ -1,6 +1,7 @@
 #include <simdjson.h>
 
 #include <cerrno>
+#include <cmath>
 #include <zembra/draw/topojson.hpp>
 #include <zembra/runtime.hpp>
 
@@ -123,26 +124,54 @@ Line stitch(const std::vector<Line>& arcs, const std::vector<int>& refs, std::ve
     return out;
 }
 
-}  // namespace
-
-Topology Topology::parse(std::string_view json, std::string_view name) {
-    return parsePadded(simdjson::padded_string(json), name);
+// Whether a box meets the window, longitudes compared modulo 360. A box 180 degrees wide
+// or more is taken to meet it: its line may go either way round.
+bool meets(const Bounds& box, const Bounds& window) {
+    if (box.maxLat < window.minLat || box.minLat > window.maxLat) return false;
+    if (box.maxLon - box.minLon >= 180) return true;
+    // The box moved by whole turns so that its west edge lies in minLon .. minLon + 360.
+    const double turns = 360 * std::floor((box.minLon - window.minLon) / 360);
+    return box.minLon - turns <= window.maxLon || box.maxLon - turns >= window.minLon + 360;
 }
 
-Topology Topology::parsePadded(const simdjson::padded_string& padded, std::string_view name) {
-    dom::parser parser;
-    dom::element root;
-    if (auto error = parser.parse(padded).get(root); error != simdjson::SUCCESS)
+}  // namespace
+
+Topology Topology::parse(std::string_view json, std::string_view name,
+                         const std::optional<Bounds>& detailWithin) {
+    return parsePadded(simdjson::padded_string(json), name, detailWithin);
+}
+
+Topology Topology::parsePadded(const simdjson::padded_string& padded, std::string_view name,
+                               const std::optional<Bounds>& detailWithin) {
+    // The arcs, nearly all of the text, are read on demand straight into lines; the
+    // small members are taken as text and parsed whole.
+    namespace od = simdjson::ondemand;
+    od::parser parser;
+    od::document doc;
+    if (auto error = parser.iterate(padded).get(doc); error != simdjson::SUCCESS)
         malformed(name, std::string("not valid JSON: ") + simdjson::error_message(error));
     std::string_view type;
-    if (root["type"].get_string().get(type) != simdjson::SUCCESS || type != "Topology")
+    if (doc["type"].get_string().get(type) != simdjson::SUCCESS || type != "Topology")
         malformed(name, "not a TopoJSON topology");
+    dom::parser small;
+    const auto member = [&](const char* key, dom::element& out) {
+        od::object object;
+        std::string_view text;
+        if (auto error = doc[key].get_object().get(object); error != simdjson::SUCCESS)
+            return error == simdjson::NO_SUCH_FIELD
+                       ? false
+                       : (malformed(name, std::string(key) + " is not an object"), false);
+        if (object.raw_json().get(text) != simdjson::SUCCESS ||
+            small.parse(simdjson::padded_string(text)).get(out) != simdjson::SUCCESS)
+            malformed(name, std::string(key) + " is not valid JSON");
+        return true;
+    };
 
     // Quantised topologies store integer deltas; the transform scales them back to degrees.
     bool quantised = false;
     double sx = 1, sy = 1, tx = 0, ty = 0;
     dom::element transform;
-    if (root["transform"].get(transform) == simdjson::SUCCESS) {
+    if (member("transform", transform)) {
         dom::array scale, translate;
         if (transform["scale"].get_array().get(scale) != simdjson::SUCCESS ||
             transform["translate"].get_array().get(translate) != simdjson::SUCCESS ||
@@ -156,39 +185,61 @@ Topology Topology::parsePadded(const simdjson::padded_string& padded, std::strin
     }
 
     Topology topo;
-    dom::array arcs;
-    if (root["arcs"].get_array().get(arcs) != simdjson::SUCCESS)
+    od::array arcs;
+    if (doc["arcs"].get_array().get(arcs) != simdjson::SUCCESS)
         malformed(name, "arcs are not an array");
-    topo.arcs_.reserve(arcs.size());
-    for (dom::element a : arcs) {
-        dom::array points;
+    Line line;  // the arc being decoded, its memory reused
+    for (auto a : arcs) {
+        od::array points;
         if (a.get_array().get(points) != simdjson::SUCCESS)
             malformed(name, "an arc is not an array");
-        Line line;
-        line.reserve(points.size());
+        line.clear();
         double x = 0, y = 0;
-        for (dom::element pv : points) {
-            dom::array p;
-            double px = 0, py = 0;
-            if (pv.get_array().get(p) != simdjson::SUCCESS || p.size() < 2 ||
-                p.at(0).get_double().get(px) != simdjson::SUCCESS ||
-                p.at(1).get_double().get(py) != simdjson::SUCCESS)
+        for (auto pv : points) {
+            od::array p;
+            if (pv.get_array().get(p) != simdjson::SUCCESS)
                 malformed(name, "an arc position is not a number pair");
+            double pair[2] = {0, 0};
+            size_t count = 0;
+            for (auto v : p) {
+                double d = 0;
+                if (v.get_double().get(d) != simdjson::SUCCESS)
+                    malformed(name, "an arc position is not a number pair");
+                if (count < 2) pair[count] = d;
+                ++count;
+            }
+            if (count < 2) malformed(name, "an arc position is not a number pair");
             if (quantised) {
-                x += px;
-                y += py;
+                x += pair[0];
+                y += pair[1];
                 line.push_back({x * sx + tx, y * sy + ty});
             } else {
-                line.push_back({px, py});
+                line.push_back({pair[0], pair[1]});
             }
         }
-        topo.arcs_.push_back(std::move(line));
+        if (detailWithin && line.size() > 2) {
+            Bounds box{line[0].lat, line[0].lat, line[0].lon, line[0].lon};
+            for (const LonLat& p : line) {
+                box.minLat = std::min(box.minLat, p.lat);
+                box.maxLat = std::max(box.maxLat, p.lat);
+                box.minLon = std::min(box.minLon, p.lon);
+                box.maxLon = std::max(box.maxLon, p.lon);
+            }
+            // An arc away from the window keeps its ends: the chord between them stays in
+            // the arc's box, so rings still join and a fill inside the window is unchanged
+            // (the arc and its chord wind around no point outside that box).
+            if (!meets(box, *detailWithin)) {
+                topo.arcs_.push_back(Line{line.front(), line.back()});
+                continue;
+            }
+        }
+        topo.arcs_.push_back(line);
     }
 
     const Reader reader(name, topo.arcs_.size());
-    dom::object objects;
-    if (root["objects"].get_object().get(objects) == simdjson::SUCCESS) {
-        for (auto [key, value] : objects) {
+    dom::element objects;
+    if (member("objects", objects)) {
+        for (auto [key, value] : dom::object(objects)) {
             std::vector<Geometry> geometries;
             reader.collect(value, geometries);
             topo.objects_.emplace(std::string(key), std::move(geometries));
@@ -197,7 +248,8 @@ Topology Topology::parsePadded(const simdjson::padded_string& padded, std::strin
     return topo;
 }
 
-Topology Topology::load(const std::filesystem::path& path) {
+Topology Topology::load(const std::filesystem::path& path,
+                        const std::optional<Bounds>& detailWithin) {
     simdjson::padded_string text;
     if (simdjson::padded_string::load(path.string()).get(text) != simdjson::SUCCESS) {
         std::error_code ec;
@@ -205,7 +257,7 @@ Topology Topology::load(const std::filesystem::path& path) {
         throw Error::standard(exists ? err::kPermissionDenied : err::kFileNotFound,
                               std::string(kSource), path.string());
     }
-    return parsePadded(text, path.string());
+    return parsePadded(text, path.string(), detailWithin);
 }
 
 std::vector<Feature> Topology::features(std::string_view object) const {
