@@ -36,10 +36,10 @@ function markStale(stale) {
   $("stale-note").hidden = !stale || $("picture-box").hidden;
 }
 
-async function fetchJson(url) {
+async function fetchJson(url, init) {
   let response;
   try {
-    response = await fetch(url);
+    response = await fetch(url, init);
   } catch {
     throw new Error("The server cannot be reached (network error).");
   }
@@ -101,35 +101,34 @@ async function loadCatalogue() {
   fillChoices($("markers"), "marker", markers.markers, markers.default, "marker");
 }
 
-// The first line of a CSV file split into its column names (quotes honoured).
-function csvHeader(text) {
-  const names = [];
-  let field = "";
-  let quoted = false;
-  for (let i = 0; i < text.length; i++) {
-    const c = text[i];
-    if (quoted) {
-      if (c === '"' && text[i + 1] === '"') { field += '"'; i++; }
-      else if (c === '"') quoted = false;
-      else field += c;
-    } else if (c === '"') quoted = true;
-    else if (c === ",") { names.push(field.trim()); field = ""; }
-    else if (c === "\n" || c === "\r") break;
-    else field += c;
-  }
-  names.push(field.trim());
-  return names.map((n) => n.replace(/^\uFEFF/, "")).filter((n) => n !== "");
-}
-
-async function onCsvChosen() {
+// The upload's columns, and a workbook's sheets, as the server's readers see them: CSV text
+// in any separator or encoding and .xls, .xlsx or .ods workbooks all offer their own header.
+async function onCsvChosen(event) {
   const select = $("csv-column");
   const file = $("csv-file").files[0];
+  const sheetChosen = event && event.target === $("csv-sheet");
   select.replaceChildren();
-  if (!file) {
-    select.disabled = true;
+  select.disabled = true;
+  if (!sheetChosen) {
+    $("csv-sheet").replaceChildren();
+    $("sheet-choice").hidden = true;
+  }
+  if (!file) return;
+  const form = new FormData();
+  form.append("file", file);
+  if (sheetChosen) form.append("sheet", $("csv-sheet").value);
+  let answer;
+  try {
+    answer = await fetchJson("/api/columns", { method: "POST", body: form });
+  } catch (error) {
+    showError("This file cannot be read: " + error.message);
     return;
   }
-  const names = csvHeader(await file.slice(0, 65536).text());
+  if (answer.sheets && !sheetChosen) {
+    $("csv-sheet").replaceChildren(...answer.sheets.map((n) => new Option(n, n)));
+    $("sheet-choice").hidden = false;
+  }
+  const names = answer.columns;
   for (const name of names) select.add(new Option(name, name));
   // The style's columns are offered from the same header.
   $("category-column").replaceChildren(...names.map((n) => new Option(n, n)));
@@ -177,9 +176,10 @@ function currentOrder() {
   else delete order.region;
   if (chosen("source") === "csv") {
     const file = $("csv-file").files[0];
-    if (!file) throw new Error("Choose a CSV file first.");
+    if (!file) throw new Error("Choose a file first.");
     if (!$("csv-column").value) throw new Error("Choose the column that holds the zip codes.");
-    return { ...order, ...styleOf(true), file, column: $("csv-column").value };
+    const sheet = $("sheet-choice").hidden ? {} : { sheet: $("csv-sheet").value };
+    return { ...order, ...styleOf(true), ...sheet, file, column: $("csv-column").value };
   }
   const zips = $("codes").value.split(/[\s,;]+/).filter((z) => z !== "");
   if (zips.length === 0) throw new Error("Paste at least one zip code.");
@@ -624,6 +624,7 @@ document.addEventListener("DOMContentLoaded", async () => {
   $("order").addEventListener("input", edited);
   $("order").addEventListener("change", edited);
   $("csv-file").addEventListener("change", onCsvChosen);
+  $("csv-sheet").addEventListener("change", onCsvChosen);
   $("style").addEventListener("change", onStyleChanged);
   onStyleChanged();
   for (const radio of document.querySelectorAll('input[name="source"]')) {

@@ -34,6 +34,11 @@ std::vector<Parameter> makeTable() {
          .typeName = "NAME",
          .help = "CSV column (header name) with the codes",
          .scope = kRenderCommand | kWebRender});
+    row({.name = "sheet",
+         .flags = "--sheet",
+         .typeName = "NAME",
+         .help = "Sheet of an .xls, .xlsx or .ods input to read (default: the first)",
+         .scope = kRenderCommand | kWebRender});
     row({.name = "map",
          .flags = "-m,--map",
          .typeName = "MAP",

@@ -513,6 +513,8 @@ struct Server::Impl {
                 answer["result"] = withLinks(answer["result"], m[1], kept.created);
                 return jsonResponse(200, answer);
             });
+        add("POST", "/api/columns",
+            [](const http::Request& req, const auto&, const auto&) { return handleColumns(req); });
         add("POST", "/api/render",
             [this](const http::Request& req, const auto&,
                    const std::shared_ptr<http::Reply>& reply) { return handleRender(req, reply); });
@@ -609,6 +611,22 @@ struct Server::Impl {
     }
 
     // ---- renders ----
+
+    // The header of an upload (and a workbook's sheets), read by the readers a render uses,
+    // so that the page offers the columns of any list it can render.
+    static http::Response handleColumns(const http::Request& req) {
+        const auto boundary = multipartBoundary(req.header("Content-Type"));
+        if (!boundary)
+            throw ApiError(400, "bad_request", "Upload the file as multipart/form-data.");
+        const auto parts = parseMultipart(req.body, *boundary);
+        const auto* file = findPart(parts, "file");
+        if (!file) throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
+        const auto* sheet = findPart(parts, "sheet");
+        const UploadColumns found = uploadColumns(file->content, sheet ? sheet->content : "");
+        json answer = {{"columns", found.columns}, {"readAs", found.readAs}};
+        if (!found.sheets.empty()) answer["sheets"] = found.sheets;
+        return jsonResponse(200, answer);
+    }
 
     RenderOrder readOrder(const http::Request& req) const {
         const auto boundary = multipartBoundary(req.header("Content-Type"));
@@ -753,7 +771,7 @@ struct Server::Impl {
             if (const auto m = field("map"); !m.empty()) mapName = m;
             if (const auto f = field("format"); !f.empty()) format = parseFormat(f);
             rows = std::make_shared<render::RowTable>(
-                rowsFromCsv(field("file"), field("column"), style, config.limits));
+                rowsFromCsv(field("file"), field("column"), style, config.limits, field("sheet")));
         } else {
             const RenderOrder plain = orderFromJson(req.body, config.limits);
             if (!plain.region.empty())
