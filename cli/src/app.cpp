@@ -25,41 +25,6 @@ constexpr const char* kExitStatuses =
     "Exit status: 0 on success (also when some zip codes are not found), 1 for a run-time\n"
     "error (missing file, engine or database failure), 2 for a usage error.\n";
 
-void addStyleOptions(CLI::App& command, StyleOptions& style) {
-    command
-        .add_option("--style", style.style,
-                    "markers (the marker picture at each code), category (circles coloured by "
-                    "--category), value (circles sized by --value or the rows), density, "
-                    "states or counties (filled by codes or --value)")
-        ->type_name("STYLE")
-        ->capture_default_str();
-    command.add_option("--category", style.category, "CSV column whose values colour the circles")
-        ->type_name("COLUMN");
-    command
-        .add_option("--value", style.value,
-                    "CSV column of numbers, summed per code: sizes, weights or fills")
-        ->type_name("COLUMN");
-    command
-        .add_option("--bandwidth", style.bandwidth,
-                    "Density: the kernel's spread in pixels (default: 2.5 times the median spacing "
-                    "of neighbouring codes)")
-        ->type_name("PIXELS");
-    command
-        .add_option("--classes", style.classes,
-                    "States, counties: quantile (as many areas per class) or equal (intervals)")
-        ->type_name("quantile|equal")
-        ->capture_default_str();
-    command.add_option("--title", style.title, "Title in a corner of the picture")
-        ->type_name("TEXT");
-    command.add_option("--subtitle", style.subtitle, "Line under the title")->type_name("TEXT");
-    command.add_flag("--no-legend", style.noLegend, "Leave the legend out");
-    command
-        .add_option("--table", style.table,
-                    "Write the numbers per area (fips,abbr,name,codes,rows,sum) or per "
-                    "category (category,codes,rows,sum) as CSV")
-        ->type_name("FILE.csv");
-}
-
 void reportUsage(std::ostream& err, const std::string& message, const std::string& command) {
     err << "zembra: " << render::escapeForDisplay(message) << "\n"
         << "Run 'zembra" << (command.empty() ? "" : " " + command) << " --help' for usage.\n";
@@ -90,7 +55,6 @@ int run(int argc, const char* const* argv, Io& io) {
                      "character (default: detected from the header line)")
         ->type_name("SEP");
     render.parameters.addTo(*renderCmd, ::zembra::render::kRenderCommand);
-    addStyleOptions(*renderCmd, render.style);
     renderCmd->footer(
         "\nZip codes come from the arguments, then from -f FILE. With neither, they are read\n"
         "from standard input when it is not a terminal. Repeated codes are plotted once.\n"

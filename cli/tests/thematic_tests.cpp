@@ -266,6 +266,20 @@ TEST_F(Thematic, MistakesAreUsageErrorsAndMarkersStayAsTheyWere) {
     EXPECT_NE(bad.err.find("line 3, column Revenue"), std::string::npos) << bad.err;
     EXPECT_FALSE(fs::exists(dir.path() / "bad.png"));
 
+    // The table's one set of messages, spelt with the long options; the help lists the rows.
+    EXPECT_NE(run({"08873", "--title", "Sales", "-o", "x.png"})
+                  .err.find("--title 'Sales': goes with a style other than markers"),
+              std::string::npos);
+    EXPECT_NE(run({"08873", "--style", "bubbles", "-o", "x.png"})
+                  .err.find("--style 'bubbles': use markers, category, value, density, states or "
+                            "counties"),
+              std::string::npos);
+    const auto help = run({"--help"});
+    for (const char* flag : {"--style", "--category", "--value", "--bandwidth", "--classes",
+                             "--title", "--subtitle", "--no-legend", "--table"}) {
+        EXPECT_NE(help.out.find(flag), std::string::npos) << flag;
+    }
+
     // --style markers is the plain render, byte for byte.
     const auto a = dir.path() / "a.png";
     const auto b = dir.path() / "b.png";

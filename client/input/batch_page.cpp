@@ -19,6 +19,9 @@ namespace zembra::client {
 
 namespace {
 
+// The records looked at to find a column of zip codes by its values.
+constexpr std::size_t kSampledRecords = 20;
+
 // A control of the page; the layout places it, no narrower than designed.
 template <typename W>
 W* place(QWidget* page, const char* name, QRect rect) {
@@ -38,23 +41,6 @@ QPushButton* button(QWidget* page, const char* name, const char* caption, QRect 
     auto* widget = place<QPushButton>(page, name, rect);
     widget->setText(QLatin1String(caption));
     return widget;
-}
-
-// The field whose name reads like a zip code's ("Zip", "ZipCode", "Zip Code", "Postal
-// Code", "zip_code"), else the first.
-int zipLikeField(const std::vector<std::string>& names) {
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        std::string key;
-        for (const char c : names[i]) {
-            if (c == ' ' || c == '_' || c == '-' || c == '"') continue;
-            key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        }
-        if (key == "zip" || key == "zipcode" || key == "zip5" || key == "postalcode" ||
-            key == "postcode" || key == "zippostalcode") {
-            return static_cast<int>(i);
-        }
-    }
-    return 0;
 }
 
 void showControl(QWidget* widget) {
@@ -280,22 +266,22 @@ void BatchPage::notice(const QString& text) {
 }
 
 bool BatchPage::LoadCSVFields() {
-    std::optional<std::vector<std::string>> header;
+    std::optional<CsvHead> head;
     try {
-        header = readCsvHeader(ui_.txtCSVPath->text().toStdString());
+        head = readCsvHead(ui_.txtCSVPath->text().toStdString(), kSampledRecords);
     } catch (const std::exception&) {
         return false;  // empty path, missing or unreadable file: the controls stay as they are
     }
-    if (!header) {
+    if (!head) {
         hideControl(ui_.cboFieldName);
         hideControl(ui_.lblFieldName);
         return false;
     }
-    for (const std::string& field : *header) {
+    for (const std::string& field : head->header) {
         ui_.cboFieldName->addItem(QString::fromStdString(field));
     }
     if (ui_.cboFieldName->count() > 0) {
-        ui_.cboFieldName->setCurrentIndex(zipLikeField(*header));
+        ui_.cboFieldName->setCurrentIndex(zipLikeField(*head));
     }
     showControl(ui_.cboFieldName);
     showControl(ui_.lblFieldName);

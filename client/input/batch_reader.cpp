@@ -4,6 +4,7 @@
 #include <cstring>
 #include <zembra/dataaccess.hpp>
 #include <zembra/render/csv.hpp>
+#include <zembra/render/rows.hpp>
 #include <zembra/runtime.hpp>
 
 #include "main_module.hpp"
@@ -177,7 +178,63 @@ ZipSet readDatabase(const std::string& connectionString, const std::string& quer
     return zips;
 }
 
+void readCsvRows(const BatchSource& source, const NoticeFn& notice, render::RowTable& table) {
+    if (source.csvPath.empty()) {
+        throw Error::standard(err::kFileNotFound, kClientErrorSource, "(no file name)");
+    }
+    requireRegularFile(source.csvPath);
+    render::CsvReader reader(source.csvPath, "Zembra", csvOptions());
+    std::vector<std::string> header;
+    if (!reader.next(header)) return;
+    const render::RowColumns columns{source.csvFieldName, source.categoryField, source.valueField};
+    if (!render::findField(header, columns.code, render::NameMatch::Exact)) {
+        if (notice) notice(kFieldNotFoundMessage);
+        return;
+    }
+    std::string missing;
+    const auto positions = render::findColumns(header, columns, render::NameMatch::Exact, &missing);
+    if (!positions) {
+        throw Error::standard(err::kInvalidArgument, kClientErrorSource,
+                              "Column '" + missing + "' could not be found in the file.");
+    }
+    render::readRows(reader, *positions, columns, table);
+}
+
+// An Excel column index as the written reader reads it: a 16-bit integer, half to even.
+render::ColumnRef sheetColumn(const std::string& index) {
+    return render::ColumnRef(static_cast<int>(Variant(index).toInt16()));
+}
+
+std::optional<render::ColumnRef> optionalColumn(const std::string& field, bool byPosition) {
+    if (field.empty()) return std::nullopt;
+    return byPosition ? sheetColumn(field) : render::ColumnRef(field);
+}
+
 }  // namespace
+
+render::RowTable ReadBatchRows(const BatchSource& source, const NoticeFn& notice, bool byCategory) {
+    render::RowTable table(byCategory);
+    if (!source.access && !source.excel && !source.sqlServer) {
+        readCsvRows(source, notice, table);
+        return table;
+    }
+    const bool byPosition = !source.access && source.excel;
+    render::QueryColumns columns{
+        byPosition ? sheetColumn(source.fieldName) : render::ColumnRef(source.fieldName),
+        optionalColumn(source.categoryField, byPosition),
+        optionalColumn(source.valueField, byPosition)};
+    if (byPosition) {
+        render::readQueryRows(excelConnectionString(source.excelPath), sheetQuery(source.tableName),
+                              columns, table);
+        return table;
+    }
+    const render::RowColumns names{source.fieldName, source.categoryField, source.valueField};
+    const std::string query = render::rowsQuery(source.tableName, names);
+    render::readQueryRows(
+        source.access ? accessConnectionString(source.accessPath) : source.connString, query,
+        columns, table);
+    return table;
+}
 
 ZipSet ReadBatchData(const BatchSource& source, const NoticeFn& notice) {
     if (source.access) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include <zembra/render/rows.hpp>
 #include <zembra/runtime.hpp>
 
 namespace zembra::client {
@@ -64,6 +65,11 @@ struct BatchSource {
     std::string tableName;     // txtTableName (the sheet name for Excel)
     std::string fieldName;     // txtFieldName (the column index for Excel)
     std::string csvFieldName;  // text of cboFieldName
+    // The columns the thematic styles read beside the code's, empty when not wanted: header
+    // names for a CSV file, field names for Access and SQL Server, zero-based column indexes
+    // (as text) for Excel.
+    std::string categoryField;
+    std::string valueField;
 };
 
 // Shows the reader's one message to the operator (a notice with the window's caption).
@@ -83,6 +89,18 @@ inline constexpr const char* kFieldNotFoundMessage =
 // unchanged (connection, query, unknown field 3265, column position out of range); for
 // Excel 13 when the column index is not a number and 6 when it is outside -32768..32767.
 ZipSet ReadBatchData(const BatchSource& source, const NoticeFn& notice);
+
+// Reads the chosen source's rows for the thematic styles: every row's code with its
+// category and value (the columns of source.categoryField and source.valueField), so that
+// a code of several rows counts them and sums their values. `byCategory` keeps a code's
+// rows of different categories apart. Access and SQL Server run
+// "SELECT [code], [category], [value] FROM [table]" with the columns named (the plain
+// query without extra columns); Excel reads its sheet by column index. A blank or Null
+// code is skipped, a blank value is none. When the chosen CSV code field is not in the
+// header line, `notice` gets kFieldNotFoundMessage and the result is empty; a missing
+// category or value column raises 5 naming it. Otherwise raises as ReadBatchData does, and
+// 13 naming the row for a value that is not a number.
+render::RowTable ReadBatchRows(const BatchSource& source, const NoticeFn& notice, bool byCategory);
 
 // The name between square brackets with every "]" doubled, so that a name cannot end
 // the bracket early and smuggle SQL text into the query.

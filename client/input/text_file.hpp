@@ -1,6 +1,7 @@
 // The client's CSV files, read through the one CSV reader of the render library.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,5 +25,21 @@ void requireRegularFile(const std::string& path);
 // blanks and empty names kept); std::nullopt when the file holds nothing at all. Raises
 // the reader's file errors (53, 76, 70, 75) and 75 for a path that is not a regular file.
 std::optional<std::vector<std::string>> readCsvHeader(const std::string& path);
+
+// The header line and the first records of a CSV file, for choosing a field.
+struct CsvHead {
+    std::vector<std::string> header;
+    std::vector<std::vector<std::string>> records;  // at most the number asked for
+};
+
+// Reads the header line as readCsvHeader does, then up to `records` records; a record
+// that cannot be read ends the sample without an error, since the header is what counts.
+std::optional<CsvHead> readCsvHead(const std::string& path, std::size_t records);
+
+// The field to propose for the zip codes: the first whose name reads like a zip code's
+// ("Zip", "ZipCode", "Zip Code", "Postal Code", "zip_code"), else the first whose sampled
+// values are all five-digit codes (also ZIP+4, "08873-1234"; blank values aside, at least
+// one given), else 0.
+int zipLikeField(const CsvHead& head);
 
 }  // namespace zembra::client

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <unordered_set>
 #include <zembra/runtime.hpp>
 
 #include "input/text_file.hpp"
@@ -39,10 +40,73 @@ void removeReadOnlyFile(const std::filesystem::path& path) {
     throw fileError(ec.value(), kClientErrorSource, path.string(), path.string());
 }
 
+render::RowTable styleRows(const RenderJob& job, const NoticeFn& notice) {
+    const bool byCategory = job.style && job.style->style == draw::Style::Category;
+    if (byCategory && (!job.batch || job.batch->categoryField.empty())) {
+        throw Error::standard(err::kInvalidArgument, kClientErrorSource,
+                              "The category style colours by a column of a batch source: choose "
+                              "it on the Batch Data Entry page and in Style.");
+    }
+    if (job.batch) {
+        if (job.batch->access) requireRegularFile(job.batch->accessPath);
+        if (!job.batch->access && job.batch->excel) requireRegularFile(job.batch->excelPath);
+        return ReadBatchRows(*job.batch, notice, byCategory);
+    }
+    render::RowTable rows(byCategory);
+    for (const std::string& zip : job.zips) rows.add(zip, "", std::nullopt);
+    return rows;
+}
+
+render::RenderResult asRenderResult(const draw::ThematicResult& result) {
+    render::RenderResult out;
+    out.requested = result.requested;
+    out.placedAtTown = result.placedAtTown;
+    out.outside = result.outside;
+    out.notFound = result.notFound;
+    out.written = result.written;
+    // Placed codes count once: at their town, outside the map, or at their own area.
+    const std::unordered_set<std::string> atTown(result.placedAtTown.begin(),
+                                                 result.placedAtTown.end());
+    std::size_t outsideOnly = 0;
+    for (const std::string& code : result.outside) outsideOnly += atTown.contains(code) ? 0 : 1;
+    out.placedAtArea = result.placed - atTown.size() - outsideOnly;
+    return out;
+}
+
+namespace {
+
+render::RenderResult runStyled(const RenderJob& job, RenderControl& control,
+                               const NoticeFn& notice) {
+    const render::RowTable rows = styleRows(job, notice);
+    control.codesRead.store(rows.codes().size());
+    control.reading.store(false);
+    const auto format = render::formatForExtension(extensionName(job.output));
+    if (!format) throw Error::standard(err::kInvalidArgument, kClientErrorSource, job.output);
+    // The styles draw and save in one step: the render commits to saving before it.
+    if (!control.commit()) throw render::Cancelled();
+    const std::filesystem::path output(job.output);
+    removeReadOnlyFile(output);
+
+    draw::ThematicRequest request;
+    request.map = job.map;
+    request.bounds = *job.bounds;
+    request.format = *format;
+    request.output = output;
+    request.options = *job.style;
+    const draw::ThematicResult result = draw::renderThematic(request, rows);
+    control.codesPlaced.store(result.placed);
+    return asRenderResult(result);
+}
+
+}  // namespace
+
 render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
                                   const NoticeFn& notice) {
     if (!job.bounds) {
         throw Error(err::kDivisionByZero, kClientErrorSource, unknownBoundsMessage(job.mapName));
+    }
+    if (job.style && job.style->style != draw::Style::Markers) {
+        return runStyled(job, control, notice);
     }
     render::RenderRequest request;
     request.map = job.map;

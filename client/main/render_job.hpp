@@ -11,7 +11,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include <zembra/draw/thematic.hpp>
 #include <zembra/render/render.hpp>
+#include <zembra/render/rows.hpp>
 
 #include "input/batch_reader.hpp"
 
@@ -28,6 +30,10 @@ struct RenderJob {
     std::string output;                    // the output path as typed
     std::vector<std::string> zips;         // the manual list, when no batch source is set
     std::optional<BatchSource> batch;      // the batch page's source, read on the worker
+    // A thematic style, drawn by the render library from the rows of the list; nothing:
+    // the plain markers, which the engine stamps. The batch source's category and value
+    // columns go with it.
+    std::optional<draw::ThematicOptions> style;
     std::size_t chunkSize = render::kDefaultChunkSize;
 };
 
@@ -61,6 +67,15 @@ class RenderControl {
 // `control` was cancelled before the commit. `notice` shows the reader's one message.
 render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
                                   const NoticeFn& notice);
+
+// The rows a styled render draws: the manual list's codes (a row each) or the batch
+// source's rows with their category and value columns. Raises 5 for the category style
+// without a category column, and the reader's errors unchanged.
+render::RowTable styleRows(const RenderJob& job, const NoticeFn& notice);
+
+// What a styled render placed, in the terms of a plain render's result (for the viewer's
+// status line and the "none placed" notice).
+render::RenderResult asRenderResult(const draw::ThematicResult& result);
 
 // The description of error 11 for a map whose bounds are unknown.
 std::string unknownBoundsMessage(const std::string& mapName);

@@ -101,15 +101,27 @@ const StateInfo* findState(std::string_view codeOrName) noexcept {
 
 BoundaryData::BoundaryData(fs::path folder) : folder_(std::move(folder)) {}
 
-const Topology& BoundaryData::get(std::optional<Topology>& slot, std::string_view file) {
-    if (!slot) slot = Topology::load(folder_ / file);
+const Topology& BoundaryData::get(std::optional<Topology>& slot, std::string_view file,
+                                  const std::optional<Bounds>& detailWithin) {
+    if (!slot) slot = Topology::load(folder_ / file, detailWithin);
     return *slot;
+}
+
+void BoundaryData::drawOnlyWithin(const Bounds& bounds) {
+    // Strokes and anti-aliasing reach a few pixels past the edge; a tenth of the span
+    // and half a degree spare is far more than that.
+    const double lat = 0.5 + (bounds.maxLat - bounds.minLat) / 10;
+    const double lon = 0.5 + (bounds.maxLon - bounds.minLon) / 10;
+    detailWithin_ =
+        Bounds{bounds.minLat - lat, bounds.maxLat + lat, bounds.minLon - lon, bounds.maxLon + lon};
 }
 
 const Topology& BoundaryData::states() { return get(states_, "states-10m.json"); }
 const Topology& BoundaryData::counties() { return get(counties_, "counties-10m.json"); }
-const Topology& BoundaryData::world() { return get(world_, "countries-10m.json"); }
-const Topology& BoundaryData::lakes() { return get(lakes_, "north-america_50m.json"); }
+const Topology& BoundaryData::world() { return get(world_, "countries-10m.json", detailWithin_); }
+const Topology& BoundaryData::lakes() {
+    return get(lakes_, "north-america_50m.json", detailWithin_);
+}
 
 const MapLayers& BoundaryData::layers(UsLand source) {
     auto& slot = source == UsLand::States ? stateLayers_ : countryLayers_;

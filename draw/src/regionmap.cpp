@@ -102,8 +102,11 @@ TemporaryMap::TemporaryMap(const MapLayers& layers, const Bounds& bounds, int wi
         if (fd_ >= 0) ::close(fd_);
         return fileError(error, std::string(kSource), "memfd", "a map in memory");
     };
-    fd_ = ::memfd_create("zembra-map", MFD_CLOEXEC);
-    if (fd_ < 0 || ::ftruncate(fd_, static_cast<off_t>(fileSize)) != 0) throw fail(errno);
+    fd_ = ::memfd_create("zembra-map", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    // Sealed at its size, so the engine may map the picture rather than copy it.
+    if (fd_ < 0 || ::ftruncate(fd_, static_cast<off_t>(fileSize)) != 0 ||
+        ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW) != 0)
+        throw fail(errno);
     void* mapped = ::mmap(nullptr, fileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
     if (mapped == MAP_FAILED) throw fail(errno);
     struct Unmap {

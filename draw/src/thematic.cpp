@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <zembra/draw/regionmap.hpp>
 #include <zembra/draw/thematic.hpp>
+#include <zembra/render/parameters.hpp>
 #include <zembra/runtime.hpp>
 
 #include "imaging.hpp"
@@ -21,14 +22,8 @@ using render::Rgb;
 
 namespace {
 
-constexpr std::array<std::pair<Style, std::string_view>, 6> kStyles{{
-    {Style::Markers, "markers"},
-    {Style::Category, "category"},
-    {Style::Value, "value"},
-    {Style::Density, "density"},
-    {Style::States, "states"},
-    {Style::Counties, "counties"},
-}};
+// The style row's choices are the names of the styles, in the order of Style.
+const render::Parameter& styleRow() { return render::parameter("style"); }
 
 // The shipped maps' land: the class colours keep their distance from it.
 constexpr Rgb kLand{240, 235, 220};
@@ -324,24 +319,69 @@ FilledAreas drawFilled(Canvas& canvas, const Projection& projection, const rende
 }  // namespace
 
 Style parseStyle(std::string_view text) {
-    for (const auto& [style, name] : kStyles) {
-        if (text == name) return style;
+    const auto& choices = styleRow().choices;
+    for (size_t i = 0; i < choices.size(); ++i) {
+        if (text == choices[i].value) return static_cast<Style>(i);
     }
     throw Error::standard(err::kInvalidArgument, "zembra",
                           "style '" + std::string(text) + "': expected one of " + styleNames());
 }
 
 std::string_view styleName(Style style) noexcept {
-    for (const auto& [s, name] : kStyles) {
-        if (s == style) return name;
-    }
-    return "markers";
+    const auto& choices = styleRow().choices;
+    const auto at = static_cast<size_t>(style);
+    return at < choices.size() ? std::string_view(choices[at].value) : "markers";
 }
 
 std::string styleNames() {
     std::string out;
-    for (const auto& [style, name] : kStyles) out += (out.empty() ? "" : "|") + std::string(name);
+    for (const auto& c : styleRow().choices) out += (out.empty() ? "" : "|") + c.value;
     return out;
+}
+
+std::optional<ThematicOptions> thematicOptions(const render::ParameterValues& values) {
+    using render::parameter;
+    using render::ParameterError;
+    const auto given = [&](const char* name) { return values.given(name); };
+    const auto refuse = [&](const char* name, const std::string& problem) {
+        return ParameterError(parameter(name), values.text(name), problem);
+    };
+    const auto style = static_cast<Style>(render::choiceValue(styleRow(), values.text("style")));
+    if (style == Style::Markers) {
+        // A setting at its default changes nothing, so a form that sends every field is
+        // answered; any other is a mistake worth saying.
+        for (const render::Parameter& p : render::renderParameters()) {
+            if (!p.styling || p.name == "style" || !values.given(p.name)) continue;
+            if (values.text(p.name) == p.defaultValue) continue;
+            throw ParameterError(p, values.text(p.name), "goes with a style other than markers");
+        }
+        return std::nullopt;
+    }
+    ThematicOptions options;
+    options.style = style;
+    options.categoryName = values.text("category");
+    options.valueName = values.text("value");
+    if (style == Style::Category && options.categoryName.empty()) {
+        throw refuse("style", "needs the column of the categories (category)");
+    }
+    if (given("category") && style != Style::Category) {
+        throw refuse("category", "goes with the category style");
+    }
+    if (given("bandwidth")) {
+        options.bandwidth = static_cast<double>(
+            render::countValue(parameter("bandwidth"), values.text("bandwidth")));
+        if (style != Style::Density) throw refuse("bandwidth", "goes with the density style");
+    }
+    options.classing = static_cast<render::Classing>(
+        render::choiceValue(parameter("classes"), values.text("classes")));
+    if (values.text("classes") != parameter("classes").defaultValue && style != Style::States &&
+        style != Style::Counties) {
+        throw refuse("classes", "goes with the states and counties styles");
+    }
+    options.title = values.text("title");
+    options.subtitle = values.text("subtitle");
+    options.legend = render::switchValue(parameter("legend"), values.text("legend"));
+    return options;
 }
 
 std::vector<render::Area> stateAreas(BoundaryData& boundaries) {

@@ -1,6 +1,7 @@
 #include <simdjson.h>
 
 #include <cerrno>
+#include <cmath>
 #include <zembra/draw/topojson.hpp>
 #include <zembra/runtime.hpp>
 
@@ -123,13 +124,25 @@ Line stitch(const std::vector<Line>& arcs, const std::vector<int>& refs, std::ve
     return out;
 }
 
-}  // namespace
-
-Topology Topology::parse(std::string_view json, std::string_view name) {
-    return parsePadded(simdjson::padded_string(json), name);
+// Whether a box meets the window, longitudes compared modulo 360. A box 180 degrees wide
+// or more is taken to meet it: its line may go either way round.
+bool meets(const Bounds& box, const Bounds& window) {
+    if (box.maxLat < window.minLat || box.minLat > window.maxLat) return false;
+    if (box.maxLon - box.minLon >= 180) return true;
+    // The box moved by whole turns so that its west edge lies in minLon .. minLon + 360.
+    const double turns = 360 * std::floor((box.minLon - window.minLon) / 360);
+    return box.minLon - turns <= window.maxLon || box.maxLon - turns >= window.minLon + 360;
 }
 
-Topology Topology::parsePadded(const simdjson::padded_string& padded, std::string_view name) {
+}  // namespace
+
+Topology Topology::parse(std::string_view json, std::string_view name,
+                         const std::optional<Bounds>& detailWithin) {
+    return parsePadded(simdjson::padded_string(json), name, detailWithin);
+}
+
+Topology Topology::parsePadded(const simdjson::padded_string& padded, std::string_view name,
+                               const std::optional<Bounds>& detailWithin) {
     dom::parser parser;
     dom::element root;
     if (auto error = parser.parse(padded).get(root); error != simdjson::SUCCESS)
@@ -160,11 +173,12 @@ Topology Topology::parsePadded(const simdjson::padded_string& padded, std::strin
     if (root["arcs"].get_array().get(arcs) != simdjson::SUCCESS)
         malformed(name, "arcs are not an array");
     topo.arcs_.reserve(arcs.size());
+    Line line;  // the arc being decoded, its memory reused
     for (dom::element a : arcs) {
         dom::array points;
         if (a.get_array().get(points) != simdjson::SUCCESS)
             malformed(name, "an arc is not an array");
-        Line line;
+        line.clear();
         line.reserve(points.size());
         double x = 0, y = 0;
         for (dom::element pv : points) {
@@ -182,7 +196,23 @@ Topology Topology::parsePadded(const simdjson::padded_string& padded, std::strin
                 line.push_back({px, py});
             }
         }
-        topo.arcs_.push_back(std::move(line));
+        if (detailWithin && line.size() > 2) {
+            Bounds box{line[0].lat, line[0].lat, line[0].lon, line[0].lon};
+            for (const LonLat& p : line) {
+                box.minLat = std::min(box.minLat, p.lat);
+                box.maxLat = std::max(box.maxLat, p.lat);
+                box.minLon = std::min(box.minLon, p.lon);
+                box.maxLon = std::max(box.maxLon, p.lon);
+            }
+            // An arc away from the window keeps its ends: the chord between them stays in
+            // the arc's box, so rings still join and a fill inside the window is unchanged
+            // (the arc and its chord wind around no point outside that box).
+            if (!meets(box, *detailWithin)) {
+                topo.arcs_.push_back(Line{line.front(), line.back()});
+                continue;
+            }
+        }
+        topo.arcs_.push_back(line);
     }
 
     const Reader reader(name, topo.arcs_.size());
@@ -197,7 +227,8 @@ Topology Topology::parsePadded(const simdjson::padded_string& padded, std::strin
     return topo;
 }
 
-Topology Topology::load(const std::filesystem::path& path) {
+Topology Topology::load(const std::filesystem::path& path,
+                        const std::optional<Bounds>& detailWithin) {
     simdjson::padded_string text;
     if (simdjson::padded_string::load(path.string()).get(text) != simdjson::SUCCESS) {
         std::error_code ec;
@@ -205,7 +236,7 @@ Topology Topology::load(const std::filesystem::path& path) {
         throw Error::standard(exists ? err::kPermissionDenied : err::kFileNotFound,
                               std::string(kSource), path.string());
     }
-    return parsePadded(text, path.string());
+    return parsePadded(text, path.string(), detailWithin);
 }
 
 std::vector<Feature> Topology::features(std::string_view object) const {

@@ -51,6 +51,25 @@ zembra::imaging::Picture draw(const MapLayers& layers, const Projection& proj) {
 
 }  // namespace
 
+TEST(TopoJson, ArcsAwayFromTheMapKeepOnlyTheirEnds) {
+    // Squares at 10..14 E; a window over them keeps every point, one beside them only
+    // the ends, which still stitch into closed rings.
+    const Topology near = Topology::parse(kTwoSquares, "two", Bounds{19, 23, 11, 13});
+    EXPECT_EQ(near.arcs(), Topology::parse(kTwoSquares).arcs());
+    const Topology away = Topology::parse(kTwoSquares, "two", Bounds{19, 23, 14.5, 15});
+    EXPECT_EQ(away.arcs()[0], (Line{{12, 20}, {12, 22}})) << "two points are all it has";
+    EXPECT_EQ(away.arcs()[1], (Line{{12, 22}, {12, 20}}));
+    EXPECT_EQ(away.arcs()[2], (Line{{12, 20}, {12, 22}}));
+    const std::vector<Feature> squares = away.features("squares");
+    ASSERT_EQ(squares.size(), 2u);
+    const Line& ring = squares[0].polygons.at(0).at(0);
+    EXPECT_EQ(ring.front(), ring.back());
+    // Longitudes are compared modulo 360: the same window a turn east, and a window
+    // south of the squares.
+    EXPECT_EQ(Topology::parse(kTwoSquares, "two", Bounds{19, 23, 371, 371.5}).arcs()[1].size(), 4u);
+    EXPECT_EQ(Topology::parse(kTwoSquares, "two", Bounds{10, 19, 0, 30}).arcs()[1].size(), 2u);
+}
+
 TEST(TopoJson, DecodesQuantisedDeltaArcsAndStitchesRings) {
     const Topology t = Topology::parse(kTwoSquares);
     ASSERT_EQ(t.arcs().size(), 3u);

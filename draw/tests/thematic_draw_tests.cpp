@@ -136,4 +136,63 @@ TEST(ThematicDrawing, TheLegendAvoidsTheCodesAndMarkersStayWithTheEngine) {
               err::kInvalidArgument);
 }
 
+// The style's settings are rows of the parameter table, checked together: a mistake
+// names the setting, as each front end spells it.
+TEST(ThematicOptions, ComeFromTheParameterTable) {
+    const auto values = [](std::initializer_list<std::pair<const char*, const char*>> given) {
+        render::ParameterValues v;
+        for (const auto& [name, text] : given) v.set(name, text);
+        return v;
+    };
+    const auto problem = [&](std::initializer_list<std::pair<const char*, const char*>> given) {
+        try {
+            (void)thematicOptions(values(given));
+        } catch (const render::ParameterError& e) {
+            return e.message("-" + e.parameter().name);
+        }
+        return std::string("accepted");
+    };
+    // Nothing given, the markers, or a style setting at its default: today's plain render.
+    EXPECT_FALSE(thematicOptions(values({})));
+    EXPECT_FALSE(thematicOptions(values({{"style", "markers"}, {"legend", "true"}})));
+
+    const auto states = thematicOptions(values({{"style", "states"},
+                                                {"value", "Revenue"},
+                                                {"classes", "equal"},
+                                                {"title", "Sales"},
+                                                {"legend", "false"}}));
+    ASSERT_TRUE(states);
+    EXPECT_EQ(states->style, Style::States);
+    EXPECT_EQ(states->classing, render::Classing::EqualInterval);
+    EXPECT_EQ(states->valueName, "Revenue");
+    EXPECT_EQ(states->title, "Sales");
+    EXPECT_FALSE(states->legend);
+    EXPECT_EQ(thematicOptions(values({{"style", "density"}, {"bandwidth", "12"}}))->bandwidth, 12);
+
+    EXPECT_EQ(problem({{"style", "bubbles"}}),
+              "-style 'bubbles': use markers, category, value, density, states or counties");
+    EXPECT_EQ(problem({{"title", "Sales"}}),
+              "-title 'Sales': goes with a style other than markers");
+    EXPECT_EQ(problem({{"style", "category"}}),
+              "-style 'category': needs the column of the categories (category)");
+    EXPECT_EQ(problem({{"style", "value"}, {"category", "Segment"}}),
+              "-category 'Segment': goes with the category style");
+    EXPECT_EQ(problem({{"style", "value"}, {"bandwidth", "9"}}),
+              "-bandwidth '9': goes with the density style");
+    EXPECT_EQ(problem({{"style", "density"}, {"bandwidth", "0"}}),
+              "-bandwidth '0': must be a whole number of at least 1 and at most 200, not '0'");
+    EXPECT_EQ(problem({{"style", "states"}, {"classes", "jenks"}}),
+              "-classes 'jenks': use quantile or equal");
+    EXPECT_EQ(problem({{"style", "value"}, {"classes", "equal"}}),
+              "-classes 'equal': goes with the states and counties styles");
+    EXPECT_EQ(problem({{"style", "states"}, {"legend", "maybe"}}),
+              "-legend 'maybe': must be true or false");
+
+    // The names the styles and classings are read by are the rows' choices.
+    for (const auto& c : render::parameter("style").choices)
+        EXPECT_EQ(styleName(parseStyle(c.value)), c.value);
+    EXPECT_EQ(render::parseClassing(render::parameter("classes").choices[1].value),
+              render::Classing::EqualInterval);
+}
+
 }  // namespace

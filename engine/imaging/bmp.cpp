@@ -2,6 +2,7 @@
 // (plain or with byte-aligned bit fields) and 1/4/8-bit palette pictures, bottom-up
 // or top-down; compressed and other depths are refused. Writing makes 24-bit
 // bottom-up files, the form every reader accepts.
+#include <bit>
 #include <cstring>
 
 #include "codec.hpp"
@@ -129,6 +130,18 @@ Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name, const L
         const uint8_t* src = d + dataOffset + size_t(row) * stride;
         const int64_t y = topDown ? row : height - 1 - row;
         uint8_t* out = picture.rgba.data() + size_t(y) * size_t(width) * 4;
+        if (bits == 32 && compression == kRgb) {
+            // Blue, green, red, unused: the layout drawing libraries keep, so the common
+            // case of a large picture gets a loop the compiler can vectorise.
+            for (int64_t x = 0; x < width; ++x) {
+                const uint32_t v = u32(src + x * 4);
+                const uint32_t rgba =
+                    0xFF000000u | (v & 0xFF) << 16 | (v & 0xFF00) | ((v >> 16) & 0xFF);
+                static_assert(std::endian::native == std::endian::little);
+                std::memcpy(out + x * 4, &rgba, 4);  // bytes red, green, blue, 255
+            }
+            continue;
+        }
         for (int64_t x = 0; x < width; ++x, out += 4) {
             switch (bits) {
                 case 24: {

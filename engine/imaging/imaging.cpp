@@ -1,6 +1,7 @@
 // The Imaging class and picture files: the operations the engine calls, over the codec
 // layer, and the Stamp that draws one picture onto another.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,11 +55,38 @@ using detail::readUpTo;
 // Slack for metadata (colour profiles, text) beside a small picture's pixels.
 constexpr uint64_t kFileSlack = 16u << 20;
 
+// A picture file's bytes: read into memory, or mapped when the file is sealed against
+// shrinking (a map drawn in memory), where a mapping cannot lose its pages under the
+// reader and spares a copy of the whole picture.
+class FileBytes {
+  public:
+    explicit FileBytes(std::vector<uint8_t> read) : read_(std::move(read)) {}
+    FileBytes(const uint8_t* mapped, size_t size) : mapped_(mapped), size_(size) {}
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes() {
+        if (mapped_) ::munmap(const_cast<uint8_t*>(mapped_), size_);
+    }
+    std::span<const uint8_t> bytes() const {
+        return mapped_ ? std::span<const uint8_t>(mapped_, size_) : std::span<const uint8_t>(read_);
+    }
+
+  private:
+    std::vector<uint8_t> read_;
+    const uint8_t* mapped_ = nullptr;
+    size_t size_ = 0;
+};
+
+bool sealedAgainstShrinking(int fd) {
+    const int seals = ::fcntl(fd, F_GET_SEALS);
+    return seals >= 0 && (seals & F_SEAL_SHRINK) != 0;
+}
+
 // The file's bytes, read only after its header has passed the size limit and its size
 // the file cap: a picture file holds at most twice its decoded raster plus slack for
 // metadata, and never more than twice the limit, so a padded or oversized file is
 // refused before it is read.
-std::vector<uint8_t> readPictureFile(const std::string& path, const Limits& limits) {
+std::unique_ptr<FileBytes> readPictureFile(const std::string& path, const Limits& limits) {
     if (path.empty()) failFile(ENOENT, path);
     // Opened without blocking, so a FIFO in the picture's place cannot hang the call
     // before it is refused as no regular file.
@@ -86,18 +114,23 @@ std::vector<uint8_t> readPictureFile(const std::string& path, const Limits& limi
                          std::to_string(cap) + " bytes for it");
     }
     const size_t head = bytes.size();
+    if (size > head && sealedAgainstShrinking(file.get())) {
+        void* mapped = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, file.get(), 0);
+        if (mapped != MAP_FAILED)
+            return std::make_unique<FileBytes>(static_cast<const uint8_t*>(mapped), size_t(size));
+    }
     if (size > head) {
         bytes.resize(size_t(size));
         // A file that shrank while being read yields what it still holds.
         bytes.resize(head + readUpTo(file.get(), bytes.data() + head, bytes.size() - head, path));
     }
-    return bytes;
+    return std::make_unique<FileBytes>(std::move(bytes));
 }
 
 }  // namespace
 
 Picture readPicture(const std::string& path, const Limits& limits) {
-    return decode(readPictureFile(path, limits), path, limits);
+    return decode(readPictureFile(path, limits)->bytes(), path, limits);
 }
 
 Stamp::Stamp(const Picture& source, std::optional<Rgb> transparent)

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <zembra/render/palette.hpp>
+#include <zembra/render/parameters.hpp>
 #include <zembra/runtime.hpp>
 
 namespace zembra::render {
@@ -119,8 +120,11 @@ Classes classify(std::vector<double> values, size_t count, Classing method) {
 }
 
 Classing parseClassing(const std::string& text) {
-    if (text == "quantile") return Classing::Quantile;
-    if (text == "equal") return Classing::EqualInterval;
+    // The classes row's choices are the names, in the order of Classing.
+    const auto& choices = parameter("classes").choices;
+    for (size_t i = 0; i < choices.size(); ++i) {
+        if (choices[i].value == text) return static_cast<Classing>(i);
+    }
     throw Error::standard(err::kInvalidArgument, "Zembra",
                           "classes '" + text + "': expected quantile or equal");
 }

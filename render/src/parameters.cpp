@@ -2,6 +2,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <zembra/render/density.hpp>
 #include <zembra/render/parameters.hpp>
 #include <zembra/render/pictures.hpp>
 #include <zembra/runtime.hpp>
@@ -127,6 +128,89 @@ std::vector<Parameter> makeTable() {
          .help = "Write the picture's world file beside it (out.jgw for out.jpg), for GIS "
                  "programs to place it",
          .scope = kCommands});
+    // The styles beside the plain markers; their combinations are checked by
+    // draw::thematicOptions.
+    constexpr unsigned kStyled = kRenderCommand | kWebRender | kClientRender;
+    row({.name = "style",
+         .flags = "--style",
+         .typeName = "STYLE",
+         .kind = ParameterKind::Choice,
+         .defaultValue = "markers",
+         .help = "markers (the marker picture at each code), category (circles coloured by "
+                 "--category), value (circles sized by --value or the rows), density, "
+                 "states or counties (filled by codes or --value)",
+         .choices = {{"markers", "Markers"},
+                     {"category", "Category"},
+                     {"value", "Value"},
+                     {"density", "Density"},
+                     {"states", "States"},
+                     {"counties", "Counties"}},
+         .scope = kStyled,
+         .styling = true});
+    row({.name = "category",
+         .flags = "--category",
+         .typeName = "COLUMN",
+         .help = "CSV column whose values colour the circles",
+         .scope = kStyled,
+         .styling = true});
+    row({.name = "value",
+         .flags = "--value",
+         .typeName = "COLUMN",
+         .help = "CSV column of numbers, summed per code: sizes, weights or fills",
+         .scope = kStyled,
+         .styling = true});
+    row({.name = "bandwidth",
+         .flags = "--bandwidth",
+         .typeName = "PIXELS",
+         .kind = ParameterKind::Count,
+         .help = "Density: the kernel's spread in pixels (default: 2.5 times the median spacing "
+                 "of neighbouring codes)",
+         .minimum = uint64_t(kMinBandwidth),
+         .maximum = uint64_t(kMaxBandwidth),
+         .scope = kStyled,
+         .styling = true});
+    row({.name = "classes",
+         .flags = "--classes",
+         .typeName = "quantile|equal",
+         .kind = ParameterKind::Choice,
+         .defaultValue = "quantile",
+         .help = "States, counties: quantile (as many areas per class) or equal (intervals)",
+         .choices = {{"quantile", "Quantiles"}, {"equal", "Equal intervals"}},
+         .scope = kStyled,
+         .styling = true});
+    row({.name = "title",
+         .flags = "--title",
+         .typeName = "TEXT",
+         .help = "Title in a corner of the picture",
+         .scope = kStyled,
+         .styling = true});
+    row({.name = "subtitle",
+         .flags = "--subtitle",
+         .typeName = "TEXT",
+         .help = "Line under the title",
+         .scope = kStyled,
+         .styling = true});
+    row({.name = "legend",
+         .flags = "--no-legend",
+         .kind = ParameterKind::Switch,
+         .defaultValue = "true",
+         .help = "Leave the legend out",
+         .scope = kStyled,
+         .styling = true});
+    // The numbers behind a style: a file on the command line, a member of the server's answer.
+    row({.name = "tableFile",
+         .flags = "--table",
+         .typeName = "FILE.csv",
+         .help = "Write the numbers per area (fips,abbr,name,codes,rows,sum) or per "
+                 "category (category,codes,rows,sum) as CSV",
+         .scope = kRenderCommand,
+         .styling = true});
+    row({.name = "table",
+         .kind = ParameterKind::Switch,
+         .defaultValue = "false",
+         .help = "Answer with the numbers per area or per category as CSV text",
+         .scope = kWebRender,
+         .styling = true});
     return rows;
 }
 #pragma GCC diagnostic pop
@@ -176,6 +260,16 @@ std::optional<bool> readSwitch(std::string_view text) {
     if (lower == "true" || lower == "1" || lower == "yes" || lower == "on") return true;
     if (lower == "false" || lower == "0" || lower == "no" || lower == "off") return false;
     return std::nullopt;
+}
+
+// "a, b or c"
+std::string choiceNames(const Parameter& p) {
+    std::string out;
+    for (size_t i = 0; i < p.choices.size(); ++i) {
+        if (i > 0) out += i + 1 == p.choices.size() ? " or " : ", ";
+        out += p.choices[i].value;
+    }
+    return out;
 }
 
 void check(const Parameter& p, std::string_view text) {
@@ -236,6 +330,11 @@ std::string checkParameter(const Parameter& p, std::string_view text) {
             return readSwitch(text) ? std::string() : "must be true or false";
         case ParameterKind::Picture:
             return text.empty() ? "names no picture" : std::string();
+        case ParameterKind::Choice:
+            for (const ParameterChoice& c : p.choices) {
+                if (c.value == text) return {};
+            }
+            return "use " + choiceNames(p);
         case ParameterKind::Text:
             return {};
     }
@@ -280,6 +379,13 @@ uint64_t countValue(const Parameter& p, std::string_view text) {
 bool switchValue(const Parameter& p, std::string_view text) {
     check(p, text);
     return *readSwitch(text);
+}
+
+size_t choiceValue(const Parameter& p, std::string_view text) {
+    check(p, text);
+    size_t at = 0;
+    while (p.choices[at].value != text) ++at;
+    return at;
 }
 
 Bounds boundsValue(const Parameter& p, std::string_view text) {

@@ -12,6 +12,7 @@
 #include <zembra/render/render.hpp>
 
 #include "core/parameter_options.hpp"
+#include "core/usage_error.hpp"
 
 namespace zembra::cli {
 
@@ -46,22 +47,8 @@ struct MapCommandOptions {
     std::string file;
 };
 
-// The styles beside the plain markers (see zembra/draw/thematic.hpp).
-struct StyleOptions {
-    std::string style = "markers";
-    std::string category;  // CSV column
-    std::string value;     // CSV column
-    double bandwidth = 0;  // pixels; 0: from the map's width
-    std::string classes = "quantile";
-    std::string title;
-    std::string subtitle;
-    bool noLegend = false;
-    std::string table;  // the per-area (or per-category) CSV to write
-};
-
 struct RenderOptions {
-    ParameterOptions parameters;
-    StyleOptions style;
+    ParameterOptions parameters;  // with the style's settings
     std::vector<std::string> zips;
     std::string file;       // "-": standard input
     std::string separator;  // empty: detected from the header line (with a column)
@@ -82,12 +69,16 @@ struct LookupOptions {
 int runRender(const RenderOptions& options, Io& io);
 // The styles other than the plain markers; runRender hands them over.
 int runThematic(const RenderOptions& options, Io& io);
-// True when the options ask for anything but the plain markers.
-bool wantsThematic(const StyleOptions& style);
+// True when the values ask for anything but the plain markers; UsageError for style
+// settings that do not go together.
+bool wantsThematic(const render::ParameterValues& values);
 int runPoints(const PointsOptions& options, Io& io);
 int runLookup(const LookupOptions& options, Io& io);
 int runList(const std::string& images, Io& io);
 int runMap(const MapCommandOptions& options, Io& io);
+
+// A value the table refuses, as a usage error naming the long option.
+UsageError refused(const render::ParameterError& e);
 
 // Shared by the commands: the images folders, the map file and its bounds.
 struct ResolvedMap {

@@ -12,14 +12,9 @@ namespace zembra::cli {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// The command line names a parameter by its long option.
 UsageError refused(const render::ParameterError& e) {
     return UsageError(e.message(e.parameter().longFlag()));
 }
-
-}  // namespace
 
 ResolvedMap resolveMap(const render::ParameterValues& values) {
     ResolvedMap resolved;

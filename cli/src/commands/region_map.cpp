@@ -74,6 +74,7 @@ std::unique_ptr<draw::TemporaryMap> drawRegionForRender(const RegionOptions& opt
     const render::Bounds bounds = regionBounds(options, data, connection, zips, towns, io);
     const int width = widthOf(options);
     (void)draw::checkedHeight(bounds, width);  // before the data is read
+    data.drawOnlyWithin(bounds);
     return std::make_unique<draw::TemporaryMap>(data.layers(), bounds, width);
 }
 
@@ -94,6 +95,7 @@ int runMap(const MapCommandOptions& options, Io& io) {
     const std::vector<std::string> zips = codes.take();
     draw::BoundaryData data;
     const render::Bounds bounds = regionBounds(region, data, options.connection, zips, true, io);
+    data.drawOnlyWithin(bounds);
     draw::DrawnMap map = draw::drawMap(data, bounds, widthOf(region));
     const auto world = draw::writeMap(map, options.output, format);
     const render::Bounds& b = map.bounds;

@@ -67,9 +67,9 @@ void printList(std::ostream& out, std::string_view heading, const std::vector<st
 }  // namespace
 
 int runRender(const RenderOptions& options, Io& io) {
-    if (wantsThematic(options.style)) return runThematic(options, io);
     // Every check that needs no engine comes first, so a mistake costs no waiting.
     const render::ParameterValues values = options.parameters.values();
+    if (wantsThematic(values)) return runThematic(options, io);
     const RegionOptions region = regionOptions(values);
     // A drawn map replaces the map picture and its bounds.
     if (!region.region.empty() && (values.given("map") || values.given("bounds")))

@@ -15,21 +15,12 @@ namespace zembra::cli {
 
 namespace {
 
-draw::Style styleOf(const std::string& name) {
-    try {
-        return draw::parseStyle(name);
-    } catch (const Error&) {
-        throw UsageError("--style " + name + ": expected " + draw::styleNames());
-    }
-}
-
 // The rows: the codes of the arguments (a row each), then those of the file or standard
 // input, one per line or, with --column, with their category and value columns.
 render::RowTable gatherRows(const RenderOptions& options, const render::ParameterValues& values,
-                            draw::Style style, Io& io) {
-    const StyleOptions& s = options.style;
+                            const draw::ThematicOptions& style, Io& io) {
     const std::string column = values.text("column");
-    render::RowTable table(style == draw::Style::Category);
+    render::RowTable table(style.style == draw::Style::Category);
     for (const auto& code : options.zips) table.add(code, "", std::nullopt);
     std::string file = options.file;
     if (file.empty() && options.zips.empty()) {
@@ -39,7 +30,7 @@ render::RowTable gatherRows(const RenderOptions& options, const render::Paramete
         }
         file.assign(1, '-');
     }
-    if ((!s.category.empty() || !s.value.empty()) && column.empty()) {
+    if ((!style.categoryName.empty() || !style.valueName.empty()) && column.empty()) {
         throw UsageError(
             "--category and --value name columns of a CSV input: give -f FILE and the codes' "
             "column with --column");
@@ -62,7 +53,7 @@ render::RowTable gatherRows(const RenderOptions& options, const render::Paramete
             throw UsageError(input->name() + " is empty: expected a header naming column '" +
                              column + "'");
         }
-        const render::RowColumns columns{column, s.category, s.value};
+        const render::RowColumns columns{column, style.categoryName, style.valueName};
         std::string missing;
         const auto positions =
             render::findColumns(header, columns, render::NameMatch::IgnoreCase, &missing);
@@ -79,53 +70,26 @@ render::RowTable gatherRows(const RenderOptions& options, const render::Paramete
     return table;
 }
 
-}  // namespace
-
-bool wantsThematic(const StyleOptions& s) {
-    return s.style != "markers" || !s.category.empty() || !s.value.empty() || s.bandwidth != 0 ||
-           s.classes != "quantile" || !s.title.empty() || !s.subtitle.empty() || s.noLegend ||
-           !s.table.empty();
+std::optional<draw::ThematicOptions> styleOf(const render::ParameterValues& values) {
+    try {
+        return draw::thematicOptions(values);
+    } catch (const render::ParameterError& e) {
+        throw refused(e);
+    }
 }
 
+}  // namespace
+
+bool wantsThematic(const render::ParameterValues& values) { return styleOf(values).has_value(); }
+
 int runThematic(const RenderOptions& options, Io& io) {
-    const StyleOptions& s = options.style;
-    const draw::Style style = styleOf(s.style);
-    if (style == draw::Style::Markers) {
-        throw UsageError(
-            "--category, --value, --bandwidth, --classes, --title, --subtitle, --no-legend and "
-            "--table go with --style " +
-            draw::styleNames().substr(std::string("markers|").size()));
-    }
-    if (style == draw::Style::Category && s.category.empty()) {
-        throw UsageError("--style category needs --category COLUMN (and the codes' --column)");
-    }
-    if (!s.category.empty() && style != draw::Style::Category) {
-        throw UsageError("--category goes with --style category");
-    }
-    if (s.bandwidth != 0 && style != draw::Style::Density) {
-        throw UsageError("--bandwidth goes with --style density");
-    }
-    if (s.bandwidth != 0 &&
-        !(s.bandwidth >= render::kMinBandwidth && s.bandwidth <= render::kMaxBandwidth)) {
-        throw UsageError("--bandwidth " + formatNumber(s.bandwidth) + ": expected " +
-                         formatNumber(render::kMinBandwidth) + " to " +
-                         formatNumber(render::kMaxBandwidth) + " pixels");
-    }
-    render::Classing classing = render::Classing::Quantile;
-    try {
-        classing = render::parseClassing(s.classes);
-    } catch (const Error&) {
-        throw UsageError("--classes " + s.classes + ": expected quantile or equal");
-    }
-    if (s.classes != "quantile" && style != draw::Style::States && style != draw::Style::Counties) {
-        throw UsageError("--classes goes with --style states or counties");
-    }
     const render::ParameterValues values = options.parameters.values();
     const RegionOptions region = regionOptions(values);
     if (!region.region.empty() && (values.given("map") || values.given("bounds")))
         throw UsageError("--region draws the map: it cannot be combined with --map or --bounds");
+    const draw::ThematicOptions style = *styleOf(values);
     if (values.given("marker")) {
-        throw UsageError("--marker goes with the plain markers; --style " + s.style +
+        throw UsageError("--marker goes with the plain markers; --style " + values.text("style") +
                          " draws its own");
     }
 
@@ -149,15 +113,9 @@ int runThematic(const RenderOptions& options, Io& io) {
     request.format = format;
     const std::string output = values.text("output");
     if (output != "-") request.output = output;
-    if (!s.table.empty()) request.table = s.table;
-    request.options.style = style;
-    request.options.bandwidth = s.bandwidth;
-    request.options.classing = classing;
-    request.options.title = s.title;
-    request.options.subtitle = s.subtitle;
-    request.options.legend = !s.noLegend;
-    request.options.valueName = s.value;
-    request.options.categoryName = s.category;
+    const std::string table = values.text("tableFile");
+    if (!table.empty()) request.table = table;
+    request.options = style;
     const draw::ThematicResult result = draw::renderThematic(request, rows);
 
     io.err << "placed " << withThousands(result.placed) << " of " << withThousands(result.requested)
@@ -174,7 +132,7 @@ int runThematic(const RenderOptions& options, Io& io) {
             io.err << "note: zip codes keep their leading zeros (08873, not 8873)\n";
         }
     }
-    if (!s.table.empty()) io.err << "table: " << s.table << '\n';
+    if (!table.empty()) io.err << "table: " << table << '\n';
     if (output == "-") {
         io.out.write(reinterpret_cast<const char*>(result.bytes.data()),
                      static_cast<std::streamsize>(result.bytes.size()));

@@ -66,8 +66,8 @@ json parametersJson() {
     json list = json::array();
     for (const render::Parameter& p : render::renderParameters()) {
         if (!p.offeredIn(render::kWebRender)) continue;
-        static constexpr std::array<const char*, 6> kKinds{"picture", "format", "count",
-                                                           "bounds",  "text",   "switch"};
+        static constexpr std::array<const char*, 7> kKinds{"picture", "format", "count", "bounds",
+                                                           "text",    "switch", "choice"};
         json row = {{"name", p.name},
                     {"type", kKinds.at(static_cast<size_t>(p.kind))},
                     {"default", p.defaultValue},
@@ -97,6 +97,12 @@ std::string readFile(const fs::path& file) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// The content of the part named `name`; empty when there is none.
+std::string partText(const std::vector<FormPart>& parts, std::string_view name) {
+    const FormPart* part = findPart(parts, name);
+    return part ? part->content : std::string();
 }
 
 json boundsJson(const render::Bounds& b) {
@@ -628,19 +634,15 @@ struct Server::Impl {
         return jsonResponse(200, answer);
     }
 
-    RenderOrder readOrder(const http::Request& req) const {
+    // The order of a JSON body, or the parameters of an upload's form fields; `parts` gets
+    // the upload's parts.
+    RenderOrder readOrder(const http::Request& req, std::vector<FormPart>& parts) const {
         const auto boundary = multipartBoundary(req.header("Content-Type"));
         if (!boundary) return orderFromJson(req.body, config.limits);
-        const auto parts = parseMultipart(req.body, *boundary);
-        const auto field = [&parts](const std::string& name) {
-            const auto* part = findPart(parts, name.c_str());
-            return part ? part->content : std::string();
-        };
+        parts = parseMultipart(req.body, *boundary);
         if (!findPart(parts, "file"))
             throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
-        RenderOrder order = orderFromFields(field);
-        const std::string column = order.values.text("column");
-        return orderFromCsv(field("file"), column, std::move(order), config.limits);
+        return orderFromFields([&parts](const std::string& name) { return partText(parts, name); });
     }
 
     // What a link needs to render the picture again: the order with the names resolved
@@ -735,51 +737,31 @@ struct Server::Impl {
         return request;
     }
 
-    // The style a render asks for: a JSON member or a form field; the plain markers when none.
-    StyleOrder readStyle(const http::Request& req) const {
-        const auto boundary = multipartBoundary(req.header("Content-Type"));
-        if (!boundary) return styleFromJson(req.body);
-        const auto parts = parseMultipart(req.body, *boundary);
-        return styleFromForm([&parts](const char* name) {
-            const auto* part = findPart(parts, name);
-            return part ? part->content : std::string();
-        });
-    }
-
     // A thematic style: drawn with the render library's own positions onto a map of the
     // library, with its legend; the answer as for the markers, with the per-area table when
     // asked. Its picture is kept in memory only: a link whose picture has gone from there is
     // not drawn again.
     std::optional<http::Response> handleThematic(const http::Request& req,
                                                  const std::shared_ptr<http::Reply>& reply,
-                                                 const StyleOrder& style) {
+                                                 const RenderOrder& order,
+                                                 const std::vector<FormPart>& parts,
+                                                 const draw::ThematicOptions& options) {
         const auto deadline = Clock::now() + config.limits.deadline;
-        const draw::ThematicOptions options = optionsOf(style);
-        std::string mapName = "usa";
-        render::OutputFormat format = render::OutputFormat::Jpeg;
+        if (!order.region.empty())
+            throw ApiError(400, "bad_request", "The styles draw on the maps of the library.");
+        const render::OutputFormat format = order.format;
+        const bool table =
+            render::switchValue(render::parameter("table"), order.values.text("table"));
         std::shared_ptr<render::RowTable> rows;
-        if (const auto boundary = multipartBoundary(req.header("Content-Type"))) {
-            const auto parts = parseMultipart(req.body, *boundary);
-            const auto field = [&parts](const char* name) {
-                const auto* part = findPart(parts, name);
-                return part ? part->content : std::string();
-            };
-            if (!findPart(parts, "file"))
-                throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
-            if (!field("region").empty())
-                throw ApiError(400, "bad_request", "The styles draw on the maps of the library.");
-            if (const auto m = field("map"); !m.empty()) mapName = m;
-            if (const auto f = field("format"); !f.empty()) format = parseFormat(f);
+        if (!parts.empty()) {
             rows = std::make_shared<render::RowTable>(
-                rowsFromCsv(field("file"), field("column"), style, config.limits, field("sheet")));
+                rowsFromCsv(partText(parts, "file"), order.values.text("column"), options,
+                            config.limits, order.values.text("sheet")));
         } else {
-            const RenderOrder plain = orderFromJson(req.body, config.limits);
-            if (!plain.region.empty())
-                throw ApiError(400, "bad_request", "The styles draw on the maps of the library.");
-            mapName = plain.map;
-            format = plain.format;
-            rows = std::make_shared<render::RowTable>(rowsFromJson(req.body, style, config.limits));
+            rows =
+                std::make_shared<render::RowTable>(rowsFromJson(req.body, options, config.limits));
         }
+        const std::string mapName = order.map;
         const PictureEntry& mapEntry = map(mapName);
         checkPictureSize(mapEntry);
         if (rows->entries().empty()) {
@@ -787,7 +769,7 @@ struct Server::Impl {
         }
         const bool stream = req.header("Accept").find("application/x-ndjson") != std::string::npos;
         auto job = newJob();
-        auto task = [this, job, rows, &mapEntry, options, format, table = style.table] {
+        auto task = [this, job, rows, &mapEntry, options, format, table] {
             try {
                 draw::ThematicRequest request;
                 request.map = mapEntry.file;
@@ -845,11 +827,18 @@ struct Server::Impl {
     std::optional<http::Response> handleRender(const http::Request& req,
                                                const std::shared_ptr<http::Reply>& reply) {
         if (stopping) throw serve::stopping();
-        if (const StyleOrder style = readStyle(req); style.thematic()) {
-            return handleThematic(req, reply, style);
+        std::vector<FormPart> parts;
+        RenderOrder read = readOrder(req, parts);
+        if (const auto style = styleOf(read.values)) {
+            return handleThematic(req, reply, read, parts, *style);
+        }
+        if (!parts.empty()) {
+            // The column is read before the order moves into the call.
+            const std::string column = read.values.text("column");
+            read = orderFromCsv(partText(parts, "file"), column, std::move(read), config.limits);
         }
         const auto deadline = Clock::now() + config.limits.deadline;
-        auto order = std::make_shared<RenderOrder>(readOrder(req));
+        auto order = std::make_shared<RenderOrder>(std::move(read));
         const MapChoice choice = chooseMap(*order);
         const PictureEntry& markerEntry = marker(order->marker);
         if (order->zips.empty() && order->points.empty()) {

@@ -141,6 +141,12 @@ TEST_F(Api, DescribesTheRenderParametersItTakes) {
     EXPECT_EQ(byName["towns"]["type"], "switch");
     EXPECT_EQ(byName["towns"]["default"], true);
     EXPECT_EQ(byName["map"]["default"], "usa");
+    EXPECT_EQ(byName["style"]["type"], "choice");
+    EXPECT_EQ(byName["style"]["default"], "markers");
+    EXPECT_EQ(byName["style"]["choices"].size(), 6u);
+    EXPECT_EQ(byName["bandwidth"]["maximum"], 200);
+    EXPECT_EQ(byName["legend"]["default"], true);
+    EXPECT_EQ(byName["table"]["type"], "switch");
     // What only the command line may set is not offered.
     EXPECT_FALSE(byName.contains("connection"));
     EXPECT_FALSE(byName.contains("images"));
@@ -155,6 +161,11 @@ TEST_F(Api, DescribesTheRenderParametersItTakes) {
     EXPECT_EQ(bad->status, 400);
     EXPECT_NE(body(bad)["error"]["message"].get<std::string>().find("\"towns\""),
               std::string::npos);
+    // The styles' settings are refused in the table's words, naming the member.
+    const auto late =
+        postJson(client_, {{"zips", {"08873"}}, {"style", "value"}, {"bandwidth", 9}});
+    EXPECT_EQ(late->status, 400);
+    EXPECT_EQ(body(late)["error"]["message"], "\"bandwidth\" '9': goes with the density style.");
 }
 
 TEST_F(Api, PlotsPointsAndReadsCsvUploads) {

@@ -279,6 +279,99 @@ TEST_F(CsvTest, HeaderForTheFieldListKeepsBlanksAndEmptyPieces) {
     EXPECT_THROW(readCsvHeader((dir_ / "none.csv").string()), Error);
 }
 
+TEST_F(CsvTest, FieldListProposesTheZipColumnByNameThenByItsValues) {
+    const auto propose = [&](const std::string& bytes) {
+        const auto head = readCsvHead(write("p.csv", bytes), 20);
+        return head ? zipLikeField(*head) : -1;
+    };
+    // A name like a zip code's wins over values that look like codes.
+    EXPECT_EQ(propose("Id,Revenue,Postal Code\n1,12345,08873\n"), 2);
+    // Without such a name, the first column of five-digit values (ZIP+4 too, blanks aside).
+    EXPECT_EQ(propose("Customer,Code,Amount\nAlice,08873,12.5\nBob, 10001-2345 ,3\nCarl,,4\n"), 1);
+    EXPECT_EQ(propose("\"What\";\"Where\"\n\"x\";\"08873\"\n"), 1);
+    // One value that is no zip code, or none at all, rules a column out.
+    EXPECT_EQ(propose("A,B,C\nx,08873,08873\ny,8232,\nz,,08232\n"), 2);
+    EXPECT_EQ(propose("A,B\nx,\ny,\n"), 0);
+    EXPECT_EQ(propose("A,B\n"), 0);
+    EXPECT_EQ(propose("A,B\nx,123456\ny,0887a\n"), 0);
+    EXPECT_EQ(propose(""), -1);
+    // Only the first records are looked at.
+    std::string late = "A,B\n";
+    for (int i = 0; i < 30; ++i) late += "x,y\n";
+    late += "x,08873\n";
+    EXPECT_EQ(propose(late), 0);
+}
+
+// The rows the styles read: code, category and value columns chosen by header name.
+TEST_F(CsvTest, StyleRowsSumValuesAndCountRowsPerCode) {
+    const auto path = write("s.csv",
+                            "Zip,Segment,Revenue\n"
+                            "08873,Retail,100\n"
+                            "10001,Office,\"$1,250.50\"\n"
+                            "08873,Retail,50\n"
+                            "08873,Office,\n"
+                            ",Retail,7\n"
+                            "99501\n");
+    BatchSource source;
+    source.csvPath = path;
+    source.csvFieldName = "Zip";
+    source.categoryField = "Segment";
+    source.valueField = "Revenue";
+    const render::RowTable rows = ReadBatchRows(source, {}, false);
+    ASSERT_EQ(rows.entries().size(), 3u);
+    EXPECT_EQ(rows.codes(), (Zips{"08873", "10001", "99501"}));
+    const render::CodeRows& first = rows.entries()[0];
+    EXPECT_EQ(first.rows, 3u);
+    EXPECT_EQ(first.valued, 2u);
+    EXPECT_DOUBLE_EQ(first.sum, 150);
+    EXPECT_EQ(first.category, "Retail");
+    EXPECT_DOUBLE_EQ(rows.entries()[1].sum, 1250.5);
+    EXPECT_EQ(rows.entries()[2].rows, 1u);  // a record without the other columns counts
+    EXPECT_EQ(rows.entries()[2].valued, 0u);
+
+    // Kept apart by category, a code has one entry per segment.
+    const render::RowTable byCategory = ReadBatchRows(source, {}, true);
+    ASSERT_EQ(byCategory.entries().size(), 4u);
+    EXPECT_EQ(byCategory.entries()[2].code, "08873");
+    EXPECT_EQ(byCategory.entries()[2].category, "Office");
+    EXPECT_EQ(byCategory.entries()[2].rows, 1u);
+    EXPECT_TRUE(notices_.empty());
+}
+
+TEST_F(CsvTest, StyleRowsRefuseMissingColumnsAndValuesThatAreNoNumbers) {
+    BatchSource source;
+    source.csvPath = write("s.csv", "Zip,Segment,Revenue\n08873,Retail,lots\n");
+    source.categoryField = "Segment";
+    // The code field missing: the written notice and nothing read.
+    source.csvFieldName = "zip";
+    EXPECT_TRUE(ReadBatchRows(
+                    source, [&](const std::string& m) { notices_.push_back(m); }, false)
+                    .entries()
+                    .empty());
+    EXPECT_EQ(notices_, (Zips{kFieldNotFoundMessage}));
+    source.csvFieldName = "Zip";
+    source.categoryField = "Region";
+    try {
+        ReadBatchRows(source, {}, false);
+        FAIL() << "no error for a missing category column";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::kInvalidArgument);
+        EXPECT_NE(e.description().find("'Region'"), std::string::npos) << e.description();
+    }
+    source.categoryField = "Segment";
+    source.valueField = "Revenue";
+    try {
+        ReadBatchRows(source, {}, false);
+        FAIL() << "no error for a value that is no number";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), err::kTypeMismatch);
+        EXPECT_NE(e.description().find("line 2"), std::string::npos) << e.description();
+    }
+    BatchSource empty;
+    empty.csvPath = write("e.csv", "");
+    EXPECT_TRUE(ReadBatchRows(empty, {}, false).entries().empty());
+}
+
 TEST(ZipSet, KeepsOrderRefusesRepeatsAndSurvivesCopyAndMove) {
     auto original = std::make_unique<ZipSet>();
     EXPECT_TRUE(original->add("08873"));

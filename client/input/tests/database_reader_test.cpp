@@ -43,7 +43,10 @@ class DatabaseSourceTest : public ::testing::Test {
                   " (7, '99501', 99501)",
                   "CREATE TABLE [Zip Codes] ([Zip Code] TEXT)",
                   "INSERT INTO [Zip Codes] VALUES ('96813'), ('08232')",
-                  "CREATE TABLE Victim (a INTEGER)", "INSERT INTO Victim VALUES (1)"}) {
+                  "CREATE TABLE Victim (a INTEGER)", "INSERT INTO Victim VALUES (1)",
+                  "CREATE TABLE Sales (Zip TEXT, Segment TEXT, Revenue TEXT)",
+                  "INSERT INTO Sales VALUES ('08873', 'Retail', '100'), ('10001', 'Office', '7'),"
+                  " ('08873', 'Retail', '$1,200.50'), ('08873', 'Office', '50')"}) {
                 connection.execute(sql);
             }
         });
@@ -170,6 +173,72 @@ TEST_F(DatabaseSourceTest, ErrorsOfTheConnectionPassUpWithTheDriversNumber) {
         EXPECT_EQ(e.number(), err::kDatabase);
         EXPECT_FALSE(e.description().empty());
     }
+}
+
+// The styles' rows: the code with a category and a value column, from each database source.
+// A code of several rows counts them and sums their values.
+TEST_F(DatabaseSourceTest, StyleRowsFromAccessExcelAndSqlServer) {
+    const auto check = [](const render::RowTable& rows, const std::string& what) {
+        SCOPED_TRACE(what);
+        ASSERT_EQ(rows.codes(), kCustomerZips);
+        const render::CodeRows& first = rows.entries()[0];
+        EXPECT_EQ(first.rows, 2u);
+        EXPECT_EQ(first.valued, 2u);
+        EXPECT_DOUBLE_EQ(first.sum, 2 * 8873.0);
+        EXPECT_EQ(first.category, "Alice Adams");
+        EXPECT_EQ(rows.entries()[1].valued, 0u);  // Null values count rows only
+        EXPECT_DOUBLE_EQ(rows.entries()[2].sum, 10001);
+        EXPECT_EQ(rows.rowCount(), 6u);  // the blank and the Null code are skipped
+    };
+    BatchSource access;
+    access.access = true;
+    access.accessPath = kData + "/zips.mdb";
+    access.tableName = "Customers";
+    access.fieldName = "Zip";
+    access.categoryField = "Name";
+    access.valueField = "ZipNum";
+    check(ReadBatchRows(access, {}, false), "access");
+    // Kept apart by category, the two rows of 08873 are two entries.
+    EXPECT_EQ(ReadBatchRows(access, {}, true).entries().size(), 6u);
+
+    BatchSource excel;
+    excel.excel = true;
+    excel.excelPath = kData + "/zips.xls";
+    excel.tableName = "Sheet1";
+    excel.fieldName = "1";
+    excel.categoryField = "0";
+    excel.valueField = "2";
+    check(ReadBatchRows(excel, {}, false), "excel");
+    excel.valueField = "two";
+    EXPECT_EQ(errorNumber([&] { ReadBatchRows(excel, {}, false); }), err::kTypeMismatch);
+
+    createSqlServerDatabase();
+    BatchSource sql;
+    sql.sqlServer = true;
+    sql.connString = sqlServer_;
+    sql.tableName = "Sales";
+    sql.fieldName = "Zip";
+    sql.categoryField = "Segment";
+    sql.valueField = "Revenue";
+    const render::RowTable sales = ReadBatchRows(sql, {}, false);
+    ASSERT_EQ(sales.codes(), (Zips{"08873", "10001"}));
+    EXPECT_EQ(sales.entries()[0].rows, 3u);
+    EXPECT_DOUBLE_EQ(sales.entries()[0].sum, 1350.5);  // text "$1,200.50" read as a number
+    EXPECT_EQ(sales.entries()[1].category, "Office");
+    // Only the code column: the plain query's text, also for a style.
+    sql.categoryField.clear();
+    sql.valueField.clear();
+    EXPECT_EQ(ReadBatchRows(sql, {}, false).rowCount(), 4u);
+    // Names stay inside their brackets here too.
+    sql.categoryField = "Segment] FROM [Sales]; DROP TABLE Victim; --";
+    EXPECT_EQ(errorNumber([&] { ReadBatchRows(sql, {}, false); }), err::kDatabase);
+    sql.categoryField = "Nope";
+    EXPECT_EQ(errorNumber([&] { ReadBatchRows(sql, {}, false); }), err::kDatabase);
+    db::Connection connection;
+    connection.open(sqlServer_);
+    auto rows = connection.execute("SELECT COUNT(*) FROM Victim");
+    ASSERT_FALSE(rows.eof());
+    EXPECT_EQ(rows.field(0).toInt32(), 1);
 }
 
 TEST(BatchSql, ConnectionStringsAndQueriesAreTheFixedTexts) {

@@ -1,6 +1,9 @@
 // Bad input: missing and unreadable files, and truncated, corrupt, oversized or
 // unknown pictures, each refused with the right error and never a crash.
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -190,6 +193,30 @@ TEST(Malformed, LimitCountsDecodedBytesAndIsConfigurable) {
     EXPECT_FALSE(byDefault.allows(8193, 4096));
     EXPECT_FALSE(byDefault.allows(UINT64_MAX, UINT64_MAX));
     EXPECT_EQ(Limits::ofPixels(40'000'000).maxPixels(), 40'000'000u);
+}
+
+TEST(Malformed, PicturesInSealedMemoryFilesReadAsFromDisk) {
+    // A file sealed against shrinking is mapped rather than read: whole, it gives the
+    // same pixels; cut short before sealing, the same refusal. Both are larger than the
+    // header read first, so the mapping is what is decoded.
+    const std::vector<uint8_t> whole = encode(gradient(300, 200), Format::Bmp);
+    const std::vector<uint8_t> cut(whole.begin(), whole.begin() + long(whole.size() / 2));
+    ASSERT_GT(cut.size(), size_t(64 * 1024));
+    for (const auto* bytes : {&whole, &cut}) {
+        const int fd = ::memfd_create("sealed", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, bytes->data(), bytes->size()), ssize_t(bytes->size()));
+        ASSERT_EQ(::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW), 0);
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        const std::string file = writeTemp("sealed.bmp", *bytes);
+        if (bytes == &whole) {
+            EXPECT_EQ(readPicture(path).rgba, readPicture(file).rgba);
+        } else {
+            EXPECT_THROW(readPicture(file), Error);
+            expectEngineError([&] { readPicture(path); }, path, "cut");
+        }
+        ::close(fd);
+    }
 }
 
 TEST(Malformed, PaddedFilesAndFifosAreRefusedBeforeReading) {

@@ -45,12 +45,19 @@ class BoundaryData {
     // The layers of the shipped maps' look, built once.
     const MapLayers& layers(UsLand source = UsLand::States);
 
+    // Only a map of these bounds will be drawn: the world and lake outlines read from
+    // now on keep their detail near them alone (see Topology::parse). Data read
+    // earlier stays whole; the states are always whole, since regions are found in them.
+    void drawOnlyWithin(const Bounds& bounds);
+
   private:
-    const Topology& get(std::optional<Topology>& slot, std::string_view file);
+    const Topology& get(std::optional<Topology>& slot, std::string_view file,
+                        const std::optional<Bounds>& detailWithin = std::nullopt);
 
     std::filesystem::path folder_;
     std::optional<Topology> states_, counties_, world_, lakes_;
     std::optional<MapLayers> stateLayers_, countryLayers_;
+    std::optional<Bounds> detailWithin_;
 };
 
 }  // namespace zembra::draw

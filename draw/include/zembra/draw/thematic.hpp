@@ -14,6 +14,7 @@
 #include <zembra/render/density.hpp>
 #include <zembra/render/locate.hpp>
 #include <zembra/render/palette.hpp>
+#include <zembra/render/parameters.hpp>
 #include <zembra/render/render.hpp>
 #include <zembra/render/rows.hpp>
 
@@ -43,6 +44,13 @@ struct ThematicOptions {
     std::string valueName;
     std::string categoryName;
 };
+
+// The style settings of the parameter table ("style", "category", "value", "bandwidth",
+// "classes", "title", "subtitle", "legend"), checked together: nothing for the plain
+// markers. Raises render::ParameterError for a value refused or a setting that does not go
+// with the style (a category for another style, a bandwidth for another than density,
+// a setting of the styles given with the plain markers).
+std::optional<ThematicOptions> thematicOptions(const render::ParameterValues& values);
 
 // The picture and the numbers behind it.
 struct ThematicPicture {

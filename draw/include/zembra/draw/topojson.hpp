@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,10 +30,15 @@ class Topology {
     // Parses a TopoJSON document; `name` names it in messages. Raises error 5 when the
     // text is not JSON, is not a Topology, or an arc or geometry is malformed, and 9 for
     // an arc reference outside the arcs.
-    static Topology parse(std::string_view json, std::string_view name = "TopoJSON");
+    // With `detailWithin`, an arc whose bounding box misses those bounds (longitudes
+    // modulo 360) keeps only its two end points: enough for a map of that area, for a
+    // fraction of the memory.
+    static Topology parse(std::string_view json, std::string_view name = "TopoJSON",
+                          const std::optional<Bounds>& detailWithin = std::nullopt);
     // Reads and parses a file. Raises error 53 or 70 naming the file when it cannot be
     // read, and the errors of parse() with the file's name.
-    static Topology load(const std::filesystem::path& path);
+    static Topology load(const std::filesystem::path& path,
+                         const std::optional<Bounds>& detailWithin = std::nullopt);
 
     // Decoded arcs in degrees (longitude, latitude), in file order.
     const std::vector<Line>& arcs() const { return arcs_; }
@@ -58,7 +64,8 @@ class Topology {
     };
 
   private:
-    static Topology parsePadded(const simdjson::padded_string& json, std::string_view name);
+    static Topology parsePadded(const simdjson::padded_string& json, std::string_view name,
+                                const std::optional<Bounds>& detailWithin);
 
     std::vector<Line> arcs_;
     std::map<std::string, std::vector<Geometry>, std::less<>> objects_;

@@ -26,6 +26,7 @@ enum class ParameterKind {
     Bounds,   // "minLat,maxLat,minLon,maxLon"
     Text,     // any text
     Switch,   // on or off; the command line's flag turns it off when it starts "--no-"
+    Choice,   // one of `choices`, as spelt there
 };
 
 // Where a parameter is offered.
@@ -50,11 +51,14 @@ struct Parameter {
     ParameterKind kind = ParameterKind::Text;
     std::string defaultValue;  // as text; empty: none (or the front end's own)
     std::string help;
-    std::vector<ParameterChoice> choices;  // Format only
+    std::vector<ParameterChoice> choices;  // Format and Choice only
     uint64_t minimum = 0;                  // Count only
     uint64_t maximum = UINT64_MAX;
     unsigned scope = 0;  // ParameterScope bits
     bool required = false;
+    // A setting of the styles other than the plain markers (zembra/draw/thematic.hpp):
+    // given with the markers, it is refused.
+    bool styling = false;
 
     bool offeredIn(ParameterScope where) const noexcept { return (scope & where) != 0; }
     // The command line's long option, "--map" of "-m,--map".
@@ -106,6 +110,8 @@ class ParameterValues {
 OutputFormat formatValue(const Parameter& p, std::string_view text);
 uint64_t countValue(const Parameter& p, std::string_view text);
 bool switchValue(const Parameter& p, std::string_view text);
+// The index of `text` among the choices of a Choice row.
+size_t choiceValue(const Parameter& p, std::string_view text);
 Bounds boundsValue(const Parameter& p, std::string_view text);
 // "minLat,maxLat,minLon,maxLon" as boundsValue reads it back.
 std::string boundsText(const Bounds& bounds);
