@@ -216,8 +216,8 @@ int main(int argc, char** argv) {
                 lons.emplace_back(lon(random));
             }
             const Variant aLats(lats), aLons(lons);
-            for (const auto& [type, format] :
-                 {std::pair{"png", Format::Png}, std::pair{"jpg", Format::Jpeg}}) {
+            for (const Format format : {Format::Png, Format::Jpeg}) {
+                const std::string type(zembra::imaging::formatInfo(format).name);
                 std::vector<double> clear, plot, save, engine, engineWall, floor, floorWall;
                 for (int run = 0; run < runs; ++run) {
                     Spent c{}, p{}, s{};
@@ -244,9 +244,10 @@ int main(int argc, char** argv) {
                     floorWall.push_back(f.wall);
                 }
                 const double e = median(engine), fl = median(floor);
-                std::printf("%-7d %-4s %8.1f %8.1f %8.1f %8.1f %9.1f %8.1f %9.1f %6.2f\n", n, type,
-                            median(clear) * 1e3, median(plot) * 1e3, median(save) * 1e3, e * 1e3,
-                            median(engineWall) * 1e3, fl * 1e3, median(floorWall) * 1e3, e / fl);
+                std::printf("%-7d %-4s %8.1f %8.1f %8.1f %8.1f %9.1f %8.1f %9.1f %6.2f\n", n,
+                            type.c_str(), median(clear) * 1e3, median(plot) * 1e3,
+                            median(save) * 1e3, e * 1e3, median(engineWall) * 1e3, fl * 1e3,
+                            median(floorWall) * 1e3, e / fl);
             }
         }
     }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <zembra/runtime.hpp>
@@ -108,10 +109,9 @@ bool writeFile(const char* path, const std::vector<uint8_t>& bytes);
 // `zembra points`: read and decode the map file once, encode once, write the file.
 int floorOnce(const char* mapPath, const char* outPath) {
     const std::string out = outPath;
-    const Format format = out.ends_with(".png")   ? Format::Png
-                          : out.ends_with(".gif") ? Format::Gif
-                          : out.ends_with(".bmp") ? Format::Bmp
-                                                  : Format::Jpeg;
+    const auto* info =
+        zembra::imaging::formatForExtension(std::filesystem::path(out).extension().string());
+    const Format format = info != nullptr ? info->format : Format::Jpeg;
     try {
         const Picture map = zembra::imaging::readPicture(mapPath);
         return writeFile(outPath, zembra::imaging::encode(map, format)) ? 0 : 1;

@@ -152,7 +152,6 @@ RunResult renderLoad(int port, int clients, int renders, const Settings& s,
                     (codes.size() - s.codes);
                 nlohmann::json order{
                     {"map", "usa"},
-                    {"format", "jpg"},
                     {"zips",
                      std::vector<std::string>(codes.begin() + static_cast<long>(from),
                                               codes.begin() + static_cast<long>(from + s.codes))}};

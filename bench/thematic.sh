@@ -6,17 +6,8 @@
 #
 # usage: bench/thematic.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$(cd "${1:-build}" && pwd)
-zembra=$build/bin/zembra
-[ -x "$zembra" ] || { echo "thematic.sh: $zembra is not built" >&2; exit 1; }
-command -v hyperfine >/dev/null || { echo "thematic.sh: hyperfine is not installed" >&2; exit 1; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-csv=$root/assets/zipcodes
-tail -n +2 "$csv/zipcodes.csv" | cut -d, -f1 > "$work/all.txt"
-tail -n +2 "$csv/zip_towns.csv" | cut -d, -f1 >> "$work/all.txt"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+bench_start thematic.sh "${1:-build}"
 # The same codes as a sales list with a segment and a revenue column.
 awk 'BEGIN { print "Zip,Segment,Revenue"; split("Retail Office Farm", s, " ") }
      { printf "%s,%s,%d\n", $1, s[NR % 3 + 1], 100 + NR % 97 }' "$work/all.txt" > "$work/all.csv"
@@ -31,21 +22,9 @@ hyperfine --warmup 1 --min-runs 5 --style basic --export-json "$work/times.json"
   -n "category" "$zembra render ${rows[*]} --category Segment --style category -o $work/category.jpg" \
   -n "value" "$zembra render ${rows[*]} --value Revenue --style value -o $work/value.jpg"
 
-python3 - "$work" <<'PY'
-import json, os, sys
-results = json.load(open(os.path.join(sys.argv[1], "times.json")))["results"]
-t = {r["command"]: r["median"] for r in results}
-c = {r["command"]: r["user"] + r["system"] for r in results}
-def row(what, a, b, target=None):
-    ratio, cpu = t[a] / t[b], c[a] / c[b]
-    verdict = "" if target is None else ("met" if ratio <= target else "MISSED")
-    print(f"| {what} | {t[a]*1000:.0f} ms / {t[b]*1000:.0f} ms | {ratio:.2f} "
-          f"| {c[a]*1000:.0f} ms / {c[b]*1000:.0f} ms | {cpu:.2f} "
-          f"| {'' if target is None else f'<={target}x'} | {verdict} |")
-print("\n| comparison (all codes, usa.jpg) | wall medians | ratio | CPU means | ratio | target | |")
-print("|---|---|---|---|---|---|---|")
-row("density vs plain markers", "density", "plain markers", 2.0)
-row("filled counties vs plain markers", "counties", "plain markers", 3.0)
-for other in ("states, by revenue", "category", "value"):
-    row(f"{other} vs plain markers", other, "plain markers")
-PY
+bench_ratios "comparison (all codes, usa.jpg)" \
+  "density vs plain markers|density|plain markers|2.0" \
+  "filled counties vs plain markers|counties|plain markers|3.0" \
+  "states, by revenue vs plain markers|states, by revenue|plain markers|" \
+  "category vs plain markers|category|plain markers|" \
+  "value vs plain markers|value|plain markers|"

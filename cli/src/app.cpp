@@ -112,8 +112,9 @@ int run(int argc, const char* const* argv, Io& io) {
     auto* mapCmd = app.add_subcommand("map", "Draw a map picture of a place, with its world file");
     mapOptions.parameters.addTo(*mapCmd, ::zembra::render::kMapCommand, {"region"});
     mapCmd
-        ->add_option("-o,--output", mapOptions.output,
-                     "Picture to write: .jpg, .gif, .bmp or .png; its world file goes beside it")
+        ->add_option(
+            "-o,--output", mapOptions.output,
+            "Picture to write: " + imaging::formatNames(".") + "; its world file goes beside it")
         ->type_name("FILE")
         ->required();
     mapCmd->add_option("zips", mapOptions.zips, "Zip codes a fit region is fitted to")

@@ -83,22 +83,158 @@ function choose(group, value) {
   if (input) input.checked = true;
 }
 
-// The members of a render order and the controls that hold them. Controls made from the
-// server's parameter list join this list; currentOrder() and a share link read and fill
-// the form through it only.
-const orderFields = [
-  { name: "map", read: () => chosen("map"), write: (v) => choose("map", v) },
-  { name: "marker", read: () => chosen("marker"), write: (v) => choose("marker", v) },
-  { name: "format", read: () => $("format").value, write: (v) => { $("format").value = v; } },
-  { name: "region", read: () => $("region").value.trim(), write: (v) => { $("region").value = v; } },
-];
+// The members of a render order and the controls that hold them, one a row of the
+// server's parameter table (GET /api/parameters): currentOrder() and a share link read and
+// fill the form through this list only.
+const orderFields = [];
+
+// Rows whose control the page makes itself: the pictures as thumbnails, the upload's
+// column from the file's header and a workbook's sheet (sent with an upload only).
+const ownControls = {
+  map: (row) => ({ read: () => chosen("map"), write: (v) => choose("map", v), label: $("maps") }),
+  marker: (row) => ({ read: () => chosen("marker"), write: (v) => choose("marker", v), label: $("markers") }),
+  column: () => ({ label: $("csv-column").labels[0] }),
+  // A workbook's sheet, offered once a workbook is chosen (sent with an upload only).
+  sheet: () => ({
+    read: () => (chosen("source") === "csv" && !$("sheet-choice").hidden ? $("csv-sheet").value : ""),
+    write: () => {},
+    label: $("csv-sheet").labels[0],
+  }),
+};
+
+const asSwitch = (v) => v === true || /^(true|1|yes|on)$/i.test(String(v).trim());
+
+// The control of one row, by its type: a list for choices, a number field for a count
+// (with its limits), a check box for a switch, a text field for the rest.
+function makeControl(row) {
+  const id = `parameter-${row.name}`;
+  const box = document.createElement("div");
+  box.className = `parameter parameter-${row.type}`;
+  const label = document.createElement("label");
+  label.htmlFor = id;
+  label.textContent = row.label;
+  let input;
+  if (row.choices) {
+    input = document.createElement("select");
+    for (const c of row.choices) input.add(new Option(c.label, c.value));
+  } else if (row.type === "column") {
+    // Filled with the columns of the file chosen (onCsvChosen).
+    input = document.createElement("select");
+    input.dataset.columns = "";
+    input.add(new Option(kNoColumn, ""));
+  } else {
+    input = document.createElement("input");
+    if (row.type === "switch") input.type = "checkbox";
+    else if (row.type === "count") {
+      input.type = "number";
+      input.step = "1";
+      input.min = row.minimum;
+      if (row.maximum !== undefined) input.max = row.maximum;
+      input.inputMode = "numeric";
+    } else {
+      input.type = "text";
+      input.spellcheck = false;
+    }
+  }
+  input.id = id;
+  input.name = row.name;
+  if (row.help) {
+    const hint = document.createElement("p");
+    hint.className = "hint";
+    hint.id = `${id}-hint`;
+    hint.textContent = row.help;
+    input.setAttribute("aria-describedby", hint.id);
+    if (row.type === "switch") {
+      label.prepend(input);
+      box.append(label, hint);
+    } else box.append(label, input, hint);
+  } else if (row.type === "switch") {
+    label.prepend(input);
+    box.append(label);
+  } else box.append(label, input);
+  const value = row.type === "switch"
+    ? { read: () => input.checked, write: (v) => { input.checked = asSwitch(v); } }
+    : {
+      read: () => input.value.trim(),
+      write: (v) => {
+        // A column of a kept order may name a file no longer chosen.
+        if (row.type === "column" && v && ![...input.options].some((o) => o.value === v)) input.add(new Option(v, v));
+        input.value = String(v);
+      },
+    };
+  value.write(row.default);
+  // Only what differs from the row's default is sent, and a style's settings only with a
+  // style other than the plain markers (the server refuses them with the markers).
+  const field = {
+    read: () => {
+      const v = value.read();
+      if (row.styling && row.name !== kStyleRow && !styled()) return "";
+      return v === (row.type === "switch" ? asSwitch(row.default) : row.default) ? "" : v;
+    },
+    write: value.write,
+  };
+  if (row.styling && row.name !== kStyleRow) box.classList.add("styling");
+  return { box, field };
+}
+
+// The row that chooses the style, and its choice of plain markers.
+const kStyleRow = "style";
+const kMarkersStyle = "markers";
+const kNoColumn = "(none)";
+
+function styled() {
+  const chooser = $(`parameter-${kStyleRow}`);
+  return chooser !== null && chooser.value !== kMarkersStyle;
+}
+
+// A style's settings show while a style other than the plain markers is chosen.
+function onStyleChanged() {
+  const on = styled();
+  for (const box of document.querySelectorAll(".parameter.styling")) box.hidden = !on;
+}
+
+// The form's controls made from the parameter table, each in its part of the form.
+function buildParameters(rows) {
+  for (const row of rows) {
+    if (ownControls[row.name]) {
+      const own = ownControls[row.name](row);
+      if (own.label?.tagName === "LABEL") own.label.textContent = row.label;
+      else own.label?.setAttribute("aria-label", row.label);
+      if (own.read) orderFields.push({ name: row.name, ...own });
+      continue;
+    }
+    const { box, field } = makeControl(row);
+    const place = document.querySelector(`.parameters[data-section="${CSS.escape(row.section)}"]`) ||
+      document.querySelector('.parameters[data-section=""]');
+    place.append(box);
+    orderFields.push({ name: row.name, ...field });
+  }
+  // A part of the form that the table leaves empty is not shown.
+  for (const place of document.querySelectorAll(".parameters")) {
+    const set = place.closest("fieldset");
+    if (set && set.children.length === 2 && place.children.length === 0) set.hidden = true;
+  }
+  // The picture is offered for download in every format the table lists.
+  const format = rows.find((r) => r.name === "format");
+  $("download-formats").replaceChildren(...(format ? format.choices : []).map((c) => {
+    const button = document.createElement("button");
+    button.type = "button";
+    button.dataset.format = c.value;
+    button.textContent = c.label;
+    return button;
+  }));
+}
 
 async function loadCatalogue() {
-  const [maps, markers] = await Promise.all([fetchJson("/api/maps"), fetchJson("/api/markers")]);
+  const [maps, markers, parameters] = await Promise.all(
+    [fetchJson("/api/maps"), fetchJson("/api/markers"), fetchJson("/api/parameters")]);
   state.maps = maps.maps;
   const first = maps.maps.find((m) => m.name.toLowerCase() === "usa") || maps.maps[0];
   fillChoices($("maps"), "map", maps.maps, first ? first.name : "", "map");
   fillChoices($("markers"), "marker", markers.markers, markers.default, "marker");
+  buildParameters(parameters.parameters);
+  $(`parameter-${kStyleRow}`)?.addEventListener("change", onStyleChanged);
+  onStyleChanged();
 }
 
 // The upload's columns, and a workbook's sheets, as the server's readers see them: CSV text
@@ -130,35 +266,14 @@ async function onCsvChosen(event) {
   }
   const names = answer.columns;
   for (const name of names) select.add(new Option(name, name));
-  // The style's columns are offered from the same header.
-  $("category-column").replaceChildren(...names.map((n) => new Option(n, n)));
-  $("value-column").replaceChildren(new Option("(none: count the rows)", ""),
-                                    ...names.map((n) => new Option(n, n)));
-  const segment = names.find((n) => !/zip/i.test(n));
-  if (segment) $("category-column").value = segment;
+  // The columns a row of the table names (a style's category and value) are offered from
+  // the same header.
+  for (const pick of document.querySelectorAll("select[data-columns]")) {
+    pick.replaceChildren(new Option(kNoColumn, ""), ...names.map((n) => new Option(n, n)));
+  }
   const zip = names.find((n) => /zip/i.test(n));
   if (zip) select.value = zip;
   select.disabled = names.length === 0;
-}
-
-function onStyleChanged() {
-  const style = $("style").value;
-  $("style-columns").hidden = style === "markers";
-  $("category-column").disabled = style !== "category";
-  $("value-column").disabled = style === "markers" || style === "category";
-}
-
-// The style's members of an order; nothing for the plain markers.
-function styleOf(csv) {
-  const style = $("style").value;
-  if (style === "markers") return {};
-  const out = { style, table: true };
-  const title = $("title").value.trim();
-  if (title) out.title = title;
-  if (csv && style === "category") out.category = $("category-column").value;
-  if (csv && style !== "category" && $("value-column").value) out.value = $("value-column").value;
-  if (!csv && style === "category") throw new Error("Colouring by category needs a CSV upload with a category column.");
-  return out;
 }
 
 function onSourceChanged() {
@@ -170,7 +285,10 @@ function onSourceChanged() {
 // What the form asks for: a JSON body or, for a CSV upload, a form.
 function currentOrder() {
   const order = {};
-  for (const field of orderFields) order[field.name] = field.read();
+  for (const field of orderFields) {
+    const value = field.read();
+    if (value !== "") order[field.name] = value;
+  }
   // A map drawn for a place replaces the map picture.
   if (order.region) delete order.map;
   else delete order.region;
@@ -178,12 +296,11 @@ function currentOrder() {
     const file = $("csv-file").files[0];
     if (!file) throw new Error("Choose a file first.");
     if (!$("csv-column").value) throw new Error("Choose the column that holds the zip codes.");
-    const sheet = $("sheet-choice").hidden ? {} : { sheet: $("csv-sheet").value };
-    return { ...order, ...styleOf(true), ...sheet, file, column: $("csv-column").value };
+    return { ...order, file, column: $("csv-column").value };
   }
   const zips = $("codes").value.split(/[\s,;]+/).filter((z) => z !== "");
   if (zips.length === 0) throw new Error("Paste at least one zip code.");
-  return { ...order, ...styleOf(false), zips };
+  return { ...order, zips };
 }
 
 function requestBody(order) {
@@ -625,8 +742,6 @@ document.addEventListener("DOMContentLoaded", async () => {
   $("order").addEventListener("change", edited);
   $("csv-file").addEventListener("change", onCsvChosen);
   $("csv-sheet").addEventListener("change", onCsvChosen);
-  $("style").addEventListener("change", onStyleChanged);
-  onStyleChanged();
   for (const radio of document.querySelectorAll('input[name="source"]')) {
     radio.addEventListener("change", onSourceChanged);
   }

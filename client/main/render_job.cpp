@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <unordered_set>
+#include <zembra/render/parameters.hpp>
 #include <zembra/runtime.hpp>
 
 #include "input/text_file.hpp"
@@ -109,6 +110,8 @@ render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
         return runStyled(job, control, notice);
     }
     render::RenderRequest request;
+    // What the window has no control for follows the parameter table's defaults.
+    render::applyParameters(render::ParameterValues(), request);
     request.map = job.map;
     request.marker = job.overlay;
     request.bounds = *job.bounds;

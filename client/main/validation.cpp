@@ -82,8 +82,8 @@ std::optional<Refusal> validateInput(const ValidationInput& in) {
     if (folder.empty() || !std::filesystem::is_directory(folder, ec)) {
         return warning("Output file directory does not exist.", Control::txtFile);
     }
-    // The extension must be a format's name as written in the format table ("jpg", not
-    // "jpeg"), in any case.
+    // The extension must be a format's name as written in the format table (not one of its
+    // other extensions), in any case.
     const std::string extension = lowerAscii(extensionName(output));
     if (imaging::formatForName(extension) == nullptr) {
         return warning("Output file extension is not valid", Control::txtFile);

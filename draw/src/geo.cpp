@@ -1,9 +1,9 @@
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <numbers>
 #include <string>
 #include <zembra/draw/geo.hpp>
+#include <zembra/render/parameters.hpp>
 #include <zembra/runtime.hpp>
 
 namespace zembra::draw {
@@ -14,38 +14,12 @@ namespace {
     throw Error::standard(err::kInvalidArgument, std::string(kSource), detail);
 }
 
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
 }  // namespace
 
 Bounds parseBounds(std::string_view text) {
-    double v[4];
-    size_t count = 0;
-    size_t start = 0;
-    while (true) {
-        const size_t comma = text.find(',', start);
-        const std::string_view part =
-            trimmed(text.substr(start, comma == std::string_view::npos ? comma : comma - start));
-        if (count == 4) invalid("bounds need four numbers: minLat,maxLat,minLon,maxLon");
-        const auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), v[count]);
-        if (part.empty() || ec != std::errc() || end != part.data() + part.size() ||
-            !std::isfinite(v[count]))
-            invalid("bounds value \"" + std::string(part) + "\" is not a number");
-        ++count;
-        if (comma == std::string_view::npos) break;
-        start = comma + 1;
-    }
-    if (count != 4) invalid("bounds need four numbers: minLat,maxLat,minLon,maxLon");
-    const Bounds b{v[0], v[1], v[2], v[3]};
-    if (!(b.minLat < b.maxLat) || b.minLat < -90 || b.maxLat > 90)
-        invalid("latitudes must satisfy -90 <= minLat < maxLat <= 90");
-    if (!(b.minLon < b.maxLon) || b.maxLon - b.minLon > 360)
-        invalid("longitudes must satisfy minLon < maxLon, at most 360 degrees apart");
-    return b;
+    std::string problem;
+    if (const auto b = render::readBounds(text, &problem)) return *b;
+    invalid("bounds '" + std::string(text) + "': " + problem);
 }
 
 int heightForWidth(const Bounds& b, int width) {

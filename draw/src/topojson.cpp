@@ -143,19 +143,35 @@ Topology Topology::parse(std::string_view json, std::string_view name,
 
 Topology Topology::parsePadded(const simdjson::padded_string& padded, std::string_view name,
                                const std::optional<Bounds>& detailWithin) {
-    dom::parser parser;
-    dom::element root;
-    if (auto error = parser.parse(padded).get(root); error != simdjson::SUCCESS)
+    // The arcs, nearly all of the text, are read on demand straight into lines; the
+    // small members are taken as text and parsed whole.
+    namespace od = simdjson::ondemand;
+    od::parser parser;
+    od::document doc;
+    if (auto error = parser.iterate(padded).get(doc); error != simdjson::SUCCESS)
         malformed(name, std::string("not valid JSON: ") + simdjson::error_message(error));
     std::string_view type;
-    if (root["type"].get_string().get(type) != simdjson::SUCCESS || type != "Topology")
+    if (doc["type"].get_string().get(type) != simdjson::SUCCESS || type != "Topology")
         malformed(name, "not a TopoJSON topology");
+    dom::parser small;
+    const auto member = [&](const char* key, dom::element& out) {
+        od::object object;
+        std::string_view text;
+        if (auto error = doc[key].get_object().get(object); error != simdjson::SUCCESS)
+            return error == simdjson::NO_SUCH_FIELD
+                       ? false
+                       : (malformed(name, std::string(key) + " is not an object"), false);
+        if (object.raw_json().get(text) != simdjson::SUCCESS ||
+            small.parse(simdjson::padded_string(text)).get(out) != simdjson::SUCCESS)
+            malformed(name, std::string(key) + " is not valid JSON");
+        return true;
+    };
 
     // Quantised topologies store integer deltas; the transform scales them back to degrees.
     bool quantised = false;
     double sx = 1, sy = 1, tx = 0, ty = 0;
     dom::element transform;
-    if (root["transform"].get(transform) == simdjson::SUCCESS) {
+    if (member("transform", transform)) {
         dom::array scale, translate;
         if (transform["scale"].get_array().get(scale) != simdjson::SUCCESS ||
             transform["translate"].get_array().get(translate) != simdjson::SUCCESS ||
@@ -169,31 +185,36 @@ Topology Topology::parsePadded(const simdjson::padded_string& padded, std::strin
     }
 
     Topology topo;
-    dom::array arcs;
-    if (root["arcs"].get_array().get(arcs) != simdjson::SUCCESS)
+    od::array arcs;
+    if (doc["arcs"].get_array().get(arcs) != simdjson::SUCCESS)
         malformed(name, "arcs are not an array");
-    topo.arcs_.reserve(arcs.size());
     Line line;  // the arc being decoded, its memory reused
-    for (dom::element a : arcs) {
-        dom::array points;
+    for (auto a : arcs) {
+        od::array points;
         if (a.get_array().get(points) != simdjson::SUCCESS)
             malformed(name, "an arc is not an array");
         line.clear();
-        line.reserve(points.size());
         double x = 0, y = 0;
-        for (dom::element pv : points) {
-            dom::array p;
-            double px = 0, py = 0;
-            if (pv.get_array().get(p) != simdjson::SUCCESS || p.size() < 2 ||
-                p.at(0).get_double().get(px) != simdjson::SUCCESS ||
-                p.at(1).get_double().get(py) != simdjson::SUCCESS)
+        for (auto pv : points) {
+            od::array p;
+            if (pv.get_array().get(p) != simdjson::SUCCESS)
                 malformed(name, "an arc position is not a number pair");
+            double pair[2] = {0, 0};
+            size_t count = 0;
+            for (auto v : p) {
+                double d = 0;
+                if (v.get_double().get(d) != simdjson::SUCCESS)
+                    malformed(name, "an arc position is not a number pair");
+                if (count < 2) pair[count] = d;
+                ++count;
+            }
+            if (count < 2) malformed(name, "an arc position is not a number pair");
             if (quantised) {
-                x += px;
-                y += py;
+                x += pair[0];
+                y += pair[1];
                 line.push_back({x * sx + tx, y * sy + ty});
             } else {
-                line.push_back({px, py});
+                line.push_back({pair[0], pair[1]});
             }
         }
         if (detailWithin && line.size() > 2) {
@@ -216,9 +237,9 @@ Topology Topology::parsePadded(const simdjson::padded_string& padded, std::strin
     }
 
     const Reader reader(name, topo.arcs_.size());
-    dom::object objects;
-    if (root["objects"].get_object().get(objects) == simdjson::SUCCESS) {
-        for (auto [key, value] : objects) {
+    dom::element objects;
+    if (member("objects", objects)) {
+        for (auto [key, value] : dom::object(objects)) {
             std::vector<Geometry> geometries;
             reader.collect(value, geometries);
             topo.objects_.emplace(std::string(key), std::move(geometries));

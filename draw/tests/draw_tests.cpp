@@ -51,6 +51,28 @@ zembra::imaging::Picture draw(const MapLayers& layers, const Projection& proj) {
 
 }  // namespace
 
+TEST(TopoJson, MembersMayComeInAnyOrder) {
+    // The world data has its transform last, after the arcs.
+    const char* reordered = R"({
+      "arcs": [[[4, 0], [0, 8]], [[4, 8], [-4, 0], [0, -8], [4, 0]],
+               [[4, 0], [4, 0], [0, 8], [-4, 0]]],
+      "objects": {"squares": {"type": "GeometryCollection", "geometries": [
+        {"type": "Polygon", "id": 7, "arcs": [[0, 1]]},
+        {"type": "MultiPolygon", "id": "B", "arcs": [[[2, -1]]]}]}},
+      "transform": {"translate": [10, 20], "scale": [0.5, 0.25]},
+      "type": "Topology"
+    })";
+    const Topology a = Topology::parse(reordered);
+    const Topology b = Topology::parse(kTwoSquares);
+    EXPECT_EQ(a.arcs(), b.arcs());
+    const std::vector<Feature> fa = a.features("squares"), fb = b.features("squares");
+    ASSERT_EQ(fa.size(), fb.size());
+    for (size_t i = 0; i < fa.size(); ++i) {
+        EXPECT_EQ(fa[i].id, fb[i].id);
+        EXPECT_EQ(fa[i].polygons, fb[i].polygons);
+    }
+}
+
 TEST(TopoJson, ArcsAwayFromTheMapKeepOnlyTheirEnds) {
     // Squares at 10..14 E; a window over them keeps every point, one beside them only
     // the ends, which still stitch into closed rings.

@@ -33,12 +33,17 @@ std::vector<Parameter> makeTable() {
     row({.name = "column",
          .flags = "--column",
          .typeName = "NAME",
+         .kind = ParameterKind::Column,
          .help = "CSV column (header name) with the codes",
+         .label = "Column holding the zip codes",
+         .section = "codes",
          .scope = kRenderCommand | kWebRender});
     row({.name = "sheet",
          .flags = "--sheet",
          .typeName = "NAME",
          .help = "Sheet of an .xls, .xlsx or .ods input to read (default: the first)",
+         .label = "Sheet",
+         .section = "codes",
          .scope = kRenderCommand | kWebRender});
     row({.name = "map",
          .flags = "-m,--map",
@@ -46,6 +51,8 @@ std::vector<Parameter> makeTable() {
          .kind = ParameterKind::Picture,
          .defaultValue = std::string(kDefaultMapName),
          .help = "Map picture: a path, or a name from Maps/ (usa, alaska, hawaii)",
+         .label = "Map",
+         .section = "map",
          .scope = kMapCommands | kWebRender});
     row({.name = "bounds",
          .flags = "--bounds",
@@ -69,6 +76,8 @@ std::vector<Parameter> makeTable() {
          .typeName = "REGION",
          .help = "Draw the map for a place: a state (NJ, \"New Jersey\"), several (NY,NJ,CT), "
                  "fit (the extent of the zip codes) or minLat,maxLat,minLon,maxLon",
+         .label = "Or draw a map of a place",
+         .section = "map",
          .scope = kRenderCommand | kWebRender | kMapCommand});
     row({.name = "width",
          .flags = "--width",
@@ -76,6 +85,8 @@ std::vector<Parameter> makeTable() {
          .kind = ParameterKind::Count,
          .help = "Width of the drawn map in pixels (default " + std::to_string(kDefaultMapWidth) +
                  "; the height follows from the region)",
+         .label = "Width of the drawn map",
+         .section = "map",
          .minimum = 1,
          .maximum = uint64_t(kMaxMapSide),
          .scope = kRenderCommand | kWebRender | kMapCommand});
@@ -84,6 +95,8 @@ std::vector<Parameter> makeTable() {
          .typeName = "MARKER",
          .kind = ParameterKind::Picture,
          .help = "Marker picture: a path, or a name from Overlays/ (default: the fifth)",
+         .label = "Marker",
+         .section = "marker",
          .scope = kCommands | kWebRender});
     row({.name = "output",
          .flags = "-o,--output",
@@ -97,6 +110,7 @@ std::vector<Parameter> makeTable() {
          .kind = ParameterKind::Format,
          .defaultValue = std::string(imaging::formats().front().name),
          .help = "Picture format: " + imaging::formatNames() + " (default: from the extension)",
+         .label = "Format",
          .choices = formatChoices(),
          .scope = kCommands | kWebRender | kClientRender});
     row({.name = "chunkSize",
@@ -111,8 +125,10 @@ std::vector<Parameter> makeTable() {
          .flags = "--no-towns",
          .kind = ParameterKind::Switch,
          .defaultValue = "true",
-         .help = "Leave codes without an area of their own (post-office boxes) unplaced "
-                 "instead of placing them at their post-office town",
+         .help = "Codes without an area of their own (post-office boxes) go at their "
+                 "post-office town; off, they stay unplaced",
+         .label = "Place codes without an area at their town",
+         .section = "codes",
          .scope = kRenderCommand | kWebRender | kClientRender});
     row({.name = "exact",
          .flags = "--exact",
@@ -120,6 +136,8 @@ std::vector<Parameter> makeTable() {
          .defaultValue = "false",
          .help = "Look codes up only as written: no second try of a ZIP+4 (08873-1234) by its "
                  "first five digits or of 8873 as 08873",
+         .label = "Look codes up only as written",
+         .section = "codes",
          .scope = kRenderCommand | kWebRender | kClientRender});
     row({.name = "worldFile",
          .flags = "--world-file",
@@ -129,88 +147,89 @@ std::vector<Parameter> makeTable() {
                  "programs to place it",
          .scope = kCommands});
     // The styles beside the plain markers; their combinations are checked by
-    // draw::thematicOptions.
-    constexpr unsigned kStyled = kRenderCommand | kWebRender | kClientRender;
-    row({.name = "style",
-         .flags = "--style",
-         .typeName = "STYLE",
-         .kind = ParameterKind::Choice,
-         .defaultValue = "markers",
-         .help = "markers (the marker picture at each code), category (circles coloured by "
-                 "--category), value (circles sized by --value or the rows), density, "
-                 "states or counties (filled by codes or --value)",
-         .choices = {{"markers", "Markers"},
-                     {"category", "Category"},
-                     {"value", "Value"},
-                     {"density", "Density"},
-                     {"states", "States"},
-                     {"counties", "Counties"}},
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "category",
-         .flags = "--category",
-         .typeName = "COLUMN",
-         .help = "CSV column whose values colour the circles",
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "value",
-         .flags = "--value",
-         .typeName = "COLUMN",
-         .help = "CSV column of numbers, summed per code: sizes, weights or fills",
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "bandwidth",
-         .flags = "--bandwidth",
-         .typeName = "PIXELS",
-         .kind = ParameterKind::Count,
-         .help = "Density: the kernel's spread in pixels (default: 2.5 times the median spacing "
-                 "of neighbouring codes)",
-         .minimum = uint64_t(kMinBandwidth),
-         .maximum = uint64_t(kMaxBandwidth),
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "classes",
-         .flags = "--classes",
-         .typeName = "quantile|equal",
-         .kind = ParameterKind::Choice,
-         .defaultValue = "quantile",
-         .help = "States, counties: quantile (as many areas per class) or equal (intervals)",
-         .choices = {{"quantile", "Quantiles"}, {"equal", "Equal intervals"}},
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "title",
-         .flags = "--title",
-         .typeName = "TEXT",
-         .help = "Title in a corner of the picture",
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "subtitle",
-         .flags = "--subtitle",
-         .typeName = "TEXT",
-         .help = "Line under the title",
-         .scope = kStyled,
-         .styling = true});
-    row({.name = "legend",
-         .flags = "--no-legend",
-         .kind = ParameterKind::Switch,
-         .defaultValue = "true",
-         .help = "Leave the legend out",
-         .scope = kStyled,
-         .styling = true});
+    // draw::thematicOptions. A style's setting is refused with the plain markers, stands in
+    // the page's Style part and is offered where the styles are unless its row says otherwise.
+    const auto styleRow = [&row](Parameter p) {
+        if (p.scope == 0) p.scope = kRenderCommand | kWebRender | kClientRender;
+        p.styling = true;
+        p.section = "style";
+        row(std::move(p));
+    };
+    styleRow({.name = "style",
+              .flags = "--style",
+              .typeName = "STYLE",
+              .kind = ParameterKind::Choice,
+              .defaultValue = "markers",
+              .help =
+                  "markers (the marker picture at each code), category (circles coloured by "
+                  "the category column), value (circles sized by the value column or the rows), "
+                  "density, states or counties (filled by codes or values)",
+              .label = "Draw the codes as",
+              .choices = {{"markers", "Markers (the marker picture at each code)"},
+                          {"category", "Circles coloured by a category column"},
+                          {"value", "Circles sized by a value column (or the rows)"},
+                          {"density", "Density"},
+                          {"states", "Filled states"},
+                          {"counties", "Filled counties"}}});
+    styleRow({.name = "category",
+              .flags = "--category",
+              .typeName = "COLUMN",
+              .kind = ParameterKind::Column,
+              .help = "CSV column whose values colour the circles",
+              .label = "Category column"});
+    styleRow({.name = "value",
+              .flags = "--value",
+              .typeName = "COLUMN",
+              .kind = ParameterKind::Column,
+              .help = "CSV column of numbers, summed per code: sizes, weights or fills",
+              .label = "Value column"});
+    styleRow({.name = "bandwidth",
+              .flags = "--bandwidth",
+              .typeName = "PIXELS",
+              .kind = ParameterKind::Count,
+              .help =
+                  "Density: the kernel's spread in pixels (default: 2.5 times the median spacing "
+                  "of neighbouring codes)",
+              .label = "Density spread",
+              .minimum = uint64_t(kMinBandwidth),
+              .maximum = uint64_t(kMaxBandwidth)});
+    styleRow({.name = "classes",
+              .flags = "--classes",
+              .typeName = "quantile|equal",
+              .kind = ParameterKind::Choice,
+              .defaultValue = "quantile",
+              .help = "States, counties: quantile (as many areas per class) or equal (intervals)",
+              .label = "Classes",
+              .choices = {{"quantile", "Quantiles"}, {"equal", "Equal intervals"}}});
+    styleRow({.name = "title",
+              .flags = "--title",
+              .typeName = "TEXT",
+              .help = "Title in a corner of the picture",
+              .label = "Title"});
+    styleRow({.name = "subtitle",
+              .flags = "--subtitle",
+              .typeName = "TEXT",
+              .help = "Line under the title",
+              .label = "Subtitle"});
+    styleRow({.name = "legend",
+              .flags = "--no-legend",
+              .kind = ParameterKind::Switch,
+              .defaultValue = "true",
+              .help = "The legend of the colours, sizes or classes in the picture; off, none",
+              .label = "Legend"});
     // The numbers behind a style: a file on the command line, a member of the server's answer.
-    row({.name = "tableFile",
-         .flags = "--table",
-         .typeName = "FILE.csv",
-         .help = "Write the numbers per area (fips,abbr,name,codes,rows,sum) or per "
-                 "category (category,codes,rows,sum) as CSV",
-         .scope = kRenderCommand,
-         .styling = true});
-    row({.name = "table",
-         .kind = ParameterKind::Switch,
-         .defaultValue = "false",
-         .help = "Answer with the numbers per area or per category as CSV text",
-         .scope = kWebRender,
-         .styling = true});
+    styleRow({.name = "tableFile",
+              .flags = "--table",
+              .typeName = "FILE.csv",
+              .help = "Write the numbers per area (fips,abbr,name,codes,rows,sum) or per "
+                      "category (category,codes,rows,sum) as CSV",
+              .scope = kRenderCommand});
+    styleRow({.name = "table",
+              .kind = ParameterKind::Switch,
+              .defaultValue = "false",
+              .help = "Answer with the numbers per area or per category as CSV text",
+              .label = "The numbers as a table (CSV) to download",
+              .scope = kWebRender});
     return rows;
 }
 #pragma GCC diagnostic pop
@@ -226,20 +245,24 @@ std::vector<std::string_view> splitOn(std::string_view text, char separator) {
 }
 
 std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
     return text;
 }
 
 // The bounds of `text`, or the problem with it.
-std::string readBounds(std::string_view text, Bounds& b) {
+std::string boundsProblem(std::string_view text, Bounds& b) {
     const auto parts = splitOn(text, ',');
     if (parts.size() != 4) return "expected four numbers minLat,maxLat,minLon,maxLon";
     std::array<double, 4> values{};
     for (size_t i = 0; i < parts.size(); ++i) {
         const auto part = trimBlanks(parts[i]);
         if (!isNumericText(part)) return "'" + std::string(part) + "' is not a number";
-        values[i] = parseNumber(part);
+        try {
+            values[i] = parseNumber(part);
+        } catch (const Error&) {  // beyond a double's range
+            values[i] = HUGE_VAL;
+        }
         if (!std::isfinite(values[i])) return "'" + std::string(part) + "' is not a finite number";
     }
     b = Bounds{values[0], values[1], values[2], values[3]};
@@ -252,6 +275,7 @@ std::string readBounds(std::string_view text, Bounds& b) {
         return "the minimum longitude must be below the maximum (the order is "
                "minLat,maxLat,minLon,maxLon)";
     }
+    if (b.maxLon - b.minLon > 360) return "the longitudes must lie at most 360 degrees apart";
     return {};
 }
 
@@ -324,7 +348,7 @@ std::string checkParameter(const Parameter& p, std::string_view text) {
         }
         case ParameterKind::Bounds: {
             Bounds ignored;
-            return readBounds(text, ignored);
+            return boundsProblem(text, ignored);
         }
         case ParameterKind::Switch:
             return readSwitch(text) ? std::string() : "must be true or false";
@@ -336,6 +360,7 @@ std::string checkParameter(const Parameter& p, std::string_view text) {
             }
             return "use " + choiceNames(p);
         case ParameterKind::Text:
+        case ParameterKind::Column:
             return {};
     }
     return {};
@@ -389,11 +414,17 @@ size_t choiceValue(const Parameter& p, std::string_view text) {
 }
 
 Bounds boundsValue(const Parameter& p, std::string_view text) {
+    std::string problem;
+    if (const auto b = readBounds(text, &problem)) return *b;
+    throw ParameterError(p, std::string(text), std::move(problem));
+}
+
+std::optional<Bounds> readBounds(std::string_view text, std::string* problem) {
     Bounds b;
-    if (std::string problem = readBounds(text, b); !problem.empty()) {
-        throw ParameterError(p, std::string(text), std::move(problem));
-    }
-    return b;
+    std::string found = boundsProblem(text, b);
+    if (found.empty()) return b;
+    if (problem) *problem = std::move(found);
+    return std::nullopt;
 }
 
 std::string boundsText(const Bounds& b) {

@@ -60,7 +60,11 @@ Error registryFileError(int32_t fallback, const fs::path& path, const std::error
         ec.category() == std::generic_category() || ec.category() == std::system_category()
             ? fileErrorNumber(ec.value(), path.string(), fallback)
             : fallback;
-    return Error::standard(number, "Zembra", "'" + path.string() + "': " + ec.message());
+    // Appended piece by piece: GCC 12 at -O3 takes "'" + string for an overlapping copy
+    // (a false -Wrestrict).
+    std::string description = "'";
+    description.append(path.string()).append("': ").append(ec.message());
+    return Error::standard(number, "Zembra", description);
 }
 
 void checkProgId(std::string_view progId) {

@@ -18,17 +18,7 @@ namespace {
 
 using nlohmann::json;
 
-ApiError badRequest(const std::string& message) { return ApiError(400, "bad_request", message); }
-
-void checkCount(size_t count, const Limits& limits) {
-    if (count > limits.maxCodes) {
-        throw ApiError(413, "too_many_codes",
-                       "The request holds " + std::to_string(count) +
-                           " zip codes and points; at most " + std::to_string(limits.maxCodes) +
-                           " are accepted in one render.",
-                       limits.maxCodes);
-    }
-}
+constexpr std::string_view kCodesAndPoints = "zip codes and points";
 
 // Blanks around a code dropped, empty ones skipped, repeats removed. A code that cannot
 // be a zip code (a control character in it) goes on to the render, which reports it not
@@ -106,6 +96,18 @@ render::LatLon readPoint(const json& item, size_t index) {
 
 }  // namespace
 
+ApiError badRequest(const std::string& message) { return ApiError(400, "bad_request", message); }
+
+void checkCount(size_t count, const Limits& limits, std::string_view what) {
+    if (count > limits.maxCodes) {
+        throw ApiError(413, "too_many_codes",
+                       "The request holds " + std::to_string(count) + " " + std::string(what) +
+                           "; at most " + std::to_string(limits.maxCodes) +
+                           " are accepted in one render.",
+                       limits.maxCodes);
+    }
+}
+
 MemoryFile::MemoryFile(std::string_view bytes) : fd_(memfd_create("zembra-upload", MFD_CLOEXEC)) {
     if (fd_ < 0)
         throw Error::standard(err::kInvalidArgument, "zembra serve", "memfd_create failed");
@@ -153,7 +155,7 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits) {
     if (!zips.is_array() || !points.is_array()) {
         throw badRequest("\"zips\" and \"points\" must be arrays.");
     }
-    checkCount(zips.size() + points.size(), limits);
+    checkCount(zips.size() + points.size(), limits, kCodesAndPoints);
 
     RenderOrder order;
     order.values = webValues(parsed);
@@ -254,7 +256,7 @@ RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOr
         while (reader->next(fields)) {
             if (*index >= fields.size() || cli::trim(fields[*index]).empty()) continue;
             codes.push_back(std::move(fields[*index]));
-            checkCount(codes.size(), limits);
+            checkCount(codes.size(), limits, kCodesAndPoints);
         }
     } catch (const Error& e) {
         throw badRequest(e.description());

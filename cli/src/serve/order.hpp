@@ -37,6 +37,13 @@ class ApiError : public std::runtime_error {
     std::optional<uint64_t> limit_;
 };
 
+// A 400 refusal (bad_request) saying `message`.
+ApiError badRequest(const std::string& message);
+
+// Raises ApiError 413 (too_many_codes, with the limit) when `count` exceeds
+// limits.maxCodes; `what` names what was counted ("rows").
+void checkCount(size_t count, const Limits& limits, std::string_view what);
+
 struct RenderOrder {
     render::ParameterValues values;  // the render parameters given (members or form fields)
     std::string map{render::kDefaultMapName};
@@ -51,7 +58,7 @@ struct RenderOrder {
 };
 
 // Reads {"map": "usa", "marker": "red_dot_11", "zips": ["08873", ...],
-// "points": [{"lat": 40.7, "lon": -74}, ...], "format": "png", "towns": true}, or
+// "points": [{"lat": 40.7, "lon": -74}, ...], "towns": true}, or
 // "region": "NJ" (and "width": 2000) instead of "map": "zips", "points" and the render
 // parameters offered to the web (zembra/render/parameters.hpp); every member is optional,
 // but a render needs a zip code or a point. Raises ApiError: 400 for malformed JSON, a
@@ -86,7 +93,8 @@ class MemoryFile {
     int fd_;
 };
 
-// The picture format for a form field or JSON member ("jpg", "jpeg", "png", ...).
+// The picture format for a form field or JSON member: a name or extension of the format
+// table, in any case.
 // Raises ApiError 400 with the parameter table's message.
 render::OutputFormat parseFormat(std::string_view text);
 

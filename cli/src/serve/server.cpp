@@ -66,11 +66,14 @@ json parametersJson() {
     json list = json::array();
     for (const render::Parameter& p : render::renderParameters()) {
         if (!p.offeredIn(render::kWebRender)) continue;
-        static constexpr std::array<const char*, 7> kKinds{"picture", "format", "count", "bounds",
-                                                           "text",    "switch", "choice"};
+        static constexpr std::array<const char*, 8> kKinds{"picture", "format", "count",  "bounds",
+                                                           "text",    "switch", "choice", "column"};
         json row = {{"name", p.name},
                     {"type", kKinds.at(static_cast<size_t>(p.kind))},
                     {"default", p.defaultValue},
+                    {"label", p.label.empty() ? p.name : p.label},
+                    {"section", p.section},
+                    {"styling", p.styling},
                     {"help", p.help}};
         if (p.kind == render::ParameterKind::Switch) {
             row["default"] = render::switchValue(p, p.defaultValue);
@@ -359,8 +362,38 @@ struct Server::Impl {
     // to stop.
     std::pair<int, json> runJob(std::function<void(Job&)> work, Clock::time_point deadline) {
         auto job = newJob();
-        if (!pool.trySubmit([job, work = std::move(work)] { work(*job); })) throw busy();
+        submit(job, [job, work = std::move(work)] { work(*job); });
         return await(*job, deadline);
+    }
+
+    // Runs `work` on the pool for `job`; what it raises finishes the job with the failure's
+    // answer, in the same words a handler would give.
+    void submit(const std::shared_ptr<Job>& job, std::function<void()> work) {
+        const bool queued = pool.trySubmit([this, job, work = std::move(work)] {
+            try {
+                work();
+            } catch (...) {
+                int status = 500;
+                json answer = failure(std::current_exception(), status);
+                job->finish(status, std::move(answer));
+            }
+        });
+        if (!queued) throw busy();
+    }
+
+    // Runs `work` for `job` as submit does. Its answer streams to `reply` when `stream`,
+    // otherwise it is awaited until the deadline.
+    std::optional<http::Response> answerJob(const std::shared_ptr<Job>& job,
+                                            std::function<void()> work, bool stream,
+                                            const std::shared_ptr<http::Reply>& reply,
+                                            Clock::time_point deadline) {
+        submit(job, std::move(work));
+        if (stream) {
+            streamJob(reply, job, deadline);
+            return std::nullopt;
+        }
+        const auto [status, answer] = await(*job, deadline);
+        return jsonResponse(status, answer);
     }
 
     std::pair<int, json> await(Job& job, Clock::time_point deadline) const {
@@ -770,58 +803,46 @@ struct Server::Impl {
         const bool stream = req.header("Accept").find("application/x-ndjson") != std::string::npos;
         auto job = newJob();
         auto task = [this, job, rows, &mapEntry, options, format, table] {
-            try {
-                draw::ThematicRequest request;
-                request.map = mapEntry.file;
-                request.bounds = mapEntry.bounds;
-                request.connection = config.connection;
-                request.format = format;
-                request.options = options;
-                request.tableText = table;
-                draw::ThematicResult result = draw::renderThematic(request, *rows);
-                const std::string extension(render::formatName(format));
-                const std::string id = newLinkId();
-                json answer{{"format", extension},
-                            {"bytes", result.bytes.size()},
-                            {"map", mapEntry.name},
-                            {"style", draw::styleName(options.style)},
-                            {"width", mapEntry.size.width},
-                            {"height", mapEntry.size.height},
-                            {"bounds", boundsJson(mapEntry.bounds)},
-                            {"requested", result.requested},
-                            {"rows", result.rows},
-                            {"placed", result.placed},
-                            {"placedAtTown", result.placedAtTown},
-                            {"placedWithoutPlus4", json::array()},
-                            {"placedWithZeros", json::array()},
-                            {"outside", result.outside},
-                            {"suggestedMaps", json::array()},
-                            {"notFound", result.notFound},
-                            {"points", 0}};
-                if (table) answer["table"] = result.table;
-                cache.put(id + "." + extension,
-                          std::make_shared<const StoredPicture>(
-                              StoredPicture{extension, "zembra-" + mapEntry.name + "." + extension,
-                                            std::move(result.bytes)}));
-                const std::string link = "/api/pictures/" + id + "." + extension;
-                answer["id"] = id;
-                answer["picture"] = link;
-                answer["download"] = link + "?download=1";
-                answer["share"] = link;  // the picture itself: a style is not drawn again
-                job->finish(200, std::move(answer));
-            } catch (...) {
-                int status = 500;
-                json answer = failure(std::current_exception(), status);
-                job->finish(status, std::move(answer));
-            }
+            draw::ThematicRequest request;
+            request.map = mapEntry.file;
+            request.bounds = mapEntry.bounds;
+            request.connection = config.connection;
+            request.format = format;
+            request.options = options;
+            request.tableText = table;
+            draw::ThematicResult result = draw::renderThematic(request, *rows);
+            const std::string extension(render::formatName(format));
+            const std::string id = newLinkId();
+            json answer{{"format", extension},
+                        {"bytes", result.bytes.size()},
+                        {"map", mapEntry.name},
+                        {"style", draw::styleName(options.style)},
+                        {"width", mapEntry.size.width},
+                        {"height", mapEntry.size.height},
+                        {"bounds", boundsJson(mapEntry.bounds)},
+                        {"requested", result.requested},
+                        {"rows", result.rows},
+                        {"placed", result.placed},
+                        {"placedAtTown", result.placedAtTown},
+                        {"placedWithoutPlus4", json::array()},
+                        {"placedWithZeros", json::array()},
+                        {"outside", result.outside},
+                        {"suggestedMaps", json::array()},
+                        {"notFound", result.notFound},
+                        {"points", 0}};
+            if (table) answer["table"] = result.table;
+            cache.put(id + "." + extension,
+                      std::make_shared<const StoredPicture>(
+                          StoredPicture{extension, "zembra-" + mapEntry.name + "." + extension,
+                                        std::move(result.bytes)}));
+            const std::string link = "/api/pictures/" + id + "." + extension;
+            answer["id"] = id;
+            answer["picture"] = link;
+            answer["download"] = link + "?download=1";
+            answer["share"] = link;  // the picture itself: a style is not drawn again
+            job->finish(200, std::move(answer));
         };
-        if (!pool.trySubmit(std::move(task))) throw busy();
-        if (stream) {
-            streamJob(reply, job, deadline);
-            return std::nullopt;
-        }
-        const auto [status, answer] = await(*job, deadline);
-        return jsonResponse(status, answer);
+        return answerJob(job, std::move(task), stream, reply, deadline);
     }
 
     std::optional<http::Response> handleRender(const http::Request& req,
@@ -849,30 +870,18 @@ struct Server::Impl {
 
         auto job = newJob();
         auto task = [this, job, order, choice, &markerEntry, stream, items] {
-            try {
-                auto request = renderRequest(*order, markerEntry);
-                // A streamed render reports about twenty steps; otherwise the default pieces.
-                request.chunkSize =
-                    stream ? std::max<size_t>(250, (items + 19) / 20) : render::kDefaultChunkSize;
-                request.progress = [job](const render::Progress& p) { job->report(p); };
-                request.cancel = &job->cancel;
-                PictureEntry used;
-                auto result = renderOn(choice, *order, std::move(request), used);
-                job->finish(200, keep(*order, used, markerEntry, std::move(result),
-                                      choice.region != nullptr));
-            } catch (...) {
-                int status = 500;
-                json answer = failure(std::current_exception(), status);
-                job->finish(status, std::move(answer));
-            }
+            auto request = renderRequest(*order, markerEntry);
+            // A streamed render reports about twenty steps; otherwise the default pieces.
+            request.chunkSize =
+                stream ? std::max<size_t>(250, (items + 19) / 20) : render::kDefaultChunkSize;
+            request.progress = [job](const render::Progress& p) { job->report(p); };
+            request.cancel = &job->cancel;
+            PictureEntry used;
+            auto result = renderOn(choice, *order, std::move(request), used);
+            job->finish(
+                200, keep(*order, used, markerEntry, std::move(result), choice.region != nullptr));
         };
-        if (!pool.trySubmit(std::move(task))) throw busy();
-        if (stream) {
-            streamJob(reply, job, deadline);
-            return std::nullopt;
-        }
-        const auto [status, answer] = await(*job, deadline);
-        return jsonResponse(status, answer);
+        return answerJob(job, std::move(task), stream, reply, deadline);
     }
 
     static json suggestionsJson(const render::RenderResult& result) {
@@ -986,19 +995,13 @@ struct Server::Impl {
         auto picture = std::make_shared<std::shared_ptr<const StoredPicture>>();
         const auto [status, answer] = runJob(
             [this, order, choice, &markerEntry, picture, extension, mapName](Job& job) {
-                try {
-                    auto request = renderRequest(order, markerEntry);
-                    request.cancel = &job.cancel;
-                    PictureEntry used;
-                    auto result = renderOn(choice, order, std::move(request), used);
-                    *picture = std::make_shared<const StoredPicture>(StoredPicture{
-                        extension, "zembra-" + mapName + "." + extension, std::move(result.bytes)});
-                    job.finish(200, json::object());
-                } catch (...) {
-                    int status = 500;
-                    json failed = failure(std::current_exception(), status);
-                    job.finish(status, std::move(failed));
-                }
+                auto request = renderRequest(order, markerEntry);
+                request.cancel = &job.cancel;
+                PictureEntry used;
+                auto result = renderOn(choice, order, std::move(request), used);
+                *picture = std::make_shared<const StoredPicture>(StoredPicture{
+                    extension, "zembra-" + mapName + "." + extension, std::move(result.bytes)});
+                job.finish(200, json::object());
             },
             deadline);
         if (status != 200) {
@@ -1103,38 +1106,32 @@ struct Server::Impl {
         }
         const auto [status, answer] = runJob(
             [this, request, plotted, markerSize, plan](Job& job) mutable {
-                try {
-                    std::unique_ptr<draw::TemporaryMap> drawn;
-                    if (plan) {
-                        drawn = regions.draw(*plan);
-                        request.map = drawn->path();
-                    }
-                    if (const auto hit = render::plottedCodeAt(request, markerSize.width,
-                                                               markerSize.height, *plotted)) {
-                        job.finish(200, {{"zip", hit->zip},
-                                         {"city", hit->city},
-                                         {"state", hit->state},
-                                         {"lat", hit->position.lat},
-                                         {"lon", hit->position.lon},
-                                         {"plotted", true},
-                                         {"x", request.x},
-                                         {"y", request.y}});
-                        return;
-                    }
-                    const auto found = render::lookupPixel(request);
-                    job.finish(200, {{"zip", found.zip ? json(*found.zip) : json(nullptr)},
-                                     {"city", found.city},
-                                     {"state", found.state},
-                                     {"lat", found.position.lat},
-                                     {"lon", found.position.lon},
-                                     {"plotted", false},
+                std::unique_ptr<draw::TemporaryMap> drawn;
+                if (plan) {
+                    drawn = regions.draw(*plan);
+                    request.map = drawn->path();
+                }
+                if (const auto hit = render::plottedCodeAt(request, markerSize.width,
+                                                           markerSize.height, *plotted)) {
+                    job.finish(200, {{"zip", hit->zip},
+                                     {"city", hit->city},
+                                     {"state", hit->state},
+                                     {"lat", hit->position.lat},
+                                     {"lon", hit->position.lon},
+                                     {"plotted", true},
                                      {"x", request.x},
                                      {"y", request.y}});
-                } catch (...) {
-                    int status = 500;
-                    json failed = failure(std::current_exception(), status);
-                    job.finish(status, std::move(failed));
+                    return;
                 }
+                const auto found = render::lookupPixel(request);
+                job.finish(200, {{"zip", found.zip ? json(*found.zip) : json(nullptr)},
+                                 {"city", found.city},
+                                 {"state", found.state},
+                                 {"lat", found.position.lat},
+                                 {"lon", found.position.lon},
+                                 {"plotted", false},
+                                 {"x", request.x},
+                                 {"y", request.y}});
             },
             deadline);
         return jsonResponse(status, answer);

@@ -14,16 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-ApiError badRequest(const std::string& message) { return ApiError(400, "bad_request", message); }
-
-void checkCount(size_t count, const Limits& limits) {
-    if (count > limits.maxCodes) {
-        throw ApiError(413, "too_many_codes",
-                       "The request holds " + std::to_string(count) + " rows; at most " +
-                           std::to_string(limits.maxCodes) + " are accepted in one render.");
-    }
-}
-
 std::string text(const json& body, const char* name, std::string fallback) {
     const auto it = body.find(name);
     if (it == body.end() || it->is_null()) return fallback;
@@ -59,7 +49,7 @@ render::RowTable rowsFromJson(std::string_view body, const draw::ThematicOptions
     if (!zips.is_array() || !rows.is_array()) {
         throw badRequest("\"zips\" and \"rows\" must be arrays.");
     }
-    checkCount(zips.size() + rows.size(), limits);
+    checkCount(zips.size() + rows.size(), limits, "rows");
     for (size_t i = 0; i < zips.size(); ++i) {
         if (!zips[i].is_string()) {
             throw badRequest("Zip code " + std::to_string(i + 1) +
@@ -114,7 +104,7 @@ render::RowTable rowsFromCsv(std::string_view csv, std::string_view column,
     } catch (const Error& e) {
         throw badRequest(e.description());
     }
-    checkCount(table.rowCount(), limits);
+    checkCount(table.rowCount(), limits, "rows");
     return table;
 }
 

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 #include <zembra/render/catalogue.hpp>
+#include <zembra/render/parameters.hpp>
 #include <zembra/runtime.hpp>
 #include <zembra/test/support.hpp>
 
@@ -147,6 +148,12 @@ TEST_F(Api, DescribesTheRenderParametersItTakes) {
     EXPECT_EQ(byName["bandwidth"]["maximum"], 200);
     EXPECT_EQ(byName["legend"]["default"], true);
     EXPECT_EQ(byName["table"]["type"], "switch");
+    // The page captions and places each control from its row.
+    for (const auto& [name, row] : byName) {
+        EXPECT_FALSE(row["label"].get<std::string>().empty()) << name;
+        EXPECT_TRUE(row["section"].is_string()) << name;
+    }
+    EXPECT_EQ(byName["width"]["maximum"], render::parameter("width").maximum);
     // What only the command line may set is not offered.
     EXPECT_FALSE(byName.contains("connection"));
     EXPECT_FALSE(byName.contains("images"));

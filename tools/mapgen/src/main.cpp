@@ -71,7 +71,8 @@ int run(const QCommandLineParser& args) {
     const int width = positiveInt(args.value("width"), "--width");
     const std::string path = out.toStdString();
     const auto format = zembra::render::formatForExtension(QFileInfo(out).suffix().toStdString());
-    if (!format) raise(err::kInvalidArgument, "--out must end in .jpg, .gif, .bmp or .png");
+    if (!format)
+        raise(err::kInvalidArgument, "--out must end in " + zembra::imaging::formatNames("."));
 
     draw::BoundaryData data(args.isSet("data")
                                 ? std::filesystem::path(args.value("data").toStdString())

@@ -48,14 +48,22 @@ function startServer() {
   return { child, url, exited, log: () => log };
 }
 
-// The point on screen of a picture pixel, for the picture as scaled in the page.
+// The point on screen of a picture pixel, for the picture as scaled in the page; the
+// window scrolls to bring it into view.
 async function screenPoint(page, x, y) {
   return page.$eval("#picture", (img, [px, py]) => {
-    const box = img.getBoundingClientRect();
-    return {
-      x: box.left + ((px + 0.5) / Number(img.dataset.width)) * box.width,
-      y: box.top + ((py + 0.5) / Number(img.dataset.height)) * box.height,
+    const point = () => {
+      const box = img.getBoundingClientRect();
+      return {
+        x: box.left + ((px + 0.5) / Number(img.dataset.width)) * box.width,
+        y: box.top + ((py + 0.5) / Number(img.dataset.height)) * box.height,
+      };
     };
+    const first = point();
+    if (first.y < 0 || first.y >= window.innerHeight) {
+      window.scrollBy({ top: first.y - window.innerHeight / 2, behavior: "instant" });
+    }
+    return point();
   }, [x, y]);
 }
 
@@ -82,6 +90,27 @@ try {
   await page.waitForSelector("#maps input[value='usa']:checked", { state: "attached" });
   assert.equal(await page.locator("#maps input").count(), 3);
   assert.ok((await page.locator("#markers input").count()) >= 1);
+
+  // The form's controls are made from the parameter table: one for each row the page has no
+  // control of its own for, with the row's label, default and limits; the formats to
+  // choose and to download are the format row's choices.
+  const rows = (await (await page.request.get(base + "api/parameters")).json()).parameters;
+  const own = ["map", "marker", "column", "sheet"];
+  await page.waitForSelector("#parameter-format", { state: "attached" });
+  for (const row of rows.filter((r) => !own.includes(r.name))) {
+    const control = page.locator(`#parameter-${row.name}`);
+    assert.equal(await control.count(), 1, `a control for "${row.name}"`);
+    assert.equal(await page.locator(`label[for="parameter-${row.name}"]`).textContent(), row.label);
+    if (row.type === "switch") assert.equal(await control.isChecked(), row.default, row.name);
+    else assert.equal(await control.inputValue(), row.default, row.name);
+    if (row.type === "count") assert.equal(await control.getAttribute("min"), String(row.minimum));
+  }
+  const format = rows.find((r) => r.name === "format");
+  const values = format.choices.map((c) => c.value);
+  assert.deepEqual(await page.$$eval("#parameter-format option", (os) => os.map((o) => o.value)), values);
+  assert.deepEqual(await page.$$eval(".downloads button", (bs) => bs.map((b) => b.dataset.format)), values);
+  assert.equal(await page.locator("label[for='csv-column']").textContent(),
+    rows.find((r) => r.name === "column").label);
 
   // Render with no codes: the error shows beside the Render button, inside the window.
   await page.locator("#render").click();
@@ -240,9 +269,11 @@ try {
     buffer: Buffer.from("Zip,Segment,Revenue\n08873,Retail,10\n10001,Office,20\n89301,Farm,5\n08873,Retail,1\n"),
   });
   await page.waitForFunction(() => document.getElementById("csv-column").value === "Zip");
-  await page.locator("#style").selectOption("category");
-  await page.locator("#category-column").selectOption("Segment");
-  await page.locator("#title").fill("Sales by segment");
+  assert.ok(await page.locator("#parameter-title").isHidden(), "a style's settings wait for a style");
+  await page.locator("#parameter-style").selectOption("category");
+  await page.locator("#parameter-category").selectOption("Segment");
+  await page.locator("#parameter-title").fill("Sales by segment");
+  await page.locator("#parameter-table").check();
   await page.locator("#render").click();
   await page.waitForFunction(() => /Placed 3 of 3/.test(document.getElementById("status").textContent));
   await page.waitForSelector("#table-link:not([hidden])");
@@ -259,12 +290,26 @@ try {
     return img.complete && img.naturalWidth > 0;
   });
   await page.screenshot({ path: screenshot.replace(/\.png$/, "-style.png"), fullPage: true });
-  await page.locator("#style").selectOption("markers");
+  await page.locator("#parameter-style").selectOption("markers");
+
+  // A switch of the table reaches the request: 8873 is found as 08873 unless "exact" is on.
+  await page.locator("input[name='source'][value='paste']").check();
+  await page.locator("#codes").fill("8873");
+  await page.locator("#parameter-exact").check();
+  const [exactRequest] = await Promise.all([
+    page.waitForRequest((r) => r.url().endsWith("/api/render")),
+    page.locator("#render").click(),
+  ]);
+  assert.equal(exactRequest.postDataJSON().exact, true);
+  await page.waitForFunction(() => /Placed 0 of 1/.test(document.getElementById("status").textContent));
+  await page.locator("#parameter-exact").uncheck();
+  await page.locator("#render").click();
+  await page.waitForFunction(() => /Placed 1 of 1 .*leading zeros/.test(document.getElementById("status").textContent));
 
   // A map drawn for a place: New Jersey, and a click on 08873 answered on that map.
   await page.locator("input[name='source'][value='paste']").check();
   await page.locator("#codes").fill("08873 08232");
-  await page.locator("#region").fill("NJ");
+  await page.locator("#parameter-region").fill("NJ");
   await page.locator("#render").click();
   await page.waitForFunction(() => /Placed 2 of 2/.test(document.getElementById("status").textContent));
   await page.waitForFunction(() => {
@@ -286,7 +331,7 @@ try {
   await page.waitForFunction(() => /08873|No zip|failed/.test(document.getElementById("answer").textContent));
   assert.match(await page.locator("#answer").textContent(), /^08873 Somerset, NJ/);
   await page.screenshot({ path: screenshot.replace(/\.png$/, "-region.png"), fullPage: true });
-  await page.locator("#region").fill("");
+  await page.locator("#parameter-region").fill("");
 
   // At 200% zoom a 1280-pixel window is 640 CSS pixels wide: nothing may need a
   // sideways scroll.

@@ -27,6 +27,7 @@ enum class ParameterKind {
     Text,     // any text
     Switch,   // on or off; the command line's flag turns it off when it starts "--no-"
     Choice,   // one of `choices`, as spelt there
+    Column,   // a column's name in the rows read (a CSV file's header)
 };
 
 // Where a parameter is offered.
@@ -40,8 +41,8 @@ enum ParameterScope : unsigned {
 };
 
 struct ParameterChoice {
-    std::string value;  // as given: "jpg"
-    std::string label;  // as shown: "JPEG"
+    std::string value;  // as given, the format table's name
+    std::string label;  // as shown, the format table's label
 };
 
 struct Parameter {
@@ -51,6 +52,10 @@ struct Parameter {
     ParameterKind kind = ParameterKind::Text;
     std::string defaultValue;  // as text; empty: none (or the front end's own)
     std::string help;
+    // The page's control: its caption ("Format") and the part of the form it stands in
+    // ("map", "marker", "codes", "style"; empty: the picture's options).
+    std::string label;
+    std::string section;
     std::vector<ParameterChoice> choices;  // Format and Choice only
     uint64_t minimum = 0;                  // Count only
     uint64_t maximum = UINT64_MAX;
@@ -73,7 +78,7 @@ const Parameter* findParameter(std::string_view name) noexcept;
 const Parameter& parameter(std::string_view name);
 
 // The one check of a value: the problem with `text` as a value of `p`, empty when there is
-// none ("use jpg, gif, bmp or png", "must be a whole number of at least 1, not '0'").
+// none ("use " and the format names, "must be a whole number of at least 1, not '0'").
 std::string checkParameter(const Parameter& p, std::string_view text);
 
 // A value the table refuses. message() reads "<spelling> '<text>': <problem>", the
@@ -113,6 +118,10 @@ bool switchValue(const Parameter& p, std::string_view text);
 // The index of `text` among the choices of a Choice row.
 size_t choiceValue(const Parameter& p, std::string_view text);
 Bounds boundsValue(const Parameter& p, std::string_view text);
+// The one reading of "minLat,maxLat,minLon,maxLon" (blanks around the numbers allowed):
+// minLat < maxLat within -90..90, minLon < maxLon at most 360 degrees apart. Nothing when
+// the text is not such bounds, with the problem in `problem` when one is given.
+std::optional<Bounds> readBounds(std::string_view text, std::string* problem = nullptr);
 // "minLat,maxLat,minLon,maxLon" as boundsValue reads it back.
 std::string boundsText(const Bounds& bounds);
 

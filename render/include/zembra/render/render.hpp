@@ -30,8 +30,8 @@ using OutputFormat = imaging::Format;
 
 // The engine's OutputImageType text of a format, its name in the format table.
 std::string_view formatName(OutputFormat format) noexcept;
-// The format for a file extension or format name, case-insensitive, with or without the
-// dot ("JPG", ".png", "jpeg"). Nothing for any other text.
+// The format for a file extension or format name of the format table, case-insensitive,
+// with or without the dot. Nothing for any other text.
 std::optional<OutputFormat> formatForExtension(std::string_view extension);
 
 // Zip codes handed to the engine per MapZips call: large lists go in pieces so that
