@@ -52,6 +52,7 @@ SheetReader::SheetReader(const std::filesystem::path& path, const std::string& s
         db::Recordset rows = connection.execute("SELECT * FROM " + bracketedSheet(sheet_));
         const int32_t count = rows.fieldCount();
         std::vector<std::string> header;
+        header.reserve(size_t(count));
         for (int32_t i = 0; i < count; ++i) header.push_back(rows.fieldName(i));
         records_.push_back(std::move(header));
         for (; !rows.eof(); rows.moveNext()) {
