@@ -37,6 +37,7 @@ class QuietSeam final : public zembra::client::UiSeam {
     }
     int runModal(QDialog& dialog) override { return dialog.result(); }
     bool openUrl(const QUrl&) override { return false; }
+    std::optional<QString> viewerFor(const QString&) override { return std::nullopt; }
 };
 
 }  // namespace

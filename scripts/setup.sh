@@ -64,3 +64,7 @@ fi
 if [ -x "$here/register-odbc-drivers.sh" ]; then
   "$here/register-odbc-drivers.sh"
 fi
+# The help viewer for the client's Help > Contents, for this user, unless one is set.
+if [ -x "$here/register-help-viewer.sh" ]; then
+  "$here/register-help-viewer.sh"
+fi

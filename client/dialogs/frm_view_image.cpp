@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
@@ -38,6 +40,7 @@ int32_t add(int32_t a, int32_t b) {
 
 constexpr double kMinZoom = 1.0 / 16;
 constexpr double kMaxZoom = 8.0;
+constexpr double kZoomStep = 1.25;  // per button press or wheel notch
 
 }  // namespace
 
@@ -58,6 +61,27 @@ QString placedSummary(const render::RenderResult& result, std::size_t shownCodes
 
 QPoint picturePixel(QPointF displayed, double scale) {
     return {roundToInt32(displayed.x() / scale), roundToInt32(displayed.y() / scale)};
+}
+
+QRect markerRect(const render::LatLon& position, const render::Bounds& b, QSize picture,
+                 QSize marker) {
+    const double w = picture.width();
+    const double h = picture.height();
+    const double x = roundHalfEven(w / (b.maxLon - b.minLon) * (position.lon - b.minLon));
+    const double y = roundHalfEven(h - h / (b.maxLat - b.minLat) * (position.lat - b.minLat));
+    const double left = roundHalfEven(x - marker.width() / 2.0);
+    const double top = roundHalfEven(y - marker.height() / 2.0);
+    // Far off the picture (or not a number): nothing the pointer can reach.
+    if (!(std::abs(left) < 1e9 && std::abs(top) < 1e9)) return {};
+    return {static_cast<int>(left), static_cast<int>(top), marker.width(), marker.height()};
+}
+
+QString codesUnderText(const QStringList& codes, qsizetype shown) {
+    if (codes.isEmpty()) return {};
+    if (codes.size() == 1) return QStringLiteral("zip ") + codes.front();
+    QString text = QStringLiteral("zip codes ") + codes.mid(0, shown).join(QStringLiteral(", "));
+    if (codes.size() > shown) text += QStringLiteral(" and %1 more").arg(codes.size() - shown);
+    return text;
 }
 
 FrmViewImage::FrmViewImage(UiSeam& seam, QWidget* parent)
@@ -81,14 +105,16 @@ FrmViewImage::FrmViewImage(UiSeam& seam, QWidget* parent)
         addAction(act);
         return act;
     };
-    action("actFit", QStringLiteral("Fit to Window"), QKeySequence(Qt::CTRL | Qt::Key_F),
-           [this] { zoomToFit(); });
+    action("actFit", QStringLiteral("Fit to Window"), QKeySequence(Qt::CTRL | Qt::Key_F), [this] {
+        viewChosen_ = true;
+        zoomToFit();
+    });
     action("actActualSize", QStringLiteral("100%"), QKeySequence(Qt::CTRL | Qt::Key_0),
-           [this] { zoomToActualSize(); });
+           [this] { operatorZoom(1.0, std::nullopt); });
     action("actZoomIn", QStringLiteral("Zoom In"), QKeySequence::ZoomIn,
-           [this] { setZoom(zoom_ * 1.25); });
+           [this] { operatorZoom(zoom_ * kZoomStep, std::nullopt); });
     action("actZoomOut", QStringLiteral("Zoom Out"), QKeySequence::ZoomOut,
-           [this] { setZoom(zoom_ / 1.25); });
+           [this] { operatorZoom(zoom_ / kZoomStep, std::nullopt); });
 
     pbImage_ = new QLabel;
     pbImage_->setObjectName(QStringLiteral("pbImage"));
@@ -103,6 +129,11 @@ FrmViewImage::FrmViewImage(UiSeam& seam, QWidget* parent)
     scrollArea_->setFrameShape(QFrame::NoFrame);
     scrollArea_->setWidget(pbImage_);  // owned by the scroll area
     scrollArea_->setWidgetResizable(false);
+    // The opening view follows the window's room until the operator zooms or scrolls.
+    scrollArea_->viewport()->installEventFilter(this);
+    for (QScrollBar* bar : {scrollArea_->horizontalScrollBar(), scrollArea_->verticalScrollBar()}) {
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this] { viewChosen_ = true; });
+    }
 
     lblStatus_ = new QLabel(this);
     lblStatus_->setObjectName(QStringLiteral("lblStatus"));
@@ -115,6 +146,19 @@ FrmViewImage::FrmViewImage(UiSeam& seam, QWidget* parent)
     column->addWidget(scrollArea_, 1);
     column->addWidget(lblStatus_);
 }
+
+void FrmViewImage::setRenderDetails(const RenderDetails& details) {
+    plotted_ = details.plotted;
+    readNote_ = QString::fromStdString(details.readNote);
+    showSummary();
+}
+
+QString FrmViewImage::summaryText() const {
+    if (readNote_.isEmpty()) return summary_;
+    return summary_.isEmpty() ? readNote_ : summary_ + QStringLiteral("; ") + readNote_;
+}
+
+void FrmViewImage::showSummary() { lblStatus_->setText(summaryText()); }
 
 void FrmViewImage::setRenderResult(const render::RenderResult& result) {
     summary_ = placedSummary(result);
@@ -130,7 +174,7 @@ void FrmViewImage::setRenderResult(const render::RenderResult& result) {
     listAll("Outside this map: ", result.outside);
     listAll("Not found: ", result.notFound);
     lblStatus_->setToolTip(tip.join(QLatin1Char('\n')));
-    lblStatus_->setText(summary_);
+    showSummary();
 }
 
 void FrmViewImage::showEvent(QShowEvent* event) {
@@ -181,10 +225,44 @@ void FrmViewImage::load() {
                             "Invalid picture: " + QFile::encodeName(imageFile_).toStdString());
             }
             picture_ = std::move(picture);
-            setZoom(1.0);
+            placeMarkers();
+            zoom_ = 1.0;
+            showAtZoom();
             SizeToPicture();
+            showOpeningView();
         },
         windowTitle());
+}
+
+void FrmViewImage::placeMarkers() {
+    markers_.clear();
+    markersBox_ = {};
+    const render::Bounds& b = lookupBounds_;
+    if (plotted_.zips.empty() || b.maxLat == b.minLat || b.maxLon == b.minLon) return;
+    QImage marker;
+    if (!marker.load(QFile::decodeName(plotted_.marker.string().c_str()))) return;
+    markerPicture_ = marker.convertToFormat(QImage::Format_RGB32);
+    const QRect whole = picture_.rect();
+    for (size_t i = 0; i < plotted_.zips.size() && i < plotted_.positions.size(); ++i) {
+        const QRect rect =
+            markerRect(plotted_.positions[i], b, picture_.size(), markerPicture_.size());
+        if (!rect.intersects(whole)) continue;
+        markers_.push_back(
+            {rect, QString::fromStdString(render::escapeForDisplay(plotted_.zips[i]))});
+        markersBox_ = markersBox_.united(rect & whole);
+    }
+}
+
+QStringList FrmViewImage::codesAt(QPoint pixel) const {
+    QStringList codes;
+    for (auto it = markers_.rbegin(); it != markers_.rend(); ++it) {
+        if (!it->rect.contains(pixel)) continue;
+        // The engine's stamp leaves the map visible where the marker is white.
+        const QPoint inMarker = pixel - it->rect.topLeft();
+        if ((markerPicture_.pixel(inMarker) & 0xffffff) == 0xffffff) continue;
+        if (!codes.contains(it->zip)) codes << it->zip;
+    }
+    return codes;
 }
 
 double FrmViewImage::scale() const {
@@ -193,8 +271,25 @@ double FrmViewImage::scale() const {
 }
 
 void FrmViewImage::setZoom(double zoom) {
+    const QSize view = scrollArea_->viewport()->size();
+    zoomAround(zoom, QPointF(view.width() / 2.0, view.height() / 2.0));
+}
+
+void FrmViewImage::zoomAround(double zoom, QPointF anchor) {
     if (picture_.isNull()) return;
+    // The picture point under the anchor, in picture pixels, before the zoom changes.
+    const QPointF inside(pbImage_->pos() + pbImage_->contentsRect().topLeft());
+    const QPointF point = (anchor - inside) / scale();
     zoom_ = std::clamp(zoom, kMinZoom, kMaxZoom);
+    showAtZoom();
+    // Scrolled so that the same point lies under the anchor again (as far as the scroll
+    // range allows; a picture smaller than the view is not scrolled).
+    const QPointF offset = point * scale() + QPointF(pbImage_->contentsRect().topLeft()) - anchor;
+    scrollArea_->horizontalScrollBar()->setValue(static_cast<int>(std::lround(offset.x())));
+    scrollArea_->verticalScrollBar()->setValue(static_cast<int>(std::lround(offset.y())));
+}
+
+void FrmViewImage::showAtZoom() {
     const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
     // 100% is the picture itself, one picture pixel per device pixel; other zooms are
     // resampled once here, not on every paint.
@@ -216,13 +311,53 @@ void FrmViewImage::setZoom(double zoom) {
                      static_cast<int>(std::ceil(logical.height())) + 2 * frame);
 }
 
+void FrmViewImage::operatorZoom(double zoom, std::optional<QPointF> anchor) {
+    viewChosen_ = true;
+    if (anchor) {
+        zoomAround(zoom, *anchor);
+    } else {
+        setZoom(zoom);
+    }
+}
+
 void FrmViewImage::zoomToFit() {
     if (picture_.isNull()) return;
-    const QSize room = scrollArea_->viewport()->size() - QSize(4, 4);
+    // The room without scroll bars, which a fitted picture does not need.
+    const QSize room = scrollArea_->maximumViewportSize() - QSize(4, 4);
     const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
     const double fit = std::min(room.width() * ratio / picture_.width(),
                                 room.height() * ratio / picture_.height());
     setZoom(fit);
+}
+
+void FrmViewImage::showOpeningView() {
+    // Zooming resizes the view (scroll bars come and go), which asks for this again.
+    if (picture_.isNull() || viewChosen_ || applyingView_) return;
+    const QScopedValueRollback applying(applyingView_, true);
+    const double ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
+    const QSize room = scrollArea_->maximumViewportSize();
+    const int frame = 2 * pbImage_->frameWidth();
+    const bool larger = picture_.width() / ratio + frame > room.width() ||
+                        picture_.height() / ratio + frame > room.height();
+    const QSize markers = markersBox_.size() / ratio;
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scrollArea_);
+    if (larger && !markersBox_.isEmpty() && markers.width() + frame + bar <= room.width() &&
+        markers.height() + frame + bar <= room.height()) {
+        // Every marker in view at 100%: sharp, and each click lands on its own pixel.
+        zoom_ = 1.0;
+        showAtZoom();
+        const QSize view = scrollArea_->viewport()->size();
+        const QPointF centre =
+            QRectF(markersBox_).center() / ratio + QPointF(pbImage_->contentsRect().topLeft());
+        scrollArea_->horizontalScrollBar()->setValue(
+            static_cast<int>(std::lround(centre.x() - view.width() / 2.0)));
+        scrollArea_->verticalScrollBar()->setValue(
+            static_cast<int>(std::lround(centre.y() - view.height() / 2.0)));
+    } else if (larger) {
+        zoomToFit();
+    } else if (zoom_ != 1.0) {
+        setZoom(1.0);
+    }
 }
 
 void FrmViewImage::SizeToPicture() {
@@ -264,6 +399,20 @@ void FrmViewImage::SizeToPicture() {
 }
 
 bool FrmViewImage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == scrollArea_->viewport() && event->type() == QEvent::Resize) {
+        showOpeningView();
+        return false;
+    }
+    if (watched == pbImage_ && event->type() == QEvent::Wheel) {
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        if (!(wheel->modifiers() & Qt::ControlModifier)) return false;  // plain wheel scrolls
+        const double notches = wheel->angleDelta().y() / 120.0;
+        if (notches != 0) {
+            const QPointF anchor = pbImage_->mapTo(scrollArea_->viewport(), wheel->position());
+            operatorZoom(zoom_ * std::pow(kZoomStep, notches), anchor);
+        }
+        return true;
+    }
     if (watched == pbImage_ &&
         (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::MouseMove)) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
@@ -294,7 +443,10 @@ void FrmViewImage::showPointer(QPointF displayed) {
     }
     text = QStringLiteral("x %1, y %2").arg(pixel.x()).arg(pixel.y()) +
            (text.isEmpty() ? QString() : QStringLiteral("   lat/lon ") + text);
-    if (!summary_.isEmpty()) text += QStringLiteral("   |   ") + summary_;
+    const QString under = codesUnderText(codesAt(pixel));
+    if (!under.isEmpty()) text += QStringLiteral("   ") + under;
+    const QString summary = summaryText();
+    if (!summary.isEmpty()) text += QStringLiteral("   |   ") + summary;
     lblStatus_->setText(text);
 }
 

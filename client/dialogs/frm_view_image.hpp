@@ -1,5 +1,6 @@
-// frmViewImage: shows a rendered picture in a window that fits the screen, scrolls a
-// larger picture and zooms (fit to window, 100%, in and out), tells on a status line
+// frmViewImage: shows a rendered picture in a window that fits the screen, opens a larger
+// picture fitted to the window, scrolls and zooms (fit to window, 100%, in and out, Ctrl+wheel
+// about the pointer), tells on a status line
 // the latitude/longitude under the pointer and what the render placed, and reports the
 // zip code found under each mouse-button release.
 #pragma once
@@ -8,7 +9,10 @@
 #include <QImage>
 #include <cstdint>
 #include <optional>
+#include <vector>
 #include <zembra/render/render.hpp>
+
+#include "main/render_job.hpp"
 
 class QLabel;
 class QScrollArea;
@@ -40,6 +44,22 @@ QString placedSummary(const render::RenderResult& result, std::size_t shownCodes
 // (logical) pixels per picture pixel; rounded half to even.
 QPoint picturePixel(QPointF displayed, double scale);
 
+// A marker as the engine drew it: its rectangle on the picture, in picture pixels.
+struct DrawnMarker {
+    QRect rect;
+    QString zip;
+};
+
+// Where the engine stamps a marker of `marker` size for a code at `position` on a picture
+// of `picture` size rendered with `bounds`: its projection (bounds edge to edge, rounded
+// half to even), the marker centred on the point.
+QRect markerRect(const render::LatLon& position, const render::Bounds& bounds, QSize picture,
+                 QSize marker);
+
+// The status line's naming of the codes under the pointer: "zip 08873", "zip codes 08873,
+// 08875", at most `shown` and "and N more"; empty for none.
+QString codesUnderText(const QStringList& codes, qsizetype shown = 5);
+
 class FrmViewImage : public QDialog {
     Q_OBJECT
   public:
@@ -55,6 +75,13 @@ class FrmViewImage : public QDialog {
     void setLookupBounds(const render::Bounds& bounds) { lookupBounds_ = bounds; }
     // What the render placed, for the status line.
     void setRenderResult(const render::RenderResult& result);
+    // Where the render drew its markers (the status line names the codes under the pointer,
+    // and the opening view shows them) and how it read its source (told on the status line);
+    // set before the first show.
+    void setRenderDetails(const RenderDetails& details);
+    // The codes whose drawn marker covers picture pixel `pixel` (a white marker pixel
+    // leaves the map showing, so it covers nothing), the one drawn last first.
+    QStringList codesAt(QPoint pixel) const;
 
     // Places the picture box at the client origin and sizes the window around it, never
     // larger than the screen's available area.
@@ -69,9 +96,20 @@ class FrmViewImage : public QDialog {
     // device pixel, so a scaled screen shows the picture sharp.
     double scale() const;
     double zoom() const { return zoom_; }
+    // Sets the zoom keeping the picture point at the centre of the view where it is.
     void setZoom(double zoom);
+    // Sets the zoom keeping the picture point under `anchor`, a point of the scroll area's
+    // viewport, where it is.
+    void zoomAround(double zoom, QPointF anchor);
     void zoomToFit();
     void zoomToActualSize() { setZoom(1.0); }
+    // The view the window opens with, for a picture larger than the window's room: at 100%
+    // scrolled to the plotted markers when they all fit in the view, otherwise the picture
+    // fitted to the window; a smaller picture at 100%. Applied again whenever the window's
+    // room changes, until the operator zooms or scrolls.
+    void showOpeningView();
+    // True once the operator has zoomed or scrolled.
+    bool viewChosen() const { return viewChosen_; }
 
     QLabel* pbImage() const { return pbImage_; }
     QScrollArea* scrollArea() const { return scrollArea_; }
@@ -84,15 +122,29 @@ class FrmViewImage : public QDialog {
   private:
     void load();
     void showPointer(QPointF displayed);
+    // Resamples the picture for the current zoom and sizes the picture box to it.
+    void showAtZoom();
+    void placeMarkers();
+    // What the render placed and how its source was read.
+    QString summaryText() const;
+    void showSummary();
+    void operatorZoom(double zoom, std::optional<QPointF> anchor);
 
     UiSeam& seam_;
     QString imageFile_;
     QString lookupMapFile_;
     render::Bounds lookupBounds_;
     QString summary_;
+    QString readNote_;
+    PlottedMarkers plotted_;
+    QImage markerPicture_;
+    std::vector<DrawnMarker> markers_;  // in drawing order
+    QRect markersBox_;                  // around every marker on the picture
     bool loaded_ = false;
     QImage picture_;
     double zoom_ = 1.0;
+    bool viewChosen_ = false;
+    bool applyingView_ = false;
     QToolBar* toolBar_ = nullptr;
     QScrollArea* scrollArea_ = nullptr;
     QLabel* pbImage_ = nullptr;

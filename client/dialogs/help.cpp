@@ -22,11 +22,22 @@ QString helpLaunchFailedMessage(const QString& path) {
         .arg(path);
 }
 
+QString noHelpViewerMessage(const QString& fileName) {
+    return QStringLiteral("No program to show %1 is installed.").arg(fileName);
+}
+
 void openHelpContents(UiSeam& seam, QWidget* window, const QString& appPath) {
     const QString path = helpFilePath(appPath);
     const QFileInfo file(path);
     const QString title = window != nullptr ? window->window()->windowTitle() : QString();
     if (file.exists() && file.isFile()) {
+        // Without a registered viewer the launcher would hand the file to a web browser,
+        // which only downloads it.
+        if (!seam.viewerFor(path)) {
+            seam.showMessage(window, noHelpViewerMessage(file.fileName()), title,
+                             MessageIcon::Information);
+            return;
+        }
         // A launcher that fails says what was tried, so the operator can open it by hand.
         if (!seam.openUrl(QUrl::fromLocalFile(path))) {
             seam.showMessage(window, helpLaunchFailedMessage(path), title,

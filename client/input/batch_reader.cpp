@@ -116,7 +116,7 @@ std::string sheetQuery(std::string_view sheet) {
 
 namespace {
 
-ZipSet readCsv(const BatchSource& source, const NoticeFn& notice) {
+ZipSet readCsv(const BatchSource& source, const NoticeFn& notice, char* separator) {
     ZipSet zips;
     if (source.csvPath.empty()) {
         throw Error::standard(err::kFileNotFound, kClientErrorSource, "(no file name)");
@@ -129,6 +129,7 @@ ZipSet readCsv(const BatchSource& source, const NoticeFn& notice) {
 
     std::vector<std::string> fields;
     reader.next(fields);
+    if (separator != nullptr) *separator = reader.separator();
     const std::optional<std::size_t> position =
         render::findField(fields, source.csvFieldName, render::NameMatch::Exact);
     if (!position) {
@@ -236,7 +237,8 @@ render::RowTable ReadBatchRows(const BatchSource& source, const NoticeFn& notice
     return table;
 }
 
-ZipSet ReadBatchData(const BatchSource& source, const NoticeFn& notice) {
+ZipSet ReadBatchData(const BatchSource& source, const NoticeFn& notice, char* csvSeparator) {
+    if (csvSeparator != nullptr) *csvSeparator = 0;
     if (source.access) {
         return readDatabase(accessConnectionString(source.accessPath),
                             fieldQuery(source.tableName, source.fieldName), source, false);
@@ -249,7 +251,7 @@ ZipSet ReadBatchData(const BatchSource& source, const NoticeFn& notice) {
         return readDatabase(source.connString, fieldQuery(source.tableName, source.fieldName),
                             source, false);
     }
-    return readCsv(source, notice);
+    return readCsv(source, notice, csvSeparator);
 }
 
 }  // namespace zembra::client

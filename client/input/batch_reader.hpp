@@ -88,7 +88,9 @@ inline constexpr const char* kFieldNotFoundMessage =
 // a regular file); the database layer's errors
 // unchanged (connection, query, unknown field 3265, column position out of range); for
 // Excel 13 when the column index is not a number and 6 when it is outside -32768..32767.
-ZipSet ReadBatchData(const BatchSource& source, const NoticeFn& notice);
+// With `csvSeparator`, a CSV source's field separator is stored there (0 for the others).
+ZipSet ReadBatchData(const BatchSource& source, const NoticeFn& notice,
+                     char* csvSeparator = nullptr);
 
 // Reads the chosen source's rows for the thematic styles: every row's code with its
 // category and value (the columns of source.categoryField and source.valueField), so that

@@ -26,9 +26,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <zembra/draw/thematic.hpp>
 #include <zembra/render/pictures.hpp>
 
 #include "dialogs/frm_about.hpp"
+#include "dialogs/frm_style.hpp"
 #include "dialogs/frm_view_image.hpp"
 #include "dialogs/help.hpp"
 #include "input/batch_page.hpp"
@@ -71,6 +73,7 @@ struct FrmRender::Worker {
     std::mutex mutex;
     bool done = false;
     std::optional<render::RenderResult> result;
+    RenderDetails details;
     std::exception_ptr failure;
     std::vector<std::string> notices;
     std::thread thread;
@@ -196,6 +199,15 @@ void FrmRender::buildMenus() {
     exit->setObjectName(QStringLiteral("mnuFileExit"));
     // Exit has no error handling of its own: it only closes the window.
     connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    // The render's style, in a menu of its own between the written two.
+    QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
+    options->setObjectName(QStringLiteral("mnuOptions"));
+    options->menuAction()->setObjectName(QStringLiteral("mnuOptions"));
+    QAction* style = options->addAction(QStringLiteral("&Style..."));
+    style->setObjectName(QStringLiteral("mnuOptionsStyle"));
+    connect(style, &QAction::triggered, this,
+            [this] { guardedResponse(seam_, this, [this] { styleClicked(); }); });
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -420,6 +432,25 @@ bool FrmRender::ValidateData() {
     return false;
 }
 
+void FrmRender::styleClicked() {
+    // A CSV source offers its header's fields as the style's columns.
+    QStringList columns;
+    if (batchPage_->selectedSource() == BatchPage::kCsv) {
+        const QComboBox* fields = batchPage_->controls().cboFieldName;
+        for (int i = 0; i < fields->count(); ++i) columns << fields->itemText(i);
+    }
+    FrmStyle dialog(seam_, styleValues_, columns, this);  // one dialog per opening
+    seam_.runModal(dialog);
+    if (dialog.Response() == 1) styleValues_ = dialog.values();
+}
+
+QString FrmRender::boundaryFolder() const {
+    // Beside the program as installed (and in the build tree); elsewhere the drawing
+    // library's own default.
+    const QString folder = appPath_ + QStringLiteral("/" ZEMBRA_REL_APP_TO_DATA "/boundaries");
+    return QFileInfo(folder).isDir() ? folder : QString();
+}
+
 RenderJob FrmRender::renderJob() const {
     RenderJob job;
     job.map = toNative(mapFile());
@@ -432,6 +463,20 @@ RenderJob FrmRender::renderJob() const {
         job.zips = manualPage_->zipCodes();
     } else if (page == 1) {
         job.batch = batchPage_->batchSource();
+    }
+    const render::Parameter& style = render::parameter("style");
+    if (styleValues_.text(style.name) != style.defaultValue) {
+        try {
+            job.style = draw::thematicOptions(styleValues_);
+        } catch (const render::ParameterError& e) {
+            throw Error::standard(err::kInvalidArgument, kProgramTitle,
+                                  e.message(FrmStyle::caption(e.parameter()).toStdString()));
+        }
+        if (job.batch) {
+            job.batch->categoryField = styleValues_.text("category");
+            job.batch->valueField = styleValues_.text("value");
+        }
+        job.boundaries = toNative(boundaryFolder());
     }
     return job;
 }
@@ -472,16 +517,19 @@ bool FrmRender::PlotPoints() {
     // keeps the window painted and answers Cancel until the render is done or dropped.
     run->thread = std::thread([run, job = std::move(job)] {
         std::optional<render::RenderResult> result;
+        RenderDetails details;
         std::exception_ptr failure;
         std::vector<std::string> notices;
         try {
-            result = runRenderJob(job, *run->control,
-                                  [&](const std::string& text) { notices.push_back(text); });
+            result = runRenderJob(
+                job, *run->control, [&](const std::string& text) { notices.push_back(text); },
+                &details);
         } catch (...) {
             failure = std::current_exception();
         }
         const std::lock_guard lock(run->mutex);
         run->result = std::move(result);
+        run->details = std::move(details);
         run->failure = failure;
         run->notices = std::move(notices);
         run->done = true;
@@ -512,6 +560,7 @@ bool FrmRender::PlotPoints() {
         notices = run->notices;
         failure = run->failure;
         lastResult_ = run->result;
+        lastDetails_ = run->details;
     }
     for (const std::string& text : notices) {
         seam_.showMessage(this, QString::fromStdString(text), windowTitle(),
@@ -567,6 +616,7 @@ void FrmRender::renderClicked() {
             viewer.setLookupMapFile(txtFile_->text());
             viewer.setLookupBounds(bounds_);
             if (lastResult_) viewer.setRenderResult(*lastResult_);
+            viewer.setRenderDetails(lastDetails_);
             seam_.runModal(viewer);
         }
         resetPointer();

@@ -10,8 +10,10 @@
 #include <thread>
 #include <vector>
 #include <zembra/render/catalogue.hpp>
+#include <zembra/render/parameters.hpp>
 #include <zembra/render/render.hpp>
 
+#include "main/render_job.hpp"
 #include "main/validation.hpp"
 
 class QComboBox;
@@ -83,6 +85,11 @@ class FrmRender : public QMainWindow {
 
     // The render command's response ("Render Image").
     void renderClicked();
+    // Options, Style...: the style dialog; confirmed settings apply to the next renders.
+    void styleClicked();
+    // The style settings (the parameter table's style rows): with the default style, the
+    // plain markers of the engine, rendered as without them.
+    const render::ParameterValues& styleValues() const { return styleValues_; }
     // Cancel during a render.
     void cancelClicked();
 
@@ -101,6 +108,8 @@ class FrmRender : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     QString proposedOutputFile() const;
+    // The boundary data beside the program; empty when there is none there.
+    QString boundaryFolder() const;
     ValidationInput validationInput() const;
     RenderJob renderJob() const;
     QWidget* control(Control which) const;
@@ -133,6 +142,8 @@ class FrmRender : public QMainWindow {
     std::vector<std::unique_ptr<Worker>> workers_;
     bool closeRequested_ = false;
     std::optional<render::RenderResult> lastResult_;
+    render::ParameterValues styleValues_;
+    RenderDetails lastDetails_;  // where the last render drew its markers, how it read
 };
 
 }  // namespace zembra::client

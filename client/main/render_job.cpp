@@ -4,7 +4,10 @@
 
 #include <cerrno>
 #include <unordered_set>
+#include <zembra/render/codes.hpp>
+#include <zembra/render/csv.hpp>
 #include <zembra/render/parameters.hpp>
+#include <zembra/render/positions.hpp>
 #include <zembra/runtime.hpp>
 
 #include "input/text_file.hpp"
@@ -94,15 +97,43 @@ render::RenderResult runStyled(const RenderJob& job, RenderControl& control,
     request.format = *format;
     request.output = output;
     request.options = *job.style;
+    request.boundaries = job.boundaries;
     const draw::ThematicResult result = draw::renderThematic(request, rows);
     control.codesPlaced.store(result.placed);
     return asRenderResult(result);
 }
 
+// The positions the render drew the placed codes at: as written, or for a code found only
+// after a rewrite, the rewritten code's; codes not placed are left out.
+PlottedMarkers plottedMarkers(const render::RenderRequest& request,
+                              const render::RenderResult& result) {
+    std::unordered_set<std::string> notPlaced(result.notFound.begin(), result.notFound.end());
+    std::unordered_set<std::string> rewritten(result.placedWithoutPlus4.begin(),
+                                              result.placedWithoutPlus4.end());
+    rewritten.insert(result.placedWithZeros.begin(), result.placedWithZeros.end());
+    std::vector<std::string> lookedUp;
+    std::vector<std::string> zips;
+    for (const std::string& zip : request.zips) {
+        if (notPlaced.count(zip) != 0) continue;
+        const auto other = rewritten.count(zip) != 0 ? render::rewrittenCode(zip) : std::nullopt;
+        lookedUp.push_back(other ? other->code : zip);
+        zips.push_back(zip);
+    }
+    PlottedMarkers out;
+    out.marker = request.marker;
+    const auto positions = render::positionsOf(request.connection, lookedUp, request.towns);
+    for (size_t i = 0; i < zips.size(); ++i) {
+        if (!positions[i]) continue;
+        out.zips.push_back(std::move(zips[i]));
+        out.positions.push_back(*positions[i]);
+    }
+    return out;
+}
+
 }  // namespace
 
 render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
-                                  const NoticeFn& notice) {
+                                  const NoticeFn& notice, RenderDetails* details) {
     if (!job.bounds) {
         throw Error(err::kDivisionByZero, kClientErrorSource, unknownBoundsMessage(job.mapName));
     }
@@ -122,7 +153,11 @@ render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
         // Only regular files are read as sources (the CSV reader checks its own).
         if (job.batch->access) requireRegularFile(job.batch->accessPath);
         if (!job.batch->access && job.batch->excel) requireRegularFile(job.batch->excelPath);
-        request.zips = ReadBatchData(*job.batch, notice).items();
+        char separator = 0;
+        request.zips = ReadBatchData(*job.batch, notice, &separator).items();
+        if (details != nullptr && separator != 0 && separator != ',') {
+            details->readNote = "CSV fields separated by " + render::separatorName(separator) + "s";
+        }
     } else {
         request.zips = job.zips;
     }
@@ -147,7 +182,16 @@ render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
     if (!format) throw Error::standard(err::kInvalidArgument, kClientErrorSource, job.output);
     request.format = *format;
     request.output = output;
-    return render::render(request);
+    render::RenderResult result = render::render(request);
+    if (details != nullptr) {
+        try {
+            details->plotted = plottedMarkers(request, result);
+        } catch (const Error&) {
+            // Only the viewer's naming of markers needs them; the render itself succeeded.
+            details->plotted = {};
+        }
+    }
+    return result;
 }
 
 }  // namespace zembra::client

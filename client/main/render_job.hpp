@@ -34,6 +34,7 @@ struct RenderJob {
     // the plain markers, which the engine stamps. The batch source's category and value
     // columns go with it.
     std::optional<draw::ThematicOptions> style;
+    std::filesystem::path boundaries;  // the styles' outlines; empty: the drawing library's
     std::size_t chunkSize = render::kDefaultChunkSize;
 };
 
@@ -60,13 +61,31 @@ class RenderControl {
     std::atomic<bool> cancel_{false};
 };
 
+// Where a render drew its codes: the marker picture stamped, centred, at each position.
+struct PlottedMarkers {
+    std::filesystem::path marker;
+    std::vector<std::string> zips;
+    std::vector<render::LatLon> positions;  // of zips, index for index
+};
+
+// What the viewer tells beside the render's result.
+struct RenderDetails {
+    PlottedMarkers plotted;
+    // How the batch source was read, when the operator should know: "CSV fields separated
+    // by semicolons" for a CSV file whose header line chose a separator other than a comma.
+    std::string readNote;
+};
+
 // Runs the job: reads the zip codes, plots them, and once the plotting succeeded removes
 // an existing read-only output file (the engine's save replaces any other) and saves.
+// With `details`, also tells how the source was read and reads where the codes placed
+// were drawn (no markers when the zip-code tables cannot be read then: the picture is
+// saved all the same).
 // Raises: Error 11 naming the map when its bounds are unknown, before any engine object
 // exists; the reader's and the render library's errors unchanged; render::Cancelled when
 // `control` was cancelled before the commit. `notice` shows the reader's one message.
 render::RenderResult runRenderJob(const RenderJob& job, RenderControl& control,
-                                  const NoticeFn& notice);
+                                  const NoticeFn& notice, RenderDetails* details = nullptr);
 
 // The rows a styled render draws: the manual list's codes (a row each) or the batch
 // source's rows with their category and value columns. Raises 5 for the category style

@@ -7,7 +7,10 @@
 #include <QFileDialog>
 #include <QFont>
 #include <QGuiApplication>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QWidget>
 
@@ -60,6 +63,37 @@ int QtUiSeam::runModal(QDialog& dialog) { return dialog.exec(); }
 
 bool QtUiSeam::openUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
+std::optional<QString> QtUiSeam::viewerFor(const QString& path) {
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    // A type the database does not know is no type a viewer could be registered for.
+    if (!type.isValid() || type.isDefault()) return std::nullopt;
+    return registeredViewer(QStringList{type.name()} + type.aliases());
+}
+
+std::optional<QString> registeredViewer(const QStringList& mimeTypes) {
+    for (const QString& type : mimeTypes) {
+        QProcess query;
+        query.start(QStringLiteral("xdg-mime"),
+                    {QStringLiteral("query"), QStringLiteral("default"), type});
+        if (!query.waitForStarted(5000)) return std::nullopt;
+        if (!query.waitForFinished(10000)) {
+            query.kill();
+            query.waitForFinished();
+            return std::nullopt;
+        }
+        if (query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0) continue;
+        // The answer may list several entries; the first one installed is the viewer.
+        const QString answer = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+        for (const QString& entry : answer.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString name = entry.trimmed();
+            if (!QStandardPaths::locate(QStandardPaths::ApplicationsLocation, name).isEmpty()) {
+                return name;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 QString qtFilterFromPipes(const QString& pipeFilter) {
     const QStringList parts = pipeFilter.split(QLatin1Char('|'));
     QStringList entries;
@@ -69,8 +103,12 @@ QString qtFilterFromPipes(const QString& pipeFilter) {
         if (description.isEmpty() && patterns.isEmpty()) break;  // the closing "||"
         QString spaced = patterns;
         spaced.replace(QLatin1Char(';'), QLatin1Char(' '));
-        if (description.contains(QLatin1Char('(') + patterns + QLatin1Char(')'))) {
-            entries << description;
+        const QString written = QLatin1Char('(') + patterns + QLatin1Char(')');
+        if (description.contains(written)) {
+            // Qt separates the patterns in the parentheses by blanks: "(*.xls *.xlsx)".
+            QString shown = description;
+            shown.replace(written, QLatin1Char('(') + spaced + QLatin1Char(')'));
+            entries << shown;
         } else {
             entries << description + QStringLiteral(" (") + spaced + QLatin1Char(')');
         }

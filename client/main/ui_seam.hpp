@@ -39,6 +39,11 @@ class UiSeam {
 
     // Opens a document with the desktop's viewer for it; returns whether that was started.
     virtual bool openUrl(const QUrl& url) = 0;
+
+    // The desktop entry of the program registered to show files like `path` (by their
+    // type), nothing when none is: the desktop's launcher would then hand the file to
+    // whatever opens anything, a web browser say.
+    virtual std::optional<QString> viewerFor(const QString& path) = 0;
 };
 
 // The real seam: QMessageBox, QFileDialog, QDialog::exec and QDesktopServices.
@@ -51,7 +56,14 @@ class QtUiSeam final : public UiSeam {
                                            bool mustExist) override;
     int runModal(QDialog& dialog) override;
     bool openUrl(const QUrl& url) override;
+    std::optional<QString> viewerFor(const QString& path) override;
 };
+
+// The desktop entry registered as the default program for any of `mimeTypes` (asked of
+// xdg-mime, which reads the user's and the system's mimeapps.list and the desktop files'
+// caches), when its desktop file is installed; nothing otherwise, also when xdg-mime
+// cannot be run.
+std::optional<QString> registeredViewer(const QStringList& mimeTypes);
 
 // Converts a filter written as "desc|pattern|desc|pattern||" into Qt's form. A
 // description that does not already show its pattern in brackets gets it appended;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The real client window on a real X server with a window manager, driven as an operator
 # drives it: 30,000 zip codes pasted into the manual list, Render Image, the viewer found
-# inside a 1280 x 800 screen, a click on the markers of Colorado, and the answer read
-# from the message box (Ctrl+C copies a message box's text).
+# inside a 1280 x 800 screen and opened fitted to it, a click on the markers of Colorado,
+# and the answer read from the message box (Ctrl+C copies a message box's text).
 #
 # usage: desktop_check.sh <ZembraClient> <zip-code CSV> <usa.jpg>
 # Exits 77 (skipped) when Xvfb, openbox, xdotool or xclip is missing.
@@ -87,11 +87,17 @@ echo "viewer from ${TOP_X},${TOP_Y} to ${BOTTOM_X},${BOTTOM_Y} (${WIDTH}x${HEIGH
 ((TOP_X + WIDTH - 1 == BOTTOM_X && TOP_Y + HEIGHT - 1 == BOTTOM_Y && TOP_Y > 0)) ||
   fail "the viewer (${TOP_X},${TOP_Y} ${WIDTH}x${HEIGHT}) is not within the 1280 x 800 screen"
 
-# The middle of Colorado at 100%: every Colorado code (80xxx, 81xxx) is among the 30,000.
+# The middle of Colorado: every Colorado code (80xxx, 81xxx) is among the 30,000. The
+# picture is larger than the viewer, so the viewer opens with it fitted to its view, the
+# picture's top-left corner at the view's; the view is the window less the tool bar and
+# the status line.
 read -r mapw maph < <(file -L "$usamap" | grep -o '[0-9]\+x[0-9]\+' | tail -1 | tr x ' ')
-px=$(awk -v w="$mapw" 'BEGIN { printf "%d", w / 58.56 * (-105.5 + 125) }')
-py=$(awk -v h="$maph" 'BEGIN { printf "%d", h - h / 26 * (39 - 24) }')
-toolbar=30  # about the viewer's tool bar; Colorado is wider than the error
+toolbar=30 status=20  # about; Colorado is wider than the error this leaves
+fit=$(awk -v w="$WIDTH" -v h="$HEIGHT" -v mw="$mapw" -v mh="$maph" -v t="$toolbar" -v s="$status" \
+  'BEGIN { a = (w - 4) / mw; b = (h - t - s - 4) / mh; printf "%.4f", a < b ? a : b }')
+px=$(awk -v w="$mapw" -v f="$fit" 'BEGIN { printf "%d", f * w / 58.56 * (-105.5 + 125) }')
+py=$(awk -v h="$maph" -v f="$fit" 'BEGIN { printf "%d", f * (h - h / 26 * (39 - 24)) }')
+echo "Colorado at ${px},${py} of the view (zoom ${fit})"
 xdotool mousemove --window "$viewer" $((px + 1)) $((py + toolbar + 1)) click 1
 
 answer=$(window 60 '^ZembraClient$') || fail "no answer box after the click"

@@ -2,16 +2,21 @@
 // About box, Help Contents, and the viewer's loading and sizing.
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <QWheelEvent>
 
 #include "dialogs/frm_view_image.hpp"
 #include "dialogs/help.hpp"
@@ -51,10 +56,12 @@ class DialogsTest : public QObject {
     void aboutBoxShowsTheSameContentEachTime();
     void helpContentsOpensOrReportsMissingFile();
     void helpPathHasSingleSeparators();
+    void registeredViewerIsTheInstalledDefault();
     void sizeExtrasArithmetic();
     void viewerSizesToItsPicture();
     void viewerReportsMissingPicture();
     void viewerZoomsAndMapsPointsToPicturePixels();
+    void viewerZoomsAboutTheCentreOrThePointer();
     void statusLineSummarisesThePlacement();
     void deleteKeyAndPasteEditTheList();
 };
@@ -201,6 +208,62 @@ void DialogsTest::helpContentsOpensOrReportsMissingFile() {
     QVERIFY(seam.messages[1].text.contains(QStringLiteral("xdg-open")));
     QCOMPARE(seam.messages[1].icon, MessageIcon::Information);
     QCOMPARE(seam.messages[1].title, QStringLiteral("Zembra, version 2.0"));
+
+    // No program registered for the file's type: the operator is told, and the file is not
+    // handed to the launcher (which would give it to a web browser).
+    seam.viewer.reset();
+    contents->trigger();
+    QCOMPARE(seam.viewerQueries.last(), help);
+    QCOMPARE(seam.openedUrls.size(), size_t{2});
+    QCOMPARE(seam.messages.size(), size_t{3});
+    QCOMPARE(seam.messages[2].text, QStringLiteral("No program to show Zembra.chm is installed."));
+    QCOMPARE(seam.messages[2].icon, MessageIcon::Information);
+    QCOMPARE(seam.messages[2].title, QStringLiteral("Zembra, version 2.0"));
+}
+
+void DialogsTest::registeredViewerIsTheInstalledDefault() {
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty()) {
+        QSKIP("xdg-mime is not installed");
+    }
+    zembra::client::test::UserFolders user;
+    // Only the test's folders count: no system-wide defaults or desktop files.
+    QTemporaryDir system;
+    const QByteArray savedData = qgetenv("XDG_DATA_DIRS");
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_DIRS");
+    const auto restore = qScopeGuard([&] {
+        for (const auto& [name, value] :
+             {std::pair{"XDG_DATA_DIRS", savedData}, std::pair{"XDG_CONFIG_DIRS", savedConfig}}) {
+            if (value.isNull()) {
+                qunsetenv(name);
+            } else {
+                qputenv(name, value);
+            }
+        }
+    });
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(system.path() + QStringLiteral("/share")));
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(system.path() + QStringLiteral("/etc")));
+    const QStringList types{QStringLiteral("application/vnd.ms-htmlhelp"),
+                            QStringLiteral("application/x-chm")};
+    QCOMPARE(registeredViewer(types), std::nullopt);
+
+    const QString config = user.home() + QStringLiteral("/config");
+    QVERIFY(QDir().mkpath(config));
+    QFile defaults(config + QStringLiteral("/mimeapps.list"));
+    QVERIFY(defaults.open(QIODevice::WriteOnly));
+    defaults.write("[Default Applications]\napplication/x-chm=helpviewer.desktop;\n");
+    defaults.close();
+    // Named as the default, but not installed: no viewer.
+    QCOMPARE(registeredViewer(types), std::nullopt);
+
+    const QString applications = user.data() + QStringLiteral("/applications");
+    QVERIFY(QDir().mkpath(applications));
+    QFile entry(applications + QStringLiteral("/helpviewer.desktop"));
+    QVERIFY(entry.open(QIODevice::WriteOnly));
+    entry.write(
+        "[Desktop Entry]\nType=Application\nName=Help viewer\nExec=true %f\n"
+        "MimeType=application/x-chm;\n");
+    entry.close();
+    QCOMPARE(registeredViewer(types), std::optional<QString>(QStringLiteral("helpviewer.desktop")));
 }
 
 void DialogsTest::helpPathHasSingleSeparators() {
@@ -256,18 +319,20 @@ void DialogsTest::viewerSizesToItsPicture() {
         });
         seam.runModal(viewer);
         QVERIFY(seam.messages.empty());
-        QCOMPARE(picture, size);  // at 100%, nothing scaled
-        QCOMPARE(box, size + QSize(2, 2));
         const QSize screen = viewer.screen()->availableGeometry().size();
         QVERIFY(viewer.width() <= screen.width() && viewer.height() <= screen.height());
+        // Shown whole either way: the picture box fits the view.
+        QVERIFY(shown.width() >= box.width() && shown.height() >= box.height());
         if (size.width() < screen.width() / 2) {
-            // A small picture is shown whole, the window tight around it.
-            QVERIFY(shown.width() >= box.width() && shown.height() >= box.height());
+            // A small picture at 100%, nothing scaled, the window tight around it.
+            QCOMPARE(picture, size);
+            QCOMPARE(box, size + QSize(2, 2));
             QVERIFY(shown.width() <= box.width() + 40 && shown.height() <= box.height() + 40);
         } else {
-            // A large one scrolls.
-            QVERIFY(viewer.scrollArea()->horizontalScrollBar()->maximum() > 0);
-            QVERIFY(viewer.scrollArea()->verticalScrollBar()->maximum() > 0);
+            // A larger one opens fitted to the window, which takes most of the screen.
+            QVERIFY(viewer.zoom() < 1.0);
+            QVERIFY(shown.width() <= box.width() + 8 || shown.height() <= box.height() + 8);
+            QVERIFY(viewer.width() > screen.width() / 2);
         }
     }
 }
@@ -305,6 +370,8 @@ void DialogsTest::viewerZoomsAndMapsPointsToPicturePixels() {
             QVERIFY2(action != nullptr, name);
             action->trigger();
         };
+        QVERIFY(viewer.zoom() < 1.0);  // opened fitted
+        act("actActualSize");
         act("actFit");
         const QSize room = viewer.scrollArea()->viewport()->size();
         QVERIFY(viewer.zoom() < 1.0);
@@ -333,6 +400,78 @@ void DialogsTest::viewerZoomsAndMapsPointsToPicturePixels() {
     QCOMPARE(picturePixel(QPointF(100, 50), 0.5), QPoint(200, 100));
     QCOMPARE(picturePixel(QPointF(10.25, 0.75), 0.5), QPoint(20, 2));  // 20.5 -> 20, 1.5 -> 2
     QCOMPARE(picturePixel(QPointF(300, 300), 2.0), QPoint(150, 150));
+}
+
+namespace {
+
+// The picture pixel shown at a point of the viewer's view.
+QPoint pixelAtView(const FrmViewImage& viewer, QPointF inView) {
+    const QPointF inBox = viewer.pbImage()->mapFrom(viewer.scrollArea()->viewport(), inView);
+    return picturePixel(inBox - QPointF(viewer.pbImage()->contentsRect().topLeft()),
+                        viewer.scale());
+}
+
+void expectNear(QPoint actual, QPoint expected, int slack) {
+    QVERIFY2((actual - expected).manhattanLength() <= slack,
+             qPrintable(QStringLiteral("(%1, %2) is not near (%3, %4)")
+                            .arg(actual.x())
+                            .arg(actual.y())
+                            .arg(expected.x())
+                            .arg(expected.y())));
+}
+
+}  // namespace
+
+void DialogsTest::viewerZoomsAboutTheCentreOrThePointer() {
+    ProgramFolder folder;
+    folder.addMap(QStringLiteral("map.png"), 1600, 1000);
+    RecordingSeam seam;
+    FrmViewImage viewer(seam);
+    viewer.setImageFile(folder.images() + QStringLiteral("/Maps/map.png"));
+    viewer.resize(500, 400);
+    seam.modalHandlers.push_back([&](QDialog&) {
+        QScrollBar* across = viewer.scrollArea()->horizontalScrollBar();
+        QScrollBar* down = viewer.scrollArea()->verticalScrollBar();
+        const QSize view = viewer.scrollArea()->viewport()->size();
+        const QPointF centre(view.width() / 2.0, view.height() / 2.0);
+        QVERIFY(viewer.zoom() < 1.0);  // opened fitted
+        QVERIFY(!viewer.viewChosen());
+        viewer.findChild<QAction*>(QStringLiteral("actActualSize"))->trigger();
+        QVERIFY(viewer.viewChosen());
+        QCOMPARE(viewer.zoom(), 1.0);
+
+        // Somewhere off the origin, the buttons keep the centre of the view where it is.
+        across->setValue(300);
+        down->setValue(200);
+        const QPoint looked = pixelAtView(viewer, centre);
+        for (const char* name : {"actZoomIn", "actZoomIn", "actZoomOut"}) {
+            viewer.findChild<QAction*>(QLatin1String(name))->trigger();
+            expectNear(pixelAtView(viewer, centre), looked, 2);
+        }
+        QVERIFY(viewer.zoom() > 1.0);
+
+        // Ctrl+wheel zooms about the pointer; the plain wheel does not zoom.
+        const QPointF pointer(60, 50);
+        const QPoint under = pixelAtView(viewer, pointer);
+        const double before = viewer.zoom();
+        const auto wheel = [&](Qt::KeyboardModifiers modifiers, int delta) {
+            const QPointF inBox =
+                viewer.pbImage()->mapFrom(viewer.scrollArea()->viewport(), pointer);
+            QWheelEvent event(inBox, viewer.pbImage()->mapToGlobal(inBox), QPoint(),
+                              QPoint(0, delta), Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(viewer.pbImage(), &event);
+        };
+        wheel(Qt::ControlModifier, 240);
+        QCOMPARE(viewer.zoom(), before * 1.25 * 1.25);
+        expectNear(pixelAtView(viewer, pointer), under, 2);
+        wheel(Qt::ControlModifier, -120);
+        QCOMPARE(viewer.zoom(), before * 1.25);
+        expectNear(pixelAtView(viewer, pointer), under, 2);
+        wheel(Qt::NoModifier, 120);
+        QCOMPARE(viewer.zoom(), before * 1.25);
+    });
+    seam.runModal(viewer);
+    QVERIFY(seam.messages.empty());
 }
 
 void DialogsTest::statusLineSummarisesThePlacement() {

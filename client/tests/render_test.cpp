@@ -12,7 +12,9 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -72,10 +74,11 @@ struct Fixture {
         QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("cmdRender")),
                           Qt::LeftButton);
     }
-    // Renders, then clicks the viewer at `pixel` with `button`; returns what was said.
+    // Renders, then clicks the viewer at `pixel` at 100% with `button`; returns what was said.
     QStringList renderAndClick(QPoint pixel, Qt::MouseButton button) {
         seam.modalHandlers.push_back([&, pixel, button](QDialog& dialog) {
             auto& viewer = dynamic_cast<FrmViewImage&>(dialog);
+            viewer.zoomToActualSize();  // a picture larger than the window may open fitted
             const int frame = viewer.pbImage()->frameWidth();
             QTest::mouseClick(viewer.pbImage(), button, {}, pixel + QPoint(frame, frame));
         });
@@ -110,6 +113,9 @@ class RenderTest : public QObject {
     void mapWithoutBoundsIsRefusedWithError11();
     void statusLineTellsWhatWasPlaced();
     void noneOfTheCodesPlacedIsSaid();
+    void viewerOpensOnTheMarkersAndNamesTheCodeUnderThePointer();
+    void csvSeparatorOtherThanACommaIsTold();
+    void typedCsvPathReadsItsZipField();
     void windowStaysLiveDuringASilentConnectAndCancelEndsIt();
 };
 
@@ -344,6 +350,118 @@ void RenderTest::noneOfTheCodesPlacedIsSaid() {
     QCOMPARE(f.seam.messages[0].text, QStringLiteral("None of the 2 zip codes read was placed."));
     QCOMPARE(f.seam.messages[0].icon, MessageIcon::Information);
     QCOMPARE(f.seam.messages[0].title, f.window->windowTitle());
+}
+
+namespace {
+
+// Moves the pointer over picture pixel `pixel` of the viewer; returns the status line.
+QString pointAt(FrmViewImage& viewer, QPoint pixel) {
+    const QPointF shown =
+        QPointF(pixel) * viewer.scale() + QPointF(viewer.pbImage()->contentsRect().topLeft());
+    QMouseEvent move(QEvent::MouseMove, shown, viewer.pbImage()->mapToGlobal(shown), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(viewer.pbImage(), &move);
+    return viewer.statusLine()->text();
+}
+
+// Whether picture pixel `pixel` is in the visible part of the viewer's view.
+bool inView(const FrmViewImage& viewer, QPoint pixel) {
+    const QPointF shown =
+        QPointF(pixel) * viewer.scale() + QPointF(viewer.pbImage()->contentsRect().topLeft());
+    const QPoint there = viewer.pbImage()->mapTo(viewer.scrollArea()->viewport(), shown.toPoint());
+    return viewer.scrollArea()->viewport()->rect().contains(there);
+}
+
+}  // namespace
+
+// The start-up render: a map larger than the viewer opens on its markers, without a key
+// press, and the status line names the code whose marker is under the pointer.
+void RenderTest::viewerOpensOnTheMarkersAndNamesTheCodeUnderThePointer() {
+    Fixture f;
+    const Bounds usa{24.0, 50.0, -125.0, -66.44};
+    const QPoint somerset = pixelOf(usa, kUsaWidth, kUsaHeight, 40.499667, -74.531844);
+    const QPoint pleasantville = pixelOf(usa, kUsaWidth, kUsaHeight, 39.387525, -74.515196);
+    const QPoint pacific = pixelOf(usa, kUsaWidth, kUsaHeight, 30.0, -124.0);
+    f.window->manualPage()->addRow(QStringLiteral("08890"));  // a pixel from 08873
+    QStringList statuses;
+    bool larger = false;
+    f.seam.modalHandlers.push_back([&](QDialog& dialog) {
+        auto& viewer = dynamic_cast<FrmViewImage&>(dialog);
+        const QSize view = viewer.scrollArea()->viewport()->size();
+        larger = view.width() < kUsaWidth || view.height() < kUsaHeight;
+        QVERIFY(inView(viewer, somerset));
+        QVERIFY(inView(viewer, pleasantville));
+        QVERIFY(!viewer.viewChosen());
+        statuses << pointAt(viewer, somerset) << pointAt(viewer, somerset + QPoint(3, 3))
+                 << pointAt(viewer, pacific);
+        // At any zoom the same pixel is named.
+        viewer.setZoom(0.5);
+        statuses << pointAt(viewer, somerset);
+    });
+    f.render();
+    QVERIFY(larger);  // the case at hand: a picture larger than the window
+    QCOMPARE(statuses.size(), 4);
+    // Somerset's marker covers its neighbour's: the one drawn last is named first.
+    QVERIFY2(statuses[0].contains(QStringLiteral("   zip codes 08890, 08873   |   placed 3 of 3")),
+             qPrintable(statuses[0]));
+    // The marker's white rim leaves the map showing: nothing is named there.
+    QVERIFY2(!statuses[1].contains(QStringLiteral("   zip")), qPrintable(statuses[1]));
+    QVERIFY2(!statuses[2].contains(QStringLiteral("   zip")), qPrintable(statuses[2]));
+    QVERIFY2(statuses[3].contains(QStringLiteral("zip codes 08890, 08873")),
+             qPrintable(statuses[3]));
+}
+
+// A CSV file whose header line has no comma but semicolons is read by semicolons, and the
+// viewer's status line says so; a comma-separated file goes without a word.
+void RenderTest::csvSeparatorOtherThanACommaIsTold() {
+    for (const auto& [text, note] :
+         {std::pair{"name;zip\nSomerset;08873\nPleasantville;08232\n",
+                    "placed 2 of 2 zip codes; CSV fields separated by semicolons"},
+          std::pair{"name\tzip\nSomerset\t08873\n",
+                    "placed 1 of 1 zip codes; CSV fields "
+                    "separated by tabs"},
+          std::pair{"name,zip\nSomerset,08873\n", "placed 1 of 1 zip codes"}}) {
+        Fixture f;
+        f.folder.writeFile(QStringLiteral("zips.csv"), text);
+        f.window->findChild<QTabWidget*>(QStringLiteral("tabMain"))->setCurrentIndex(1);
+        const BatchPage::Controls& ui = f.window->batchPage()->controls();
+        ui.txtCSVPath->setText(f.folder.path() + QStringLiteral("/zips.csv"));
+        f.window->batchPage()->selectSource(BatchPage::kCsv);
+        QCOMPARE(ui.cboFieldName->currentText(), QStringLiteral("zip"));
+        QString status;
+        f.seam.modalHandlers.push_back([&](QDialog& dialog) {
+            status = dynamic_cast<FrmViewImage&>(dialog).statusLine()->text();
+        });
+        f.render();
+        QVERIFY(f.seam.messages.empty());
+        QCOMPARE(status, QLatin1String(note));
+    }
+}
+
+// A CSV path typed into its box and followed directly by Render Image: the click takes the
+// focus, which commits the path, so the zip-named field is read, not the first one.
+void RenderTest::typedCsvPathReadsItsZipField() {
+    Fixture f;
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    f.folder.writeFile(QStringLiteral("people.csv"),
+                       "Name,City,ZIP Code\nAnn,Somerset,08873\nBob,Pleasantville,08232\n");
+    f.window->findChild<QTabWidget*>(QStringLiteral("tabMain"))->setCurrentIndex(1);
+    f.window->batchPage()->selectSource(BatchPage::kCsv);
+    const BatchPage::Controls& ui = f.window->batchPage()->controls();
+    ui.txtCSVPath->setFocus();
+    QTest::keyClicks(ui.txtCSVPath, f.folder.path() + QStringLiteral("/people.csv"));
+    QString status;
+    f.seam.modalHandlers.push_back([&](QDialog& dialog) {
+        status = dynamic_cast<FrmViewImage&>(dialog).statusLine()->text();
+    });
+    auto* render = f.window->findChild<QPushButton*>(QStringLiteral("cmdRender"));
+    QTest::mousePress(render, Qt::LeftButton);
+    QTest::mouseRelease(render, Qt::LeftButton);
+    QCOMPARE(ui.cboFieldName->currentText(), QStringLiteral("ZIP Code"));
+    QVERIFY2(f.seam.messages.empty(),
+             qPrintable(f.seam.messages.empty() ? QString() : f.seam.messages[0].text));
+    QCOMPARE(status, QStringLiteral("placed 2 of 2 zip codes"));
 }
 
 // A TCP listener on loopback that accepts connections and never answers, as a server

@@ -2,14 +2,29 @@
 // shipped USA map: a list of zip codes with a segment and a revenue column, each style
 // drawn, and facts of the pictures checked (segments differ in colour, a state with codes
 // is filled and one without is not).
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
 #include <QColor>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTest>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <zembra/render/catalogue.hpp>
+#include <zembra/render/parameters.hpp>
 
+#include "dialogs/frm_style.hpp"
+#include "dialogs/frm_view_image.hpp"
+#include "input/batch_page.hpp"
+#include "main/frm_render.hpp"
 #include "main/render_job.hpp"
 #include "tests/support.hpp"
 
@@ -149,6 +164,10 @@ class StyleTest : public QObject {
     void countiesAndDensityMarkOnlyWhereCodesAre();
     void styledRenderReportsWhatItPlaced();
     void categoryStyleWithoutACategoryColumnIsRefused();
+    void dialogControlsAreTheTablesStyleRows();
+    void dialogRefusesWithTheTablesMessages();
+    void windowMenusKeepTheirWrittenOrderAroundOptions();
+    void eachStyleRendersFromTheWindow();
 };
 
 void StyleTest::categoryMarkersDifferBySegment() {
@@ -250,6 +269,198 @@ void StyleTest::categoryStyleWithoutACategoryColumnIsRefused() {
         QCOMPARE(e.number(), zembra::err::kInvalidArgument);
     }
     QVERIFY(!QFile::exists(QString::fromStdString(job.output)));
+}
+
+// ---------------------------------------------------------------------------------
+// The Style dialog and the window.
+
+namespace {
+
+using zembra::client::test::RecordingSeam;
+
+template <typename W>
+W* styleControl(FrmStyle& dialog, const char* name) {
+    return qobject_cast<W*>(dialog.control(name));
+}
+
+void pickChoice(QComboBox* box, const char* value) {
+    box->setCurrentIndex(box->findData(QLatin1String(value)));
+}
+
+// The window on the fixture's program folder, its batch page reading the sales CSV.
+struct WindowFixture : StyleFixture {
+    RecordingSeam seam;
+    std::unique_ptr<FrmRender> window;
+
+    WindowFixture() {
+        window = std::make_unique<FrmRender>(seam, folder.path());
+        window->findChild<QTabWidget*>(QStringLiteral("tabMain"))->setCurrentIndex(1);
+        window->batchPage()->controls().txtCSVPath->setText(csv);
+        window->batchPage()->selectSource(BatchPage::kCsv);
+    }
+    QString output() const {
+        return window->findChild<QLineEdit*>(QStringLiteral("txtFile"))->text();
+    }
+    // Opens Options, Style..., lets `fill` set the controls and confirms.
+    void chooseStyle(const std::function<void(FrmStyle&)>& fill) {
+        seam.modalHandlers.push_back([fill](QDialog& dialog) {
+            auto& style = dynamic_cast<FrmStyle&>(dialog);
+            fill(style);
+            style.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+        });
+        window->findChild<QAction*>(QStringLiteral("mnuOptionsStyle"))->trigger();
+    }
+    // Renders to a PNG; the picture as the viewer was opened on it.
+    Pictures render(const QString& name) {
+        window->findChild<QLineEdit*>(QStringLiteral("txtFile"))
+            ->setText(folder.images() + QStringLiteral("/Output/") + name);
+        QString shown;
+        seam.modalHandlers.push_back(
+            [&](QDialog& dialog) { shown = dynamic_cast<FrmViewImage&>(dialog).ImageFile(); });
+        QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("cmdRender")),
+                          Qt::LeftButton);
+        return {QImage(map).convertToFormat(QImage::Format_RGB32),
+                QImage(shown).convertToFormat(QImage::Format_RGB32), window->bounds()};
+    }
+};
+
+}  // namespace
+
+void StyleTest::dialogControlsAreTheTablesStyleRows() {
+    RecordingSeam seam;
+    const QStringList columns{"Zip", "Segment", "Revenue"};
+    FrmStyle dialog(seam, {}, columns);
+    const auto rows = FrmStyle::styleRows();
+    QVERIFY(rows.size() >= 2);
+    for (const zembra::render::Parameter* p : rows) {
+        QWidget* widget = dialog.control(p->name);
+        QVERIFY2(widget != nullptr, p->name.c_str());
+        QCOMPARE(widget->toolTip(), QString::fromStdString(p->help));
+        if (auto* box = qobject_cast<QComboBox*>(widget); box && !box->isEditable()) {
+            QCOMPARE(size_t(box->count()), p->choices.size());
+            for (size_t i = 0; i < p->choices.size(); ++i) {
+                QCOMPARE(box->itemText(int(i)), QString::fromStdString(p->choices[i].label));
+            }
+            QCOMPARE(box->currentData().toString(), QString::fromStdString(p->defaultValue));
+        }
+    }
+    // The columns of the source to pick from, for the rows that name one.
+    auto* category = styleControl<QComboBox>(dialog, "category");
+    QVERIFY(category != nullptr);
+    QCOMPARE(category->findText(QStringLiteral("Segment")), 2);
+    auto* legend = styleControl<QCheckBox>(dialog, "legend");
+    QVERIFY(legend != nullptr && legend->isChecked());
+    // Confirmed untouched, nothing differs from the defaults: the plain markers.
+    dialog.show();
+    dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+    QCOMPARE(dialog.Response(), 1);
+    QVERIFY(!dialog.isVisible());
+    for (const zembra::render::Parameter* p : rows) QVERIFY(!dialog.values().given(p->name));
+}
+
+void StyleTest::dialogRefusesWithTheTablesMessages() {
+    RecordingSeam seam;
+    FrmStyle dialog(seam, {}, {});
+    dialog.show();
+    auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("cmdOK"));
+    const zembra::render::Parameter& bandwidth = zembra::render::parameter("bandwidth");
+    pickChoice(styleControl<QComboBox>(dialog, "style"), "density");
+    auto* band = styleControl<QLineEdit>(dialog, "bandwidth");
+    band->setText(QStringLiteral("0"));
+    ok->click();
+    QCOMPARE(seam.messages.size(), size_t{1});
+    QCOMPARE(
+        seam.messages[0].text,
+        QString::fromStdString(zembra::render::ParameterError(
+                                   bandwidth, "0", zembra::render::checkParameter(bandwidth, "0"))
+                                   .message(FrmStyle::caption(bandwidth).toStdString())));
+    QCOMPARE(seam.messages[0].title, QStringLiteral("Style"));
+    QCOMPARE(seam.messages[0].icon, MessageIcon::Exclamation);
+    QCOMPARE(dialog.focusWidget(), band);
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.Response(), 2);
+
+    // Settings that do not go together: the category style without its column.
+    band->clear();
+    pickChoice(styleControl<QComboBox>(dialog, "style"), "category");
+    ok->click();
+    QCOMPARE(seam.messages.size(), size_t{2});
+    QVERIFY2(seam.messages[1].text.startsWith(
+                 FrmStyle::caption(zembra::render::parameter("style")) + " 'category': "),
+             qPrintable(seam.messages[1].text));
+    QCOMPARE(dialog.focusWidget(), dialog.control("style"));
+    QVERIFY(dialog.isVisible());
+
+    // A bandwidth in range goes through.
+    pickChoice(styleControl<QComboBox>(dialog, "style"), "density");
+    band->setText(QString::number(bandwidth.minimum));
+    ok->click();
+    QCOMPARE(seam.messages.size(), size_t{2});
+    QCOMPARE(dialog.Response(), 1);
+    QCOMPARE(dialog.values().text("bandwidth"), std::to_string(bandwidth.minimum));
+    QCOMPARE(dialog.values().text("style"), std::string("density"));
+}
+
+void StyleTest::windowMenusKeepTheirWrittenOrderAroundOptions() {
+    WindowFixture f;
+    QStringList menus;
+    for (QAction* action : f.window->menuBar()->actions()) menus << action->objectName();
+    QCOMPARE(menus, (QStringList{"mnuFile", "mnuOptions", "mnuHelp"}));
+    // A cancelled dialog changes nothing; the default style renders the engine's markers.
+    f.seam.modalHandlers.push_back([](QDialog& dialog) {
+        pickChoice(
+            dynamic_cast<FrmStyle&>(dialog).findChild<QComboBox*>(QStringLiteral("style_style")),
+            "states");
+        dialog.findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+    });
+    f.window->findChild<QAction*>(QStringLiteral("mnuOptionsStyle"))->trigger();
+    QCOMPARE(f.seam.modalShown, QStringList{"frmStyle"});
+    QVERIFY(!f.window->styleValues().given("style"));
+    const Pictures p = f.render(QStringLiteral("markers.png"));
+    QCOMPARE(p.drawn.size(), p.base.size());
+    // The overlay's red square at San Francisco, and no state filled.
+    QCOMPARE(p.at(kSanFrancisco), qRgb(255, 0, 0));
+    QVERIFY(!filled(p.at(kTexas)));
+    QVERIFY(f.seam.messages.empty());
+}
+
+void StyleTest::eachStyleRendersFromTheWindow() {
+    WindowFixture f;
+    f.chooseStyle([](FrmStyle& d) {
+        pickChoice(styleControl<QComboBox>(d, "style"), "category");
+        styleControl<QComboBox>(d, "category")->setCurrentText(QStringLiteral("Segment"));
+    });
+    QCOMPARE(f.window->styleValues().text("category"), std::string("Segment"));
+    const Pictures category = f.render(QStringLiteral("category.png"));
+    QVERIFY2(f.seam.messages.empty(),
+             f.seam.messages.empty() ? "" : qPrintable(f.seam.messages[0].text));
+    QVERIFY(distance(category.at(kSanFrancisco), category.at(kAtlanta)) > 40);
+    QVERIFY(distance(category.at(kAtlanta), category.at(kChicago)) > 40);
+    QVERIFY(distance(category.at(kSanFrancisco), category.at(kChicago)) > 40);
+    QVERIFY(distance(category.at(kSanFrancisco), category.at(kSeattle)) < 16);
+
+    f.chooseStyle([](FrmStyle& d) {
+        pickChoice(styleControl<QComboBox>(d, "style"), "states");
+        styleControl<QComboBox>(d, "category")->setCurrentText(QString());
+        styleControl<QComboBox>(d, "value")->setCurrentText(QStringLiteral("Revenue"));
+    });
+    const Pictures states = f.render(QStringLiteral("states.png"));
+    QVERIFY(filled(states.at(kTexas)));
+    QVERIFY(grey(states.at(kKansas)));
+
+    for (const char* style : {"value", "density"}) {
+        f.chooseStyle(
+            [style](FrmStyle& d) { pickChoice(styleControl<QComboBox>(d, "style"), style); });
+        const Pictures p = f.render(QLatin1String(style) + QStringLiteral(".png"));
+        QVERIFY2(p.change(kSanFrancisco) > 24, style);
+        QVERIFY2(p.change(kMontana) < 16, style);
+    }
+    f.chooseStyle([](FrmStyle& d) { pickChoice(styleControl<QComboBox>(d, "style"), "counties"); });
+    const Pictures counties = f.render(QStringLiteral("counties.png"));
+    QVERIFY(filled(counties.at(kHouston)));
+    QVERIFY(grey(counties.at(kKansas)));
+    QVERIFY(f.seam.messages.empty());
+    QCOMPARE(f.seam.modalShown.count(QStringLiteral("frmViewImage")), 5);
 }
 
 QTEST_MAIN(StyleTest)

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <QTest>
 #include <QWidget>
 
 namespace zembra::client::test {
@@ -28,6 +29,9 @@ std::optional<QString> RecordingSeam::getOpenFileName(QWidget*, const QString& t
 int RecordingSeam::runModal(QDialog& dialog) {
     modalShown << dialog.objectName();
     dialog.show();
+    // What a modal loop does before the operator acts: the window's geometry and layout,
+    // which the window system delivers as events, are in place.
+    if (QTest::qWaitForWindowExposed(&dialog)) QCoreApplication::processEvents();
     if (!modalHandlers.empty()) {
         auto handler = std::move(modalHandlers.front());
         modalHandlers.pop_front();
@@ -40,6 +44,11 @@ int RecordingSeam::runModal(QDialog& dialog) {
 bool RecordingSeam::openUrl(const QUrl& url) {
     openedUrls.push_back(url);
     return openUrlSucceeds;
+}
+
+std::optional<QString> RecordingSeam::viewerFor(const QString& path) {
+    viewerQueries << path;
+    return viewer;
 }
 
 ProgramFolder::ProgramFolder() {

@@ -39,6 +39,7 @@ class RecordingSeam final : public UiSeam {
     // as its close box would if the handler left it open.
     int runModal(QDialog& dialog) override;
     bool openUrl(const QUrl& url) override;
+    std::optional<QString> viewerFor(const QString& path) override;
 
     std::vector<RecordedMessage> messages;
     std::vector<RecordedFileRequest> fileRequests;
@@ -47,6 +48,8 @@ class RecordingSeam final : public UiSeam {
     QStringList modalShown;  // object names of the dialogs shown modally
     std::vector<QUrl> openedUrls;
     bool openUrlSucceeds = true;  // what the desktop's launcher reports
+    std::optional<QString> viewer = QStringLiteral("xchm.desktop");  // registered for any file
+    QStringList viewerQueries;                                       // the paths asked about
 };
 
 // A program folder: <dir>/Images/{Maps,Overlays,Output}, filled by the caller.

@@ -38,6 +38,13 @@ std::vector<Parameter> makeTable() {
          .label = "Column holding the zip codes",
          .section = "codes",
          .scope = kRenderCommand | kWebRender});
+    row({.name = "sheet",
+         .flags = "--sheet",
+         .typeName = "NAME",
+         .help = "Sheet of an .xls, .xlsx or .ods input to read (default: the first)",
+         .label = "Sheet",
+         .section = "codes",
+         .scope = kRenderCommand | kWebRender});
     row({.name = "map",
          .flags = "-m,--map",
          .typeName = "MAP",

@@ -237,6 +237,13 @@ void BatchPageTest::csvSourceClickLoadsTheHeaderLine() {
     // The field named like a zip code is chosen, not the first.
     QCOMPARE(f.ui.cboFieldName->currentText(), QStringLiteral(" Zip "));
     QVERIFY(f.ui.cboFieldName->isVisible() && f.ui.cboFieldName->isEnabled());
+    // Without such a name, the field whose first values are five-digit codes.
+    f.ui.txtCSVPath->setText(
+        f.write(QStringLiteral("codes.csv"), "Customer,Code,Revenue\nAda,08873,12\nBo,10001,7\n"));
+    f.ui.optDataSource[BatchPage::kCsv]->click();
+    QCOMPARE(f.ui.cboFieldName->currentText(), QStringLiteral("Code"));
+    f.ui.txtCSVPath->setText(
+        f.write(QStringLiteral("a.csv"), "Name, Zip ,\"City\",\r\n1,2,3,4\r\n"));
     QVERIFY(f.ui.lblFieldName->isVisible());
     QVERIFY(f.ui.txtTableName->text().isEmpty());
     QVERIFY(f.seam.messages.empty());
@@ -306,7 +313,8 @@ void BatchPageTest::browseButtonsUseTheirFiltersAndReplaceTheList() {
     f.ui.cmdBrowseExcel->click();  // cancelled: nothing changes
     QVERIFY(f.ui.txtExcelPath->text().isEmpty());
     QCOMPARE(f.seam.fileRequests.back().filter,
-             qtFilterFromPipes(QStringLiteral("Microsoft Excel Spreadsheet (*.xls)|*.xls||")));
+             QStringLiteral("Microsoft Excel Spreadsheet (*.xls *.xlsx);;OpenDocument Spreadsheet "
+                            "(*.ods)"));
     QVERIFY(f.seam.fileRequests.back().mustExist);
 
     f.page->selectSource(BatchPage::kCsv);

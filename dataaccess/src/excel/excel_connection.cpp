@@ -271,7 +271,10 @@ std::vector<std::string> excelSheetNames(const std::string& workbookPath) {
 namespace zembra::db {
 
 bool isWorkbookFile(const std::string& path) {
-    return detail::sniffWorkbook(path) != detail::WorkbookFormat::Unknown;
+    // Any zip archive counts: a damaged or foreign one is then refused with its reason
+    // rather than read as text.
+    return detail::startsAsZip(path) ||
+           detail::sniffWorkbook(path) != detail::WorkbookFormat::Unknown;
 }
 
 std::string workbookConnectionString(const std::string& path) {
