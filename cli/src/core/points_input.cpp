@@ -23,7 +23,7 @@ bool tryParsePoint(std::string_view text, render::LatLon& point, std::string& pr
     const auto lon = trim(text.substr(comma + 1));
     for (const auto part : {lat, lon}) {
         if (!isNumericText(part) || !std::isfinite(parseNumber(part))) {
-            problem = "'" + std::string(part) + "' is not a number";
+            problem = std::string("'").append(part) + "' is not a number";
             return false;
         }
     }

@@ -212,7 +212,8 @@ class ExcelConnection final : public ConnectionImpl {
             for (size_t c = 0; c < grid.columns; ++c) {
                 std::string text;
                 if (c < header.size() && !header[c].isNull()) text = header[c].toString();
-                names.push_back(text.empty() ? "F" + std::to_string(c + 1) : text);
+                names.push_back(text.empty() ? std::string("F").append(std::to_string(c + 1))
+                                             : text);
             }
             rows.reserve(grid.rows.size() - 1);
             for (size_t r = 1; r < grid.rows.size(); ++r) rows.push_back(std::move(grid.rows[r]));
