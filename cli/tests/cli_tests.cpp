@@ -578,3 +578,68 @@ TEST_F(Cli, DatabaseErrorsReachTheOperator) {
     EXPECT_TRUE(contains(r.err, "zembra: error -2147467259: ")) << r.err;
     EXPECT_FALSE(fs::exists(dir / "d.png"));
 }
+
+// Lists as spreadsheets keep them: exported as semicolon or UTF-16 text, or the workbook
+// itself (.xlsx, .ods), known by its content. Each gives the same codes.
+TEST_F(Cli, SpreadsheetListsRenderTheSameCodesAsTheirExports) {
+    const auto utf16le = [](std::string_view ascii) {
+        std::string out = "\xFF\xFE";
+        for (const char c : ascii) out += std::string{c, '\0'};
+        return out;
+    };
+    // Sheet1 of the workbook fixtures, as a spreadsheet exports it.
+    writeText(dir / "semi.csv",
+              "Name;Zip;ZipNum\r\nAlice Adams;08873;8873\r\nBob Brown;08232;\r\n"
+              "Carol Clark; 10001 ;10001\r\nDan Davis;08873;8873\r\nEve Evans;;\r\n"
+              "Frank Foster;;\r\nGina Gray;99501;\r\nJose Nunez;96813;\r\n");
+    writeText(dir / "unicode.txt",
+              utf16le("Name\tZip\r\nAlice Adams\t08873\r\nBob Brown\t08232\r\nCarol Clark\t 10001 "
+                      "\r\nDan Davis\t08873\r\nEve Evans\t\r\nFrank Foster\t\r\nGina Gray\t99501"
+                      "\r\nJose Nunez\t96813\r\n"));
+    std::filesystem::copy_file(fixture("zips.xlsx"), dir / "renamed.txt");
+    std::vector<std::string> outcomes;
+    for (const std::string& file :
+         {dir / "semi.csv", dir / "unicode.txt", fixture("zips.xlsx").string(),
+          fixture("zips-shared.xlsx").string(), fixture("zips.ods").string(),
+          dir / "renamed.txt"}) {
+        const auto r = zembraRun({"render", "-f", file, "--column", "zip", "-o", dir / "s.png"});
+        ASSERT_EQ(r.status, 0) << file << r.err;
+        // The codes' outcome, without the line that says how a text file was read.
+        outcomes.push_back(r.err.substr(r.err.find("placed ")));
+    }
+    for (const auto& outcome : outcomes) EXPECT_EQ(outcome, outcomes.front());
+    EXPECT_TRUE(contains(outcomes.front(), "of 5")) << outcomes.front();
+
+    // A sheet by name; numbers stored as numbers lost their zeros and get them back.
+    for (const char* book : {"zips.xlsx", "zips.ods"}) {
+        const auto numbers = zembraRun({"render", "-f", fixture(book).string(), "--sheet",
+                                        "numbers", "--column", "Zip", "-o", dir / "n.png"});
+        ASSERT_EQ(numbers.status, 0) << numbers.err;
+        EXPECT_TRUE(contains(numbers.err, "after restoring leading zeros")) << numbers.err;
+        const auto other = zembraRun({"render", "-f", fixture(book).string(), "--sheet",
+                                      "Other Sheet", "--column", "Zip Code", "-o", dir / "o.png"});
+        ASSERT_EQ(other.status, 0) << other.err;
+        EXPECT_TRUE(contains(other.err, "placed 2 of 3; 1 outside this map")) << other.err;
+    }
+    // The styles read the sheet's columns as well.
+    const auto styled =
+        zembraRun({"render", "-f", fixture("zips.ods").string(), "--sheet", "Numbers", "--column",
+                   "Zip", "--style", "value", "--value", "Count", "-o", dir / "v.png"});
+    EXPECT_EQ(styled.status, 0) << styled.err;
+
+    // Mistakes say what to do.
+    const auto noColumn =
+        zembraRun({"render", "-f", fixture("zips.xlsx").string(), "-o", dir / "x.png"});
+    EXPECT_EQ(noColumn.status, 2);
+    EXPECT_TRUE(contains(noColumn.err, "--column (its columns are: Name, Zip, ZipNum, Joined)"))
+        << noColumn.err;
+    const auto noSheet = zembraRun({"render", "-f", fixture("zips.xlsx").string(), "--sheet",
+                                    "Nope", "--column", "Zip", "-o", dir / "x.png"});
+    EXPECT_EQ(noSheet.status, 1);
+    EXPECT_TRUE(contains(noSheet.err, "no sheet named 'Nope'")) << noSheet.err;
+    const auto textSheet = zembraRun(
+        {"render", "-f", dir / "semi.csv", "--sheet", "S", "--column", "Zip", "-o", dir / "x.png"});
+    EXPECT_EQ(textSheet.status, 2);
+    EXPECT_TRUE(contains(textSheet.err, "--sheet names a sheet of a workbook")) << textSheet.err;
+    EXPECT_FALSE(fs::exists(dir / "x.png"));
+}

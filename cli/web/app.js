@@ -36,10 +36,10 @@ function markStale(stale) {
   $("stale-note").hidden = !stale || $("picture-box").hidden;
 }
 
-async function fetchJson(url) {
+async function fetchJson(url, init) {
   let response;
   try {
-    response = await fetch(url);
+    response = await fetch(url, init);
   } catch {
     throw new Error("The server cannot be reached (network error).");
   }
@@ -89,11 +89,17 @@ function choose(group, value) {
 const orderFields = [];
 
 // Rows whose control the page makes itself: the pictures as thumbnails, the upload's
-// column from the file's header (sent with an upload only).
+// column from the file's header and a workbook's sheet (sent with an upload only).
 const ownControls = {
   map: (row) => ({ read: () => chosen("map"), write: (v) => choose("map", v), label: $("maps") }),
   marker: (row) => ({ read: () => chosen("marker"), write: (v) => choose("marker", v), label: $("markers") }),
   column: () => ({ label: $("csv-column").labels[0] }),
+  // A workbook's sheet, offered once a workbook is chosen (sent with an upload only).
+  sheet: () => ({
+    read: () => (chosen("source") === "csv" && !$("sheet-choice").hidden ? $("csv-sheet").value : ""),
+    write: () => {},
+    label: $("csv-sheet").labels[0],
+  }),
 };
 
 const asSwitch = (v) => v === true || /^(true|1|yes|on)$/i.test(String(v).trim());
@@ -231,35 +237,34 @@ async function loadCatalogue() {
   onStyleChanged();
 }
 
-// The first line of a CSV file split into its column names (quotes honoured).
-function csvHeader(text) {
-  const names = [];
-  let field = "";
-  let quoted = false;
-  for (let i = 0; i < text.length; i++) {
-    const c = text[i];
-    if (quoted) {
-      if (c === '"' && text[i + 1] === '"') { field += '"'; i++; }
-      else if (c === '"') quoted = false;
-      else field += c;
-    } else if (c === '"') quoted = true;
-    else if (c === ",") { names.push(field.trim()); field = ""; }
-    else if (c === "\n" || c === "\r") break;
-    else field += c;
-  }
-  names.push(field.trim());
-  return names.map((n) => n.replace(/^\uFEFF/, "")).filter((n) => n !== "");
-}
-
-async function onCsvChosen() {
+// The upload's columns, and a workbook's sheets, as the server's readers see them: CSV text
+// in any separator or encoding and .xls, .xlsx or .ods workbooks all offer their own header.
+async function onCsvChosen(event) {
   const select = $("csv-column");
   const file = $("csv-file").files[0];
+  const sheetChosen = event && event.target === $("csv-sheet");
   select.replaceChildren();
-  if (!file) {
-    select.disabled = true;
+  select.disabled = true;
+  if (!sheetChosen) {
+    $("csv-sheet").replaceChildren();
+    $("sheet-choice").hidden = true;
+  }
+  if (!file) return;
+  const form = new FormData();
+  form.append("file", file);
+  if (sheetChosen) form.append("sheet", $("csv-sheet").value);
+  let answer;
+  try {
+    answer = await fetchJson("/api/columns", { method: "POST", body: form });
+  } catch (error) {
+    showError("This file cannot be read: " + error.message);
     return;
   }
-  const names = csvHeader(await file.slice(0, 65536).text());
+  if (answer.sheets && !sheetChosen) {
+    $("csv-sheet").replaceChildren(...answer.sheets.map((n) => new Option(n, n)));
+    $("sheet-choice").hidden = false;
+  }
+  const names = answer.columns;
   for (const name of names) select.add(new Option(name, name));
   // The columns a row of the table names (a style's category and value) are offered from
   // the same header.
@@ -289,7 +294,7 @@ function currentOrder() {
   else delete order.region;
   if (chosen("source") === "csv") {
     const file = $("csv-file").files[0];
-    if (!file) throw new Error("Choose a CSV file first.");
+    if (!file) throw new Error("Choose a file first.");
     if (!$("csv-column").value) throw new Error("Choose the column that holds the zip codes.");
     return { ...order, file, column: $("csv-column").value };
   }
@@ -736,6 +741,7 @@ document.addEventListener("DOMContentLoaded", async () => {
   $("order").addEventListener("input", edited);
   $("order").addEventListener("change", edited);
   $("csv-file").addEventListener("change", onCsvChosen);
+  $("csv-sheet").addEventListener("change", onCsvChosen);
   for (const radio of document.querySelectorAll('input[name="source"]')) {
     radio.addEventListener("change", onSourceChanged);
   }

@@ -77,7 +77,9 @@ class BatchPage : public QWidget {
 
     // The filters of the three browse buttons.
     static constexpr const char* kAccessFilter = "Microsoft Access Database (*.mdb)|*.mdb||";
-    static constexpr const char* kExcelFilter = "Microsoft Excel Spreadsheet (*.xls)|*.xls||";
+    static constexpr const char* kExcelFilter =
+        "Microsoft Excel Spreadsheet (*.xls;*.xlsx)|*.xls;*.xlsx|OpenDocument Spreadsheet "
+        "(*.ods)|*.ods||";
     static constexpr const char* kCsvFilter = "Comma Separated Value files (*.csv)|*.csv||";
     static constexpr const char* kNoCsvFieldsMessage =
         "The specified CSV file does not contain field information.";

@@ -103,8 +103,12 @@ QString qtFilterFromPipes(const QString& pipeFilter) {
         if (description.isEmpty() && patterns.isEmpty()) break;  // the closing "||"
         QString spaced = patterns;
         spaced.replace(QLatin1Char(';'), QLatin1Char(' '));
-        if (description.contains(QLatin1Char('(') + patterns + QLatin1Char(')'))) {
-            entries << description;
+        const QString written = QLatin1Char('(') + patterns + QLatin1Char(')');
+        if (description.contains(written)) {
+            // Qt separates the patterns in the parentheses by blanks: "(*.xls *.xlsx)".
+            QString shown = description;
+            shown.replace(written, QLatin1Char('(') + spaced + QLatin1Char(')'));
+            entries << shown;
         } else {
             entries << description + QStringLiteral(" (") + spaced + QLatin1Char(')');
         }

@@ -152,6 +152,8 @@ TEST(WorkbookFormat, TheContentChoosesTheReaderNotTheName) {
     auto bytes = readBytes(fixture("zips.xlsx"));
     bytes.resize(bytes.size() / 2);
     writeBytes(cut, bytes);
+    EXPECT_TRUE(db::isWorkbookFile(plainZip));
+    EXPECT_TRUE(db::isWorkbookFile(cut));
     EXPECT_NE(openError(plainZip).find("no .xlsx or .ods spreadsheet"), std::string::npos);
     EXPECT_NE(openError(cut).find("cannot be read"), std::string::npos);
     // A name with a quote and a semicolon survives the connection string.

@@ -87,7 +87,7 @@ Region parseRegion(std::string_view text) {
     for (const std::string_view part : parts) {
         const StateInfo* state = findState(part);
         if (!state) {
-            invalid("\"" + std::string(part) + "\" is no state or territory; " +
+            invalid(std::string("\"").append(part) + "\" is no state or territory; " +
                     std::string(kForms));
         }
         if (std::find(region.states.begin(), region.states.end(), state) == region.states.end())

@@ -79,8 +79,9 @@ struct Decimal17 {
     }
 
     std::string text() const {
-        std::string s = (negative ? "-" : "") + std::to_string(digits).substr(0, 1) + "." +
-                        std::to_string(digits).substr(1) + "e" + std::to_string(exponent);
+        const std::string all = std::to_string(digits);
+        std::string s = negative ? "-" : "";
+        s.append(all, 0, 1).append(".").append(all, 1).append("e").append(std::to_string(exponent));
         // Written back in the shortest general form of the same value.
         long double value = 0;
         std::from_chars(s.data(), s.data() + s.size(), value);

@@ -38,6 +38,13 @@ std::vector<Parameter> makeTable() {
          .label = "Column holding the zip codes",
          .section = "codes",
          .scope = kRenderCommand | kWebRender});
+    row({.name = "sheet",
+         .flags = "--sheet",
+         .typeName = "NAME",
+         .help = "Sheet of an .xls, .xlsx or .ods input to read (default: the first)",
+         .label = "Sheet",
+         .section = "codes",
+         .scope = kRenderCommand | kWebRender});
     row({.name = "map",
          .flags = "-m,--map",
          .typeName = "MAP",
@@ -250,13 +257,14 @@ std::string boundsProblem(std::string_view text, Bounds& b) {
     std::array<double, 4> values{};
     for (size_t i = 0; i < parts.size(); ++i) {
         const auto part = trimBlanks(parts[i]);
-        if (!isNumericText(part)) return "'" + std::string(part) + "' is not a number";
+        const std::string quoted = std::string("'").append(part) + "'";
+        if (!isNumericText(part)) return quoted + " is not a number";
         try {
             values[i] = parseNumber(part);
         } catch (const Error&) {  // beyond a double's range
             values[i] = HUGE_VAL;
         }
-        if (!std::isfinite(values[i])) return "'" + std::string(part) + "' is not a finite number";
+        if (!std::isfinite(values[i])) return quoted + " is not a finite number";
     }
     b = Bounds{values[0], values[1], values[2], values[3]};
     if (b.minLat < -90 || b.maxLat > 90) return "latitudes must lie between -90 and 90";

@@ -141,7 +141,7 @@ std::optional<double> parseValue(std::string_view text) {
                           "'" + std::string(text) + "' is not a number");
 }
 
-void readRows(CsvReader& in, const ColumnPositions& positions, const RowColumns& names,
+void readRows(RecordSource& in, const ColumnPositions& positions, const RowColumns& names,
               RowTable& table) {
     std::vector<std::string> fields;
     const auto at = [&](const std::optional<size_t>& position) -> std::string_view {
@@ -154,8 +154,7 @@ void readRows(CsvReader& in, const ColumnPositions& positions, const RowColumns&
         try {
             value = parseValue(at(positions.value));
         } catch (const Error& e) {
-            throw e.withContext(in.name() + ", line " + std::to_string(in.line()) + ", column " +
-                                names.value);
+            throw e.withContext(in.name() + ", " + in.position() + ", column " + names.value);
         }
         table.add(fields[positions.code], at(positions.category), value);
     }

@@ -1,13 +1,21 @@
 #include "commands/input_file.hpp"
 
+#include <zembra/render/sheets.hpp>
 #include <zembra/text.hpp>
 
 #include "core/usage_error.hpp"
 
 namespace zembra::cli {
 
-std::unique_ptr<render::CsvReader> openInput(const std::string& path, const Io& io,
-                                             char separator) {
+std::unique_ptr<render::RecordSource> openInput(const std::string& path, const Io& io,
+                                                char separator, const std::string& sheet) {
+    if (path != "-" && render::isWorkbook(path)) {
+        return std::make_unique<render::SheetReader>(std::filesystem::path(path), sheet);
+    }
+    if (!sheet.empty()) {
+        throw UsageError("--sheet names a sheet of a workbook (.xls, .xlsx, .ods): " +
+                         (path == "-" ? std::string("standard input") : path) + " is none");
+    }
     render::CsvOptions options;
     options.separator = separator;
     options.crLineEnds = true;

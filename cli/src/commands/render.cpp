@@ -34,19 +34,21 @@ CodeList gatherCodes(const RenderOptions& options, const render::ParameterValues
         return codes;
     }
     const char separator = separatorForName(options.separator);
-    const auto input = openInput(file, io, column.empty() && separator == 0 ? ',' : separator);
+    const auto input = openInput(file, io, column.empty() && separator == 0 ? ',' : separator,
+                                 values.text("sheet"));
     const size_t before = codes.items().size() + codes.repeats();
     if (column.empty()) {
         readZipLines(*input, codes);
     } else {
         readZipColumn(*input, column, codes);
         // What was detected is said, so that a wrong guess can be seen and overridden.
-        if (separator == 0 &&
-            (input->separator() != ',' || input->encoding() == render::TextEncoding::Utf16Le ||
-             input->encoding() == render::TextEncoding::Utf16Be)) {
-            io.err << render::escapeForDisplay(input->name()) << ": read as "
-                   << render::encodingName(input->encoding()) << ", fields separated by "
-                   << render::separatorName(input->separator()) << "s\n";
+        const auto* csv = dynamic_cast<const render::CsvReader*>(input.get());
+        if (csv != nullptr && separator == 0 &&
+            (csv->separator() != ',' || csv->encoding() == render::TextEncoding::Utf16Le ||
+             csv->encoding() == render::TextEncoding::Utf16Be)) {
+            io.err << render::escapeForDisplay(csv->name()) << ": read as "
+                   << render::encodingName(csv->encoding()) << ", fields separated by "
+                   << render::separatorName(csv->separator()) << "s\n";
         }
     }
     if (codes.items().empty() && before == 0) {

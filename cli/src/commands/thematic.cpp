@@ -41,7 +41,7 @@ render::RowTable gatherRows(const RenderOptions& options, const render::Paramete
         }
         return table;
     }
-    const auto input = openInput(file, io);
+    const auto input = openInput(file, io, ',', values.text("sheet"));
     if (column.empty()) {
         CodeList codes;
         readZipLines(*input, codes);

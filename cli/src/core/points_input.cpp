@@ -23,7 +23,7 @@ bool tryParsePoint(std::string_view text, render::LatLon& point, std::string& pr
     const auto lon = trim(text.substr(comma + 1));
     for (const auto part : {lat, lon}) {
         if (!isNumericText(part) || !std::isfinite(parseNumber(part))) {
-            problem = "'" + std::string(part) + "' is not a number";
+            problem = std::string("'").append(part) + "' is not a number";
             return false;
         }
     }
@@ -46,7 +46,7 @@ render::LatLon parsePoint(std::string_view text) {
     return point;
 }
 
-void readPoints(render::CsvReader& in, std::vector<render::LatLon>& points) {
+void readPoints(render::RecordSource& in, std::vector<render::LatLon>& points) {
     std::vector<std::string> fields;
     bool firstPair = true;
     while (in.next(fields)) {
@@ -61,7 +61,7 @@ void readPoints(render::CsvReader& in, std::vector<render::LatLon>& points) {
         } else if (!firstPair || std::any_of(text.begin(), text.end(), [](unsigned char c) {
                        return std::isdigit(c) != 0;
                    })) {
-            throw UsageError(in.name() + ", line " + std::to_string(in.line()) + ": " + problem);
+            throw UsageError(in.name() + ", " + in.position() + ": " + problem);
         }
         firstPair = false;
     }

@@ -14,6 +14,6 @@ render::LatLon parsePoint(std::string_view text);
 
 // One "LAT,LON" pair per record, appended to `points`; blank lines are skipped, and so
 // is a first record without any digit (a header such as "latitude,longitude").
-void readPoints(render::CsvReader& in, std::vector<render::LatLon>& points);
+void readPoints(render::RecordSource& in, std::vector<render::LatLon>& points);
 
 }  // namespace zembra::cli

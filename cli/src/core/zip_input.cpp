@@ -16,20 +16,31 @@ void CodeList::add(std::string code) {
     }
 }
 
-void readZipLines(render::CsvReader& in, CodeList& codes) {
+void readZipLines(render::RecordSource& in, CodeList& codes) {
     std::vector<std::string> fields;
+    if (in.headed()) {
+        std::string names;
+        if (in.next(fields)) {
+            for (const auto& f : fields)
+                names += (names.empty() ? "" : ", ") + std::string(trim(f));
+        }
+        throw UsageError(in.name() +
+                         " is a workbook, whose first row names the columns: name the "
+                         "codes' column with --column (its columns are: " +
+                         names + ")");
+    }
     while (in.next(fields)) {
         if (fields.empty()) continue;
         const std::string_view code = trim(fields.front());
         if (fields.size() > 1 || code.find_first_of(";\t") != std::string_view::npos) {
-            throw UsageError(in.name() + ", line " + std::to_string(in.line()) +
+            throw UsageError(in.name() + ", " + in.position() +
                              ": it holds several fields; name the CSV column with --column");
         }
         if (!code.empty()) codes.add(std::string(code));
     }
 }
 
-void readZipColumn(render::CsvReader& in, std::string_view column, CodeList& codes) {
+void readZipColumn(render::RecordSource& in, std::string_view column, CodeList& codes) {
     std::vector<std::string> fields;
     if (!in.next(fields)) {
         throw UsageError(in.name() + " is empty: expected a header naming column '" +

@@ -27,13 +27,14 @@ class CodeList {
 // One zip code per line. Blanks around a code are dropped and blank lines skipped.
 // Raises UsageError when a line holds several fields, a tab or a semicolon (the input
 // looks like a table: name the column with --column).
-void readZipLines(render::CsvReader& in, CodeList& codes);
+// A sheet, whose first row names its columns, needs the column named: UsageError.
+void readZipLines(render::RecordSource& in, CodeList& codes);
 
 // The values of the column named `column` (compared without regard to case and
 // surrounding blanks) of a CSV input whose first record names the columns. Blanks around
 // values are dropped and empty values skipped. Raises UsageError when the input is empty
 // or has no such column (the message lists the columns it has).
-void readZipColumn(render::CsvReader& in, std::string_view column, CodeList& codes);
+void readZipColumn(render::RecordSource& in, std::string_view column, CodeList& codes);
 
 // True when some code looks like a zip code that lost its leading zeros in a
 // spreadsheet (digits only, fewer than five).

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <zembra/render/csv.hpp>
+#include <zembra/render/sheets.hpp>
 #include <zembra/runtime.hpp>
 
 #include "core/text.hpp"
@@ -185,6 +186,53 @@ RenderOrder orderFromFields(const std::function<std::string(const std::string&)>
     return order;
 }
 
+std::unique_ptr<render::RecordSource> openUpload(const MemoryFile& file, const std::string& sheet,
+                                                 const render::CsvOptions& options) {
+    const std::string path = file.path();
+    if (render::isWorkbook(path)) {
+        return std::make_unique<render::SheetReader>(path, std::string(cli::trim(sheet)),
+                                                     "the upload");
+    }
+    if (!cli::trim(sheet).empty()) {
+        throw badRequest(
+            "\"sheet\" names a sheet of a workbook (.xls, .xlsx, .ods); the upload "
+            "is text.");
+    }
+    return std::make_unique<render::CsvReader>(file.fd(), "the upload", "Zembra", options);
+}
+
+std::string readAsOf(const render::RecordSource& in) {
+    if (const auto* csv = dynamic_cast<const render::CsvReader*>(&in)) {
+        return std::string(render::encodingName(csv->encoding())) + ", " +
+               render::separatorName(csv->separator());
+    }
+    if (const auto* sheet = dynamic_cast<const render::SheetReader*>(&in)) {
+        return "sheet \"" + sheet->sheet() + "\"";
+    }
+    return {};
+}
+
+UploadColumns uploadColumns(std::string_view upload, const std::string& sheet) {
+    const MemoryFile file(upload);
+    UploadColumns out;
+    try {
+        render::CsvOptions options;
+        options.separator = 0;  // as orderFromCsv reads it
+        options.crLineEnds = true;
+        const auto reader = openUpload(file, sheet, options);
+        std::vector<std::string> fields;
+        if (!reader->next(fields)) throw badRequest("The upload is empty.");
+        for (const auto& f : fields) {
+            if (const auto name = cli::trim(f); !name.empty()) out.columns.emplace_back(name);
+        }
+        if (reader->headed()) out.sheets = render::workbookSheets(file.path());
+        out.readAs = readAsOf(*reader);
+    } catch (const Error& e) {
+        throw badRequest(e.description());
+    }
+    return out;
+}
+
 RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOrder order,
                          const Limits& limits) {
     if (cli::trim(column).empty())
@@ -195,18 +243,17 @@ RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOr
         render::CsvOptions options;
         options.separator = 0;  // comma, semicolon, tab or pipe, from the header line
         options.crLineEnds = true;
-        render::CsvReader reader(file.fd(), "the upload", "Zembra", options);
+        const auto reader = openUpload(file, order.values.text("sheet"), options);
         std::vector<std::string> fields;
-        if (!reader.next(fields)) throw badRequest("The upload is empty.");
-        order.readAs = std::string(render::encodingName(reader.encoding())) + ", " +
-                       render::separatorName(reader.separator());
+        if (!reader->next(fields)) throw badRequest("The upload is empty.");
+        order.readAs = readAsOf(*reader);
         const auto index = render::findField(fields, column, render::NameMatch::IgnoreCase);
         if (!index) {
             throw badRequest("The upload has no column \"" + std::string(cli::trim(column)) +
                              "\"; its columns are: " + joinNames(fields) + " (read as " +
                              order.readAs + ").");
         }
-        while (reader.next(fields)) {
+        while (reader->next(fields)) {
             if (*index >= fields.size() || cli::trim(fields[*index]).empty()) continue;
             codes.push_back(std::move(fields[*index]));
             checkCount(codes.size(), limits, kCodesAndPoints);

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+#include <zembra/render/csv.hpp>
 #include <zembra/render/parameters.hpp>
 #include <zembra/render/pictures.hpp>
 #include <zembra/render/render.hpp>
@@ -69,8 +71,9 @@ RenderOrder orderFromJson(std::string_view body, const Limits& limits);
 RenderOrder orderFromFields(const std::function<std::string(const std::string&)>& field);
 
 // The zip codes of the CSV column `column` (matched ignoring case) added to an order read
-// from the form fields. Raises ApiError 400 for a missing or unknown column (the message
-// lists the columns) and 413 as above.
+// from the form fields; a workbook upload (.xls, .xlsx, .ods, known by its content) is read
+// from the sheet the order's "sheet" names, else its first. Raises ApiError 400 for a
+// missing or unknown column or sheet (the message lists the columns) and 413 as above.
 RenderOrder orderFromCsv(std::string_view csv, std::string_view column, RenderOrder order,
                          const Limits& limits);
 
@@ -83,6 +86,8 @@ class MemoryFile {
     MemoryFile(const MemoryFile&) = delete;
     MemoryFile& operator=(const MemoryFile&) = delete;
     int fd() const noexcept { return fd_; }
+    // A path that opens the same file, for readers that take paths (the workbook readers).
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
 
   private:
     int fd_;
@@ -96,5 +101,24 @@ render::OutputFormat parseFormat(std::string_view text);
 // The width of a drawn map from a form field or query parameter; empty: 0 (the default).
 // Raises ApiError 400 for anything the table's width refuses.
 int parseWidth(std::string_view text);
+
+// An upload read as records: the sheet `sheet` (empty: the first) of a workbook, else CSV
+// text with `options`. Raises ApiError 400 for a sheet named for a text upload; the readers'
+// own errors (an unknown sheet, a damaged workbook) pass unchanged.
+std::unique_ptr<render::RecordSource> openUpload(const MemoryFile& file, const std::string& sheet,
+                                                 const render::CsvOptions& options = {});
+
+// How an upload was read, for the answer: "UTF-8, semicolon", or "sheet \"Sheet1\"".
+std::string readAsOf(const render::RecordSource& in);
+
+// What the page offers for an upload before it renders: the column names of its header and,
+// for a workbook, its sheets and the one read. Raises ApiError 400 for an empty or
+// unreadable upload or an unknown sheet.
+struct UploadColumns {
+    std::vector<std::string> columns;
+    std::vector<std::string> sheets;  // empty for CSV text
+    std::string readAs;
+};
+UploadColumns uploadColumns(std::string_view upload, const std::string& sheet);
 
 }  // namespace zembra::serve

@@ -552,6 +552,8 @@ struct Server::Impl {
                 answer["result"] = withLinks(answer["result"], m[1], kept.created);
                 return jsonResponse(200, answer);
             });
+        add("POST", "/api/columns",
+            [](const http::Request& req, const auto&, const auto&) { return handleColumns(req); });
         add("POST", "/api/render",
             [this](const http::Request& req, const auto&,
                    const std::shared_ptr<http::Reply>& reply) { return handleRender(req, reply); });
@@ -648,6 +650,22 @@ struct Server::Impl {
     }
 
     // ---- renders ----
+
+    // The header of an upload (and a workbook's sheets), read by the readers a render uses,
+    // so that the page offers the columns of any list it can render.
+    static http::Response handleColumns(const http::Request& req) {
+        const auto boundary = multipartBoundary(req.header("Content-Type"));
+        if (!boundary)
+            throw ApiError(400, "bad_request", "Upload the file as multipart/form-data.");
+        const auto parts = parseMultipart(req.body, *boundary);
+        const auto* file = findPart(parts, "file");
+        if (!file) throw ApiError(400, "bad_request", "The upload has no \"file\" part.");
+        const auto* sheet = findPart(parts, "sheet");
+        const UploadColumns found = uploadColumns(file->content, sheet ? sheet->content : "");
+        json answer = {{"columns", found.columns}, {"readAs", found.readAs}};
+        if (!found.sheets.empty()) answer["sheets"] = found.sheets;
+        return jsonResponse(200, answer);
+    }
 
     // The order of a JSON body, or the parameters of an upload's form fields; `parts` gets
     // the upload's parts.
@@ -772,8 +790,9 @@ struct Server::Impl {
         const bool exact = switchOf("exact");
         std::shared_ptr<render::RowTable> rows;
         if (!parts.empty()) {
-            rows = std::make_shared<render::RowTable>(rowsFromCsv(
-                partText(parts, "file"), order.values.text("column"), options, config.limits));
+            rows = std::make_shared<render::RowTable>(
+                rowsFromCsv(partText(parts, "file"), order.values.text("column"), options,
+                            config.limits, order.values.text("sheet")));
         } else {
             rows =
                 std::make_shared<render::RowTable>(rowsFromJson(req.body, options, config.limits));

@@ -78,15 +78,16 @@ render::RowTable rowsFromJson(std::string_view body, const draw::ThematicOptions
 }
 
 render::RowTable rowsFromCsv(std::string_view csv, std::string_view column,
-                             const draw::ThematicOptions& style, const Limits& limits) {
+                             const draw::ThematicOptions& style, const Limits& limits,
+                             const std::string& sheet) {
     if (cli::trim(column).empty())
         throw badRequest("Name the CSV column that holds the zip codes.");
     render::RowTable table(style.style == draw::Style::Category);
     const MemoryFile file(csv);
     try {
-        render::CsvReader reader(file.fd(), "the upload");
+        const auto reader = openUpload(file, sheet);
         std::vector<std::string> header;
-        if (!reader.next(header)) throw badRequest("The upload is empty.");
+        if (!reader->next(header)) throw badRequest("The upload is empty.");
         const render::RowColumns columns{std::string(cli::trim(column)), style.categoryName,
                                          style.valueName};
         std::string missing;
@@ -99,7 +100,7 @@ render::RowTable rowsFromCsv(std::string_view csv, std::string_view column,
             throw badRequest("The upload has no column \"" + missing +
                              "\"; its columns are: " + names + ".");
         }
-        render::readRows(reader, *positions, columns, table);
+        render::readRows(*reader, *positions, columns, table);
     } catch (const Error& e) {
         throw badRequest(e.description());
     }

@@ -28,7 +28,9 @@ render::RowTable rowsFromJson(std::string_view body, const draw::ThematicOptions
 // The rows of an upload: the codes' column and the style's category and value columns.
 // Raises ApiError 400 for a missing column (listing the columns) or a value that is no
 // number, and 413 past limits.maxCodes.
+// A workbook upload is read from its sheet `sheet` (empty: the first).
 render::RowTable rowsFromCsv(std::string_view csv, std::string_view column,
-                             const draw::ThematicOptions& style, const Limits& limits);
+                             const draw::ThematicOptions& style, const Limits& limits,
+                             const std::string& sheet = {});
 
 }  // namespace zembra::serve

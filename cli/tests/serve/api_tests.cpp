@@ -202,6 +202,69 @@ TEST_F(Api, PlotsPointsAndReadsCsvUploads) {
     EXPECT_NE(refused->body.find("Zip"), std::string::npos);  // names the columns it has
 }
 
+// Workbook uploads, known by their content: their header and sheets are offered, their rows
+// rendered and styled from the sheet named; mistakes are refused with the reason.
+TEST_F(Api, ReadsWorkbookUploadsByTheirContent) {
+    const auto readText = [](const std::string& name) {
+        const auto bytes = test::readBytes(test::fixture(name));
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string xlsx = readText("zips-shared.xlsx"), ods = readText("zips.ods");
+    const auto columns = client_.Post(
+        "/api/columns", httplib::MultipartFormDataItems{{"file", xlsx, "list.bin", ""}});
+    ASSERT_TRUE(columns);
+    ASSERT_EQ(columns->status, 200) << columns->body;
+    EXPECT_EQ(body(columns)["columns"], json::array({"Name", "Zip", "ZipNum", "Joined"}));
+    EXPECT_EQ(body(columns)["sheets"], json::array({"Sheet1", "Other Sheet", "Numbers"}));
+    const auto text = body(client_.Post(
+        "/api/columns",
+        httplib::MultipartFormDataItems{{"file", "Name;Zip\nA;08873\n", "l.csv", "text/csv"}}));
+    EXPECT_EQ(text["columns"], json::array({"Name", "Zip"}));
+    EXPECT_EQ(text["readAs"], "ASCII, semicolon");
+    EXPECT_FALSE(text.contains("sheets"));
+
+    const auto numbers =
+        client_.Post("/api/render", httplib::MultipartFormDataItems{{"file", ods, "zips.ods", ""},
+                                                                    {"sheet", "numbers", "", ""},
+                                                                    {"column", "zip", "", ""}});
+    ASSERT_TRUE(numbers);
+    ASSERT_EQ(numbers->status, 200) << numbers->body;
+    EXPECT_EQ(body(numbers)["readAs"], "sheet \"numbers\"");
+    EXPECT_EQ(body(numbers)["requested"], 4);
+    EXPECT_FALSE(body(numbers)["placedWithZeros"].empty());
+
+    const auto styled =
+        client_.Post("/api/render", httplib::MultipartFormDataItems{{"file", xlsx, "zips.xlsx", ""},
+                                                                    {"sheet", "Numbers", "", ""},
+                                                                    {"column", "Zip", "", ""},
+                                                                    {"style", "value", "", ""},
+                                                                    {"value", "Count", "", ""}});
+    ASSERT_TRUE(styled);
+    EXPECT_EQ(styled->status, 200) << styled->body;
+
+    for (const auto& [form, reason] :
+         std::vector<std::pair<httplib::MultipartFormDataItems, std::string>>{
+             {{{"file", xlsx, "zips.xlsx", ""},
+               {"sheet", "Nope", "", ""},
+               {"column", "Zip", "", ""}},
+              "no sheet named 'Nope'"},
+             {{{"file", "Zip\n08873\n", "l.csv", ""},
+               {"sheet", "S", "", ""},
+               {"column", "Zip", "", ""}},
+              "names a sheet of a workbook"},
+             {{{"file", xlsx.substr(0, xlsx.size() / 2), "cut.xlsx", ""},
+               {"column", "Zip", "", ""}},
+              "the upload"}}) {
+        for (const char* path : {"/api/render", "/api/columns"}) {
+            const auto r = client_.Post(path, form);
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->status, 400) << path << r->body;
+            EXPECT_NE(r->body.find(reason), std::string::npos) << path << r->body;
+            EXPECT_EQ(r->body.find("/proc/"), std::string::npos) << r->body;
+        }
+    }
+}
+
 TEST_F(Api, DrawsTheStylesFromRowsAndUploads) {
     // JSON rows with a category and a value; the per-area table comes with the answer.
     const auto states = postJson(client_, {{"style", "states"},

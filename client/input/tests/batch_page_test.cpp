@@ -313,7 +313,8 @@ void BatchPageTest::browseButtonsUseTheirFiltersAndReplaceTheList() {
     f.ui.cmdBrowseExcel->click();  // cancelled: nothing changes
     QVERIFY(f.ui.txtExcelPath->text().isEmpty());
     QCOMPARE(f.seam.fileRequests.back().filter,
-             qtFilterFromPipes(QStringLiteral("Microsoft Excel Spreadsheet (*.xls)|*.xls||")));
+             QStringLiteral("Microsoft Excel Spreadsheet (*.xls *.xlsx);;OpenDocument Spreadsheet "
+                            "(*.ods)"));
     QVERIFY(f.seam.fileRequests.back().mustExist);
 
     f.page->selectSource(BatchPage::kCsv);

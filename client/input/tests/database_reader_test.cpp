@@ -117,6 +117,16 @@ TEST_F(DatabaseSourceTest, ExcelColumnsByZeroBasedPosition) {
     EXPECT_EQ(excel("Sheet1", " 0.5 ").front(), "Alice Adams");
 }
 
+TEST_F(DatabaseSourceTest, ExcelSourceReadsXlsxAndOdsThroughTheSameConnection) {
+    for (const char* book : {"zips.xlsx", "zips-shared.xlsx", "zips.ods"}) {
+        const std::string file = kData + "/" + book;
+        EXPECT_EQ(excel("Sheet1", "1", file), kCustomerZips) << book;
+        EXPECT_EQ(excel("Other Sheet", "0", file), (Zips{"08873", "10001", "99501"})) << book;
+        // Numbers stored as numbers read as the text a user sees; the render restores zeros.
+        EXPECT_EQ(excel("Numbers", "0", file), (Zips{"8873", "501", "99501", "10001"})) << book;
+    }
+}
+
 TEST_F(DatabaseSourceTest, ExcelIndexErrors) {
     EXPECT_NE(errorNumber([&] { excel("Sheet1", "3"); }), 0);  // beyond the last column
     EXPECT_NE(errorNumber([&] { excel("Sheet1", "-1"); }), 0);

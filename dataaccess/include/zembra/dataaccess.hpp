@@ -119,7 +119,8 @@ class ZEMBRA_DATAACCESS_API Connection {
 };
 
 // True when the file's content is a workbook the Excel provider reads (.xls, .xlsx or .ods),
-// whatever its name; false for anything else, unreadable files included.
+// whatever its name, or any other zip archive (which the provider then refuses with its
+// reason); false for anything else, unreadable files included.
 ZEMBRA_DATAACCESS_API bool isWorkbookFile(const std::string& path);
 
 // The connection string the Excel provider takes for a workbook file.

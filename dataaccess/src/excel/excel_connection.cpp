@@ -212,7 +212,8 @@ class ExcelConnection final : public ConnectionImpl {
             for (size_t c = 0; c < grid.columns; ++c) {
                 std::string text;
                 if (c < header.size() && !header[c].isNull()) text = header[c].toString();
-                names.push_back(text.empty() ? "F" + std::to_string(c + 1) : text);
+                names.push_back(text.empty() ? std::string("F").append(std::to_string(c + 1))
+                                             : text);
             }
             rows.reserve(grid.rows.size() - 1);
             for (size_t r = 1; r < grid.rows.size(); ++r) rows.push_back(std::move(grid.rows[r]));
@@ -270,7 +271,10 @@ std::vector<std::string> excelSheetNames(const std::string& workbookPath) {
 namespace zembra::db {
 
 bool isWorkbookFile(const std::string& path) {
-    return detail::sniffWorkbook(path) != detail::WorkbookFormat::Unknown;
+    // Any zip archive counts: a damaged or foreign one is then refused with its reason
+    // rather than read as text.
+    return detail::startsAsZip(path) ||
+           detail::sniffWorkbook(path) != detail::WorkbookFormat::Unknown;
 }
 
 std::string workbookConnectionString(const std::string& path) {

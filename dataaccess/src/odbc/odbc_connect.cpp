@@ -154,7 +154,7 @@ std::optional<std::string> unusableDatabaseFile(const std::string& connectionStr
 }  // namespace
 
 std::shared_ptr<OdbcDatabase> connectOdbc(const std::string& connectionString, SqlTrace trace) {
-    const std::string shown = "\"" + maskPasswords(connectionString) + "\"";
+    const std::string shown = std::string("\"").append(maskPasswords(connectionString)) + "\"";
     if (connectionString.size() > static_cast<size_t>(SHRT_MAX) / 2) {
         raiseDatabase(kSourceOdbc, "Connection string too long");
     }

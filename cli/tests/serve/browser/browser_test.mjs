@@ -11,7 +11,8 @@ import assert from "node:assert/strict";
 import { chromium } from "playwright-core";
 import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
-import { join } from "node:path";
+import { dirname, join } from "node:path";
+import { fileURLToPath } from "node:url";
 
 const [zembra, screenshot] = process.argv.slice(2);
 if (!zembra || !screenshot) {
@@ -19,6 +20,7 @@ if (!zembra || !screenshot) {
   process.exit(2);
 }
 const chromiumPath = process.env.CHROMIUM || "/usr/bin/chromium";
+const fixtures = join(dirname(fileURLToPath(import.meta.url)), "../../../../testsupport/fixtures");
 
 // Nothing here may hang a test run.
 const guard = setTimeout(() => {
@@ -93,7 +95,7 @@ try {
   // control of its own for, with the row's label, default and limits; the formats to
   // choose and to download are the format row's choices.
   const rows = (await (await page.request.get(base + "api/parameters")).json()).parameters;
-  const own = ["map", "marker", "column"];
+  const own = ["map", "marker", "column", "sheet"];
   await page.waitForSelector("#parameter-format", { state: "attached" });
   for (const row of rows.filter((r) => !own.includes(r.name))) {
     const control = page.locator(`#parameter-${row.name}`);
@@ -228,6 +230,37 @@ try {
   await page.waitForFunction(() => /Placed 1 of 2/.test(document.getElementById("status").textContent));
   assert.match(await page.locator("#not-found").textContent(), /99999/);
 
+  // Workbooks: the server reads their sheets and header; they give the codes a semicolon
+  // export of the same list gives.
+  await page.locator("#csv-file").setInputFiles({
+    name: "zips.csv",
+    mimeType: "text/csv",
+    buffer: Buffer.from("Name;Zip\nAlice;08873\nBob;08232\nCarol; 10001 \nDan;08873\nGina;99501\nJose;96813\n"),
+  });
+  await page.waitForFunction(() => document.getElementById("csv-column").value === "Zip");
+  assert.equal(await page.locator("#sheet-choice").isHidden(), true);
+  await page.locator("#render").click();
+  await page.waitForFunction(() => /read as ASCII, semicolon/.test(document.getElementById("status").textContent));
+  const codesOf = (text) => text.replace(/ \(file read as .*\)\.$/, "");
+  const fromText = codesOf(await page.locator("#status").textContent());
+  assert.match(fromText, /^Placed \d+ of 5 zip codes/);
+  for (const book of ["zips.xlsx", "zips.ods"]) {
+    await page.locator("#csv-file").setInputFiles(join(fixtures, book));
+    await page.waitForFunction(() => !document.getElementById("sheet-choice").hidden &&
+      document.getElementById("csv-column").value === "Zip");
+    assert.deepEqual(await page.locator("#csv-sheet option").allTextContents(),
+      ["Sheet1", "Other Sheet", "Numbers"]);
+    await page.locator("#render").click();
+    await page.waitForFunction(() => /read as sheet "Sheet1"/.test(document.getElementById("status").textContent));
+    assert.equal(codesOf(await page.locator("#status").textContent()), fromText);
+    // Another sheet, its own columns.
+    await page.locator("#csv-sheet").selectOption("Other Sheet");
+    await page.waitForFunction(() => document.getElementById("csv-column").value === "Zip Code");
+    await page.locator("#render").click();
+    await page.waitForFunction(() => /Placed 2 of 3 .*read as sheet "Other Sheet"/.test(document.getElementById("status").textContent));
+  }
+  await page.screenshot({ path: screenshot.replace(/\.png$/, "-workbook.png") });
+
   // A style: circles coloured by the upload's segment column, with the legend in the
   // picture and the per-category table to download.
   await page.locator("#csv-file").setInputFiles({
@@ -291,6 +324,8 @@ try {
     Math.round(((-74.52128 - minLon) / (maxLon - minLon)) * drawn.width),
     Math.round(drawn.height - ((40.507194 - minLat) / (maxLat - minLat)) * drawn.height),
   ];
+  // The taller the form, the further the Render button scrolled the picture away.
+  await page.$eval("#picture", (img) => img.scrollIntoView({ block: "center" }));
   const onSomerset = await screenPoint(page, ...somerset);
   await page.mouse.click(onSomerset.x, onSomerset.y);
   await page.waitForFunction(() => /08873|No zip|failed/.test(document.getElementById("answer").textContent));

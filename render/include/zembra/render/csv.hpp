@@ -25,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include <zembra/render/records.hpp>
 
 namespace zembra::render {
 
@@ -57,7 +58,7 @@ char detectSeparator(std::string_view line, std::string_view candidates, Separat
 // "comma", "semicolon", "tab", "pipe", or the character itself.
 std::string separatorName(char separator);
 
-class CsvReader {
+class CsvReader final : public RecordSource {
   public:
     // Opens a file for reading (never creating it). Raises 53 for a missing file,
     // 76 for a missing folder, 70 when reading is not permitted, 75 for other failures;
@@ -70,7 +71,7 @@ class CsvReader {
               CsvOptions options = {});
     CsvReader(const CsvReader&) = delete;
     CsvReader& operator=(const CsvReader&) = delete;
-    ~CsvReader();
+    ~CsvReader() override;
 
     // True when nothing is left to read; before the first record, when the input holds
     // nothing at all (a lone byte-order mark counts as nothing).
@@ -79,11 +80,12 @@ class CsvReader {
     // Reads the next record's fields (UTF-8) and returns true; false at the end.
     // Raises 75 naming the input on a read failure (a folder given as the input
     // included), and 5 naming the line for a record longer than kMaxRecordBytes.
-    bool next(std::vector<std::string>& fields);
+    bool next(std::vector<std::string>& fields) override;
 
     // The line (from 1) on which the last record read began.
     size_t line() const noexcept { return recordLine_; }
-    const std::string& name() const noexcept { return name_; }
+    std::string position() const override { return "line " + std::to_string(recordLine_); }
+    const std::string& name() const noexcept override { return name_; }
     // How the text is being read; Undecided while every byte so far was ASCII.
     TextEncoding encoding() const noexcept {
         return utf16_ != TextEncoding::Undecided ? utf16_ : encoding_;

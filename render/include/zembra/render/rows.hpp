@@ -72,7 +72,7 @@ std::optional<ColumnPositions> findColumns(const std::vector<std::string>& heade
 // Reads the records after the header. Records too short for the code's column are skipped;
 // a missing category or value field reads as empty. Raises error 13 naming the input, the
 // line and the column for a value that is not a number (see parseValue).
-void readRows(CsvReader& in, const ColumnPositions& positions, const RowColumns& names,
+void readRows(RecordSource& in, const ColumnPositions& positions, const RowColumns& names,
               RowTable& table);
 
 // A value cell as a number: blanks, sign, digits, decimal point, exponent, also with a
