@@ -328,6 +328,30 @@ TEST_F(Cli, ControlCharactersInCodesAreReportedNotFoundAndEscaped) {
     EXPECT_EQ(r.err, "placed 1 of 3 zip codes\nnot found (2): 08\\x00873 \\x1B[31mred\n");
 }
 
+TEST_F(Cli, OutsideCodesNoShippedMapHoldsSuggestTheirRegion) {
+    // Puerto Rico lies on no shipped map: its region is drawn instead; the Alaska code keeps
+    // its shipped map.
+    const auto one =
+        zembraRun({"render", "08873", "00601", "00602", "99501", "-o", dir / "pr.png"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.err,
+              "placed 1 of 4; 3 outside this map\n"
+              "outside this map (3): 00601 00602 99501 (alaska holds 1; try --region PR)\n");
+
+    // Codes of several states that no shipped map holds: a map fitted to them.
+    const auto two = zembraRun({"render", "00601", "00802", "-o", dir / "fit.png"});
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(two.err,
+              "placed 0 of 2; 2 outside this map\n"
+              "outside this map (2): 00601 00802 (try --region fit)\n");
+
+    // The suggestion is one a render takes: on the region's map every code is placed.
+    const auto drawn =
+        zembraRun({"render", "00601", "00602", "--region", "PR", "-o", dir / "r.png"});
+    ASSERT_EQ(drawn.status, 0) << drawn.err;
+    EXPECT_EQ(drawn.err, "placed 2 of 2 zip codes\n");
+}
+
 TEST_F(Cli, PiecesAccumulateToTheSamePicture) {
     // Unknown codes in different pieces are all reported, in order, and the picture is the
     // one a single call draws.

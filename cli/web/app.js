@@ -363,18 +363,26 @@ function summary(result) {
   if (result.placedWithZeros.length) ways.push(`${result.placedWithZeros.length} after restoring leading zeros`);
   if (result.placedAtTown.length) ways.push(`${result.placedAtTown.length} at their post-office town`);
   if (ways.length) text += ` (${ways.join(", ")})`;
-  if (result.outside.length) text += `; ${result.outside.length} outside this map`;
+  if (result.outside.length) text += `; ${result.outside.length} outside this map${suggestion(result)}`;
   if (result.readAs) text += ` (file read as ${result.readAs})`;
   return text + ".";
+}
+
+// The maps that hold the outside codes: " (alaska holds 1; try region PR)", or nothing.
+function suggestion(result) {
+  const parts = [];
+  const holders = result.suggestedMaps.map((s) => `${s.map} holds ${s.codes}`).join(", ");
+  if (holders) parts.push(holders);
+  if (result.suggestedRegion) parts.push(`try region ${result.suggestedRegion}`);
+  return parts.length ? ` (${parts.join("; ")})` : "";
 }
 
 function showResult(result) {
   $("status").textContent = summary(result);
   const outside = result.outside;
-  const holders = result.suggestedMaps.map((s) => `${s.map} holds ${s.codes}`).join(", ");
   $("outside-box").hidden = outside.length === 0;
   $("outside-title").textContent =
-    `${outside.length} code${outside.length === 1 ? "" : "s"} outside this map` + (holders ? ` (${holders})` : "");
+    `${outside.length} code${outside.length === 1 ? "" : "s"} outside this map` + suggestion(result);
   $("outside").textContent = outside.join(", ");
   $("outside-box").open = outside.length > 0 && outside.length <= 50;
   const notFound = result.notFound;

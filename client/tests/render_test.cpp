@@ -321,14 +321,30 @@ void RenderTest::mapWithoutBoundsIsRefusedWithError11() {
 }
 
 void RenderTest::statusLineTellsWhatWasPlaced() {
-    Fixture f;
-    f.window->manualPage()->addRow(QStringLiteral("00000"));
     QString status;
-    f.seam.modalHandlers.push_back([&](QDialog& dialog) {
+    {
+        Fixture f;
+        f.window->manualPage()->addRow(QStringLiteral("00000"));
+        f.seam.modalHandlers.push_back([&](QDialog& dialog) {
+            status = dynamic_cast<FrmViewImage&>(dialog).statusLine()->text();
+        });
+        f.render();
+        QCOMPARE(status, QStringLiteral("placed 2 of 3 zip codes; not found: 00000"));
+    }
+
+    // Codes off the map are counted and named with the map or region that holds them; no
+    // message is added for them.
+    Fixture off;
+    off.window->manualPage()->addRow(QStringLiteral("00000"));
+    off.window->manualPage()->addRow(QStringLiteral("00601"));
+    off.window->manualPage()->addRow(QStringLiteral("99501"));
+    off.seam.modalHandlers.push_back([&](QDialog& dialog) {
         status = dynamic_cast<FrmViewImage&>(dialog).statusLine()->text();
     });
-    f.render();
-    QCOMPARE(status, QStringLiteral("placed 2 of 3 zip codes; not found: 00000"));
+    off.render();
+    QCOMPARE(status, QStringLiteral("placed 2 of 5; 2 outside this map: 00601, 99501 (alaska "
+                                    "holds 1; try region PR); not found: 00000"));
+    QVERIFY(off.seam.messages.empty());
 }
 
 // A render that placed none of its codes says so once the picture is saved, before the

@@ -446,6 +446,7 @@ ThematicResult renderThematic(const ThematicRequest& request, const render::RowT
         render::locate(codes, request.connection, request.towns, request.exact);
     const Bounds& b = request.bounds;
     std::vector<render::LatLon> outsidePositions;
+    std::vector<render::OutsideCode> outsideCodes;
     for (const render::Located& l : locations.placed) {
         const std::string& code = codes[l.index];
         const bool inside = l.position.lat >= std::min(b.minLat, b.maxLat) &&
@@ -454,8 +455,10 @@ ThematicResult renderThematic(const ThematicRequest& request, const render::RowT
                             l.position.lon <= std::max(b.minLon, b.maxLon);
         if (!inside) {
             result.outside.push_back(code);
-            if (outsidePositions.size() < render::kMaxSuggestionLookups)
+            if (outsidePositions.size() < render::kMaxSuggestionLookups) {
                 outsidePositions.push_back(l.position);
+                outsideCodes.push_back({l.position, l.state});
+            }
         } else if (l.atTown) {
             result.placedAtTown.push_back(code);
         } else if (l.rewrite == render::Rewrite::DropPlus4) {
@@ -467,6 +470,7 @@ ThematicResult renderThematic(const ThematicRequest& request, const render::RowT
         }
     }
     result.suggestions = render::suggestMaps(outsidePositions, b);
+    result.suggestedRegion = render::suggestRegion(outsideCodes, b);
     result.notFound = locations.notFound;
     const std::vector<PlacedEntry> placed = render::placeEntries(rows, locations);
 

@@ -315,12 +315,13 @@ std::vector<std::pair<size_t, LatLon>> placeAtTowns(Object& object, const Render
     return outside;
 }
 
-// The shipped maps (other than the one rendered on) that hold the outside codes, judged by
-// the first kMaxSuggestionLookups of them; town positions are known already.
-std::vector<MapSuggestion> suggestMaps(Object& object, const RenderRequest& request,
-                                       const Ledger& ledger,
-                                       const std::vector<std::pair<size_t, LatLon>>& atTowns) {
+// The shipped maps (other than the one rendered on) that hold the outside codes, and the
+// region map for the rest, judged by the first kMaxSuggestionLookups of them; town positions
+// are known already.
+void suggestMaps(Object& object, const RenderRequest& request, const Ledger& ledger,
+                 const std::vector<std::pair<size_t, LatLon>>& atTowns, RenderResult& result) {
     std::vector<std::optional<LatLon>> where;
+    std::vector<std::string> states;
     std::vector<std::string> codes;
     for (size_t i = 0; i < request.zips.size() && codes.size() < kMaxSuggestionLookups; ++i) {
         if (!ledger.outside[i] || ledger.fate[i] == Fate::Town) continue;
@@ -330,17 +331,23 @@ std::vector<MapSuggestion> suggestMaps(Object& object, const RenderRequest& requ
         const towns::ZipColumns columns{
             object.get(engine::kZipTable).toString(), object.get(engine::kZipField).toString(),
             object.get(engine::kLatField).toString(), object.get(engine::kLonField).toString()};
-        where = towns::positions(object.get(engine::kConnectionString).toString(), columns, codes);
+        const std::string connection = object.get(engine::kConnectionString).toString();
+        where = towns::positions(connection, columns, codes);
+        states = towns::states(connection, columns, codes);
     }
     for (const auto& [index, position] : atTowns) {
         if (where.size() >= kMaxSuggestionLookups) break;
         where.emplace_back(position);
     }
     std::vector<LatLon> known;
-    for (const auto& position : where) {
-        if (position) known.push_back(*position);
+    std::vector<OutsideCode> outside;
+    for (size_t k = 0; k < where.size(); ++k) {
+        if (where[k]) known.push_back(*where[k]);
+        // Codes placed at their town have no row in the zip table, so no state.
+        outside.push_back({where[k], k < states.size() ? states[k] : std::string()});
     }
-    return suggestMaps(known, request.bounds);
+    result.suggestions = suggestMaps(known, request.bounds);
+    result.suggestedRegion = suggestRegion(outside, request.bounds);
 }
 
 void fillResult(const RenderRequest& request, const Ledger& ledger, RenderResult& result) {
@@ -407,7 +414,7 @@ RenderResult render(const RenderRequest& request) {
         atTowns = placeAtTowns(object, request, chunkSize, ledger);
     }
     fillResult(request, ledger, result);
-    if (!result.outside.empty()) result.suggestions = suggestMaps(object, request, ledger, atTowns);
+    if (!result.outside.empty()) suggestMaps(object, request, ledger, atTowns, result);
 
     if (!request.points.empty()) checkCancel(request);
     mapCoordinates(object, request.points, chunkSize, [&](size_t end) {
@@ -453,25 +460,63 @@ LookupResult lookupPixel(const LookupRequest& request) {
     return result;
 }
 
+namespace {
+
+// The first shipped map other than the one showing `shown` that holds the position.
+const MapKey* holderOf(const LatLon& position, const Bounds& shown) {
+    for (const MapKey& key : mapKeys()) {
+        if (key.bounds != shown && key.bounds.contains(position.lat, position.lon)) return &key;
+    }
+    return nullptr;
+}
+
+// A state column's text as --region reads it: two ASCII letters, upper-cased; else nothing.
+std::optional<std::string> postalCode(std::string_view state) {
+    while (!state.empty() && state.front() == ' ') state.remove_prefix(1);
+    while (!state.empty() && state.back() == ' ') state.remove_suffix(1);
+    if (state.size() != 2) return std::nullopt;
+    std::string code;
+    for (const char c : state) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return std::nullopt;
+        code += static_cast<char>(c >= 'a' ? c - 'a' + 'A' : c);
+    }
+    return code;
+}
+
+}  // namespace
+
 std::vector<MapSuggestion> suggestMaps(const std::vector<LatLon>& positions, const Bounds& shown) {
     std::vector<MapSuggestion> suggestions;
     for (const LatLon& position : positions) {
-        for (const MapKey& key : mapKeys()) {
-            if (key.bounds == shown || !key.bounds.contains(position.lat, position.lon)) continue;
-            auto it = std::find_if(suggestions.begin(), suggestions.end(),
-                                   [&](const MapSuggestion& s) { return s.map == key.key; });
-            if (it == suggestions.end()) {
-                suggestions.push_back({std::string(key.key), 1});
-            } else {
-                ++it->codes;
-            }
-            break;
+        const MapKey* key = holderOf(position, shown);
+        if (key == nullptr) continue;
+        auto it = std::find_if(suggestions.begin(), suggestions.end(),
+                               [&](const MapSuggestion& s) { return s.map == key->key; });
+        if (it == suggestions.end()) {
+            suggestions.push_back({std::string(key->key), 1});
+        } else {
+            ++it->codes;
         }
     }
     std::stable_sort(
         suggestions.begin(), suggestions.end(),
         [](const MapSuggestion& a, const MapSuggestion& b) { return a.codes > b.codes; });
     return suggestions;
+}
+
+std::string suggestRegion(const std::vector<OutsideCode>& codes, const Bounds& shown) {
+    std::optional<std::string> region;
+    for (const OutsideCode& code : codes) {
+        if (code.position && holderOf(*code.position, shown) != nullptr) continue;
+        const auto state = postalCode(code.state);
+        if (!state) continue;
+        if (!region) {
+            region = *state;
+        } else if (*region != *state) {
+            return "fit";
+        }
+    }
+    return region.value_or(std::string());
 }
 
 }  // namespace zembra::render

@@ -14,7 +14,7 @@ void appendCodes(std::string& out, const std::vector<std::string>& codes, size_t
 
 }  // namespace
 
-std::string suggestionText(const RenderResult& result) {
+std::string suggestionText(const RenderResult& result, std::string_view regionPrefix) {
     std::string out;
     for (const MapSuggestion& s : result.suggestions) {
         if (!out.empty()) out += ", ";
@@ -24,6 +24,12 @@ std::string suggestionText(const RenderResult& result) {
         } else {
             out += std::to_string(s.codes);
         }
+    }
+    if (!result.suggestedRegion.empty()) {
+        if (!out.empty()) out += "; ";
+        out += "try ";
+        out += regionPrefix;
+        out += escapeForDisplay(result.suggestedRegion);
     }
     return out;
 }

@@ -68,6 +68,23 @@ std::vector<std::optional<LatLon>> positions(const std::string& connection,
     return found;
 }
 
+std::vector<std::string> states(const std::string& connection, const ZipColumns& columns,
+                                const std::vector<std::string>& codes) {
+    db::Connection db;
+    db.open(connection);
+    std::vector<std::string> found(codes.size());
+    try {
+        for (size_t i = 0; i < codes.size(); ++i) {
+            db::Recordset row = db.execute("select state from " + columns.table + " where " +
+                                           columns.zip + " = " + quoted(codes[i]));
+            if (!row.eof()) found[i] = textOf(row.field("state"));
+        }
+    } catch (const Error&) {
+        return std::vector<std::string>(codes.size());  // a table without a state column
+    }
+    return found;
+}
+
 std::pair<std::string, std::string> cityAndState(const std::string& connection,
                                                  const std::string& table,
                                                  const std::string& zipField,

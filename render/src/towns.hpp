@@ -32,6 +32,11 @@ std::vector<std::optional<LatLon>> positions(const std::string& connection,
                                              const ZipColumns& columns,
                                              const std::vector<std::string>& codes);
 
+// The zip table's state of each code, in their order: empty for a code without a row, and
+// for all of them when the table has no state column.
+std::vector<std::string> states(const std::string& connection, const ZipColumns& columns,
+                                const std::vector<std::string>& codes);
+
 // City and state of a code in `table` (empty texts when the row or the columns are missing).
 std::pair<std::string, std::string> cityAndState(const std::string& connection,
                                                  const std::string& table,

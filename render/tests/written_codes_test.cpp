@@ -130,13 +130,50 @@ TEST_F(WrittenCodesTest, CodesOutsideTheMapAreCountedApartWithTheMapsThatHoldThe
     EXPECT_EQ(alaska.suggestions[0].map, "usa");
     EXPECT_EQ(summarize(alaska, 9), "placed 1 of 2; 1 outside this map: 08873 (usa holds it)");
 
-    // A code outside every shipped map gets no suggestion.
+    // A code outside every shipped map, from a table without states, gets no suggestion.
     auto offAll = request({"00501"});
     offAll.bounds = mapKeys()[2].bounds;
     const RenderResult nowhere = render(offAll);
     EXPECT_EQ(nowhere.outside, (std::vector<std::string>{"00501"}));
     EXPECT_TRUE(nowhere.suggestions.empty());
     EXPECT_EQ(suggestionText(nowhere), "");
+}
+
+TEST_F(WrittenCodesTest, CodesNoShippedMapHoldsSuggestTheirRegion) {
+    // The state column is read from the engine's own table; a code that a shipped map holds
+    // keeps that suggestion alone.
+    runSql(dir_ / "zips.db",
+           "ALTER TABLE zips ADD COLUMN state TEXT;"
+           "UPDATE zips SET state = ' pr' WHERE zipcode = '00501';"
+           "UPDATE zips SET state = 'AK' WHERE zipcode = '99501';");
+    auto onHawaii = request({"00501", "99501", "99999"});
+    onHawaii.bounds = mapKeys()[2].bounds;
+    const RenderResult result = render(onHawaii);
+    EXPECT_EQ(result.suggestedRegion, "PR");
+    EXPECT_EQ(summarize(result, 9),
+              "placed 0 of 3; 2 outside this map: 00501, 99501 (alaska holds 1; try region PR); "
+              "not found: 99999");
+    EXPECT_EQ(suggestionText(result, "--region "), "alaska holds 1; try --region PR");
+
+    // On the Alaska map, 08873 (without a state) has usa, the other code its region.
+    auto onAlaska = request({"08873", "00501"});
+    onAlaska.bounds = mapKeys()[1].bounds;
+    const RenderResult alaska = render(onAlaska);
+    EXPECT_EQ(alaska.outside, (std::vector<std::string>{"08873", "00501"}));
+    EXPECT_EQ(suggestionText(alaska), "usa holds 1; try region PR");
+}
+
+TEST(SuggestRegion, OneStateItsCodeSeveralAFittedMap) {
+    const Bounds usa = mapKeys()[0].bounds;
+    const LatLon atlantic{50, -30};
+    const LatLon anchorage{61.2, -149.9};
+    EXPECT_EQ(suggestRegion({{atlantic, "pr"}, {std::nullopt, "PR"}}, usa), "PR");
+    EXPECT_EQ(suggestRegion({{atlantic, "PR"}, {atlantic, "VI"}}, usa), "fit");
+    // Held by a shipped map, or without a usable state: nothing to suggest.
+    EXPECT_EQ(suggestRegion({{anchorage, "AK"}}, usa), "");
+    EXPECT_EQ(suggestRegion({{atlantic, "Puerto Rico"}, {atlantic, ""}, {atlantic, "P1"}}, usa),
+              "");
+    EXPECT_EQ(suggestRegion({{atlantic, "P1"}, {anchorage, "AK"}, {atlantic, "vi"}}, usa), "VI");
 }
 
 TEST_F(WrittenCodesTest, PointsOffThePictureAreCounted) {

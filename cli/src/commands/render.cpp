@@ -73,7 +73,7 @@ void printList(std::ostream& out, std::string_view heading, const std::vector<st
 
 void reportCodes(const render::RenderResult& result, size_t repeats, bool exact, Io& io) {
     if (!result.outside.empty()) {
-        const std::string hint = render::suggestionText(result);
+        const std::string hint = render::suggestionText(result, "--region ");
         printList(io.err, "outside this map", result.outside,
                   hint.empty() ? std::string() : " (" + hint + ")");
     }

@@ -843,6 +843,7 @@ struct Server::Impl {
                         {"placedWithZeros", result.placedWithZeros},
                         {"outside", result.outside},
                         {"suggestedMaps", suggestionsJson(result)},
+                        {"suggestedRegion", regionJson(result)},
                         {"summary", render::summarize(result)},
                         {"notFound", result.notFound},
                         {"points", 0}};
@@ -899,6 +900,11 @@ struct Server::Impl {
         return answerJob(job, std::move(task), stream, reply, deadline);
     }
 
+    // The region map for outside codes no shipped map holds, as the region field takes it.
+    static json regionJson(const render::RenderResult& result) {
+        return result.suggestedRegion.empty() ? json(nullptr) : json(result.suggestedRegion);
+    }
+
     static json suggestionsJson(const render::RenderResult& result) {
         json maps = json::array();
         for (const auto& s : result.suggestions)
@@ -925,6 +931,7 @@ struct Server::Impl {
                         {"placedWithZeros", result.placedWithZeros},
                         {"outside", result.outside},
                         {"suggestedMaps", suggestionsJson(result)},
+                        {"suggestedRegion", regionJson(result)},
                         {"summary", render::summarize(result)},
                         {"readAs", order.readAs},
                         {"notFound", result.notFound},

@@ -129,6 +129,29 @@ TEST_F(Api, RendersCodesAndKeepsThePictureBehindItsLink) {
               "unknown_picture");
 }
 
+TEST_F(Api, SuggestsTheMapOrRegionThatHoldsOutsideCodes) {
+    // A shipped map for the Alaska code, a region for the Puerto Rico ones no shipped map holds.
+    const auto plain =
+        body(postJson(client_, {{"map", "usa"}, {"zips", {"08873", "00601", "99501", "00602"}}}));
+    EXPECT_EQ(plain["outside"], json::array({"00601", "99501", "00602"}));
+    EXPECT_EQ(plain["suggestedMaps"], json::array({{{"map", "alaska"}, {"codes", 1}}}));
+    EXPECT_EQ(plain["suggestedRegion"], "PR");
+
+    // Several states far apart: a fitted map; all on a shipped map: no region.
+    const auto apart = body(postJson(client_, {{"map", "usa"}, {"zips", {"00601", "00802"}}}));
+    EXPECT_EQ(apart["suggestedRegion"], "fit");
+    EXPECT_EQ(apart["suggestedMaps"], json::array());
+    const auto held = body(postJson(client_, {{"map", "usa"}, {"zips", {"08873", "99501"}}}));
+    EXPECT_TRUE(held["suggestedRegion"].is_null()) << held;
+
+    // The styles answer the same way, on a drawn map too.
+    const auto styled = body(postJson(
+        client_,
+        {{"style", "density"}, {"region", "NJ"}, {"width", 300}, {"zips", {"08873", "00601"}}}));
+    EXPECT_EQ(styled["outside"], json::array({"00601"}));
+    EXPECT_EQ(styled["suggestedRegion"], "PR");
+}
+
 // The page builds its controls from the parameters the server describes; a request
 // gives them as members or form fields, checked by the same table.
 TEST_F(Api, DescribesTheRenderParametersItTakes) {

@@ -306,6 +306,14 @@ try {
   await page.locator("#render").click();
   await page.waitForFunction(() => /Placed 1 of 1 .*leading zeros/.test(document.getElementById("status").textContent));
 
+  // Codes off the map: counted, listed, and the map or region that holds them named.
+  await page.locator("#codes").fill("08873 00601 99501");
+  await page.locator("#render").click();
+  await page.waitForFunction(() => /Placed 1 of 3 zip codes; 2 outside this map \(alaska holds 1; try region PR\)\./
+    .test(document.getElementById("status").textContent));
+  assert.equal(await page.locator("#outside-title").textContent(), "2 codes outside this map (alaska holds 1; try region PR)");
+  assert.equal(await page.locator("#outside").textContent(), "00601, 99501");
+
   // A map drawn for a place: New Jersey, and a click on 08873 answered on that map.
   await page.locator("input[name='source'][value='paste']").check();
   await page.locator("#codes").fill("08873 08232");

@@ -76,13 +76,14 @@ struct MapSuggestion {
 // Every code asked for is counted once: placed (at its area as written, after a rewrite, or
 // at its post-office town), outside the map, or not found. Lists keep the order asked.
 struct RenderResult {
-    size_t requested = 0;                          // zip codes asked for
-    size_t placedAtArea = 0;                       // found as written, inside the map
-    std::vector<std::string> placedWithoutPlus4;   // found by the first five digits of a ZIP+4
-    std::vector<std::string> placedWithZeros;      // found with their leading zeros restored
-    std::vector<std::string> placedAtTown;         // placed at their post-office town
-    std::vector<std::string> outside;              // found, but outside this map's picture
-    std::vector<MapSuggestion> suggestions;        // shipped maps holding outside codes, most first
+    size_t requested = 0;                         // zip codes asked for
+    size_t placedAtArea = 0;                      // found as written, inside the map
+    std::vector<std::string> placedWithoutPlus4;  // found by the first five digits of a ZIP+4
+    std::vector<std::string> placedWithZeros;     // found with their leading zeros restored
+    std::vector<std::string> placedAtTown;        // placed at their post-office town
+    std::vector<std::string> outside;             // found, but outside this map's picture
+    std::vector<MapSuggestion> suggestions;       // shipped maps holding outside codes, most first
+    std::string suggestedRegion;  // the region map (suggestRegion) for those no shipped map holds
     std::vector<std::string> notFound;             // in the order asked
     size_t points = 0;                             // latitude/longitude points plotted
     size_t pointsOutside = 0;                      // of those, outside the map's picture
@@ -140,12 +141,26 @@ std::string messageForDisplay(std::string_view text);
 std::string summarize(const RenderResult& result, std::optional<size_t> listed = std::nullopt);
 
 // The shipped maps that hold the outside codes: "alaska holds them", "usa holds 2, hawaii
-// holds 1"; empty when none does.
-std::string suggestionText(const RenderResult& result);
+// holds 1"; then the region map for the others, named after `regionPrefix`: "try region
+// PR", "alaska holds 1; try --region PR"; empty when there is neither.
+std::string suggestionText(const RenderResult& result, std::string_view regionPrefix = "region ");
 
 // The shipped maps other than the one showing `shown` that hold the positions, the map
 // holding most first.
 std::vector<MapSuggestion> suggestMaps(const std::vector<LatLon>& positions, const Bounds& shown);
+
+// An outside code as the region suggestion judges it: its position, when known, and its
+// state as the zip table's state column holds it (empty when the table has none).
+struct OutsideCode {
+    std::optional<LatLon> position;
+    std::string state;
+};
+
+// The region map that draws the outside codes no shipped map other than the one showing
+// `shown` holds, as --region reads it: their state's postal code when they share one ("PR"),
+// "fit" when they lie in several. Codes without a two-letter state count for nothing; empty
+// when no code is left.
+std::string suggestRegion(const std::vector<OutsideCode>& codes, const Bounds& shown);
 
 struct LookupRequest {
     std::filesystem::path map;  // the picture the pixel belongs to
