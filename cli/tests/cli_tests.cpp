@@ -633,6 +633,11 @@ TEST_F(Cli, SpreadsheetListsRenderTheSameCodesAsTheirExports) {
     }
     for (const auto& outcome : outcomes) EXPECT_EQ(outcome, outcomes.front());
     EXPECT_TRUE(contains(outcomes.front(), "of 5")) << outcomes.front();
+    // Standard input redirected from a workbook reads it through the descriptor.
+    const auto redirected = zembraRun({"render", "-f", "-", "--column", "zip", "-o", dir / "s.png"},
+                                      readText(fixture("zips.ods")));
+    ASSERT_EQ(redirected.status, 0) << redirected.err;
+    EXPECT_EQ(redirected.err.substr(redirected.err.find("placed ")), outcomes.front());
 
     // A sheet by name; numbers stored as numbers lost their zeros and get them back.
     for (const char* book : {"zips.xlsx", "zips.ods"}) {

@@ -723,7 +723,9 @@ async function openShared(id) {
     for (const field of orderFields) {
       if (kept.order[field.name] !== undefined) field.write(kept.order[field.name]);
     }
-    $("codes").value = kept.order.zips.join("\n");
+    // A style keeps its rows; the form shows their codes.
+    const codes = kept.order.rows ? [...new Set(kept.order.rows.map((r) => r.zip))] : kept.order.zips;
+    $("codes").value = codes.join("\n");
     state.last = kept.result;
     showResult(kept.result);
     showProgress(summary(kept.result));

@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <zembra/dataaccess.hpp>
 #include <zembra/render/csv.hpp>
 #include <zembra/runtime.hpp>
 #include <zembra/text.hpp>
@@ -265,6 +266,12 @@ bool CsvReader::fill() {
 void CsvReader::start() {
     started_ = true;
     const std::string_view head(buffer_.data(), end_);
+    if (options_.refuseWorkbooks && db::startsLikeWorkbook(head)) {
+        throw Error(err::kInvalidArgument, source_,
+                    name_ +
+                        " holds a workbook (.xls, .xlsx or .ods), which is read from a "
+                        "file: save it and name the file");
+    }
     if (head.starts_with(kBom)) {
         begin_ = kBom.size();
         encoding_ = TextEncoding::Utf8;

@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <zembra/dataaccess.hpp>
 #include <zembra/render/sheets.hpp>
 #include <zembra/runtime.hpp>
@@ -29,6 +32,16 @@ std::string bracketedSheet(const std::string& sheet) {
 }  // namespace
 
 bool isWorkbook(const std::filesystem::path& path) { return db::isWorkbookFile(path.string()); }
+
+bool isWorkbookStream(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at < 0) return false;
+    char head[8];
+    const ssize_t got = ::pread(fd, head, sizeof head, at);
+    return got > 0 && db::startsLikeWorkbook(std::string_view(head, size_t(got)));
+}
 
 std::vector<std::string> workbookSheets(const std::filesystem::path& path) {
     return db::workbookSheetNames(path.string());

@@ -181,6 +181,39 @@ TEST(Csv, PipesAreReadTheSameWay) {
     ::close(fds[0]);
 }
 
+// A workbook piped in cannot be read as one (its readers need the file); read as text it
+// would give one garbage column, so a reader told to refuse workbooks says what it is.
+TEST(Csv, AWorkbookStreamIsRefusedWhenAskedNotReadAsText) {
+    const std::string zip("PK\x03\x04\x14\x00\x06\x00rest", 12);
+    const std::string compound("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1rest", 12);
+    for (const std::string& bytes : {zip, compound}) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::close(fds[1]);
+        CsvOptions options;
+        options.refuseWorkbooks = true;
+        CsvReader reader(fds[0], "standard input", "Zembra", options);
+        const auto e = errorOf([&] { readAll(reader); });
+        ASSERT_TRUE(e);
+        EXPECT_EQ(e->number(), err::kInvalidArgument);
+        EXPECT_NE(e->description().find("standard input holds a workbook"), std::string::npos)
+            << e->description();
+        ::close(fds[0]);
+    }
+    // Text that merely starts with the letters is text.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const std::string text = "PKZ\n08873\n";
+    ASSERT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fds[1]);
+    CsvOptions options;
+    options.refuseWorkbooks = true;
+    CsvReader reader(fds[0], "standard input", "Zembra", options);
+    EXPECT_EQ(readAll(reader), (Records{{"PKZ"}, {"08873"}}));
+    ::close(fds[0]);
+}
+
 TEST(Csv, FileErrorsCarryTheirClassicNumbersAndAFolderIsNoInput) {
     TempDir dir;
     EXPECT_EQ(errorOf([&] { CsvReader r(dir / "missing.csv"); })->number(), err::kFileNotFound);

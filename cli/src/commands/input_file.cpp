@@ -12,6 +12,12 @@ std::unique_ptr<render::RecordSource> openInput(const std::string& path, const I
     if (path != "-" && render::isWorkbook(path)) {
         return std::make_unique<render::SheetReader>(std::filesystem::path(path), sheet);
     }
+    if (path == "-" && render::isWorkbookStream(io.inFd)) {
+        // A workbook redirected from a file (`< list.xlsx`) is read through the descriptor.
+        return std::make_unique<render::SheetReader>(
+            std::filesystem::path("/proc/self/fd/" + std::to_string(io.inFd)), sheet,
+            "standard input");
+    }
     if (!sheet.empty()) {
         throw UsageError("--sheet names a sheet of a workbook (.xls, .xlsx, .ods): " +
                          (path == "-" ? std::string("standard input") : path) + " is none");
@@ -19,6 +25,7 @@ std::unique_ptr<render::RecordSource> openInput(const std::string& path, const I
     render::CsvOptions options;
     options.separator = separator;
     options.crLineEnds = true;
+    options.refuseWorkbooks = true;
     if (path == "-") {
         return std::make_unique<render::CsvReader>(io.inFd, "standard input", "Zembra", options);
     }

@@ -18,9 +18,9 @@ void ParameterOptions::addTo(CLI::App& command, render::ParameterScope scope,
         } else {
             option = command.add_option(p.flags, text, p.help)->type_name(p.typeName);
             const bool shownDefault =
-                !p.defaultValue.empty() && (p.kind == render::ParameterKind::Picture ||
-                                            p.kind == render::ParameterKind::Count ||
-                                            p.kind == render::ParameterKind::Choice);
+                !p.defaultValue.empty() &&
+                (p.kind == render::ParameterKind::Picture ||
+                 p.kind == render::ParameterKind::Count || p.kind == render::ParameterKind::Choice);
             if (shownDefault) option->default_str(p.defaultValue);
             if (p.kind == render::ParameterKind::Count) {
                 option->check(CLI::Validator(

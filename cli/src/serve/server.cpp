@@ -770,29 +770,58 @@ struct Server::Impl {
         return request;
     }
 
-    // A thematic style: drawn with the render library's own positions onto a map of the
-    // library or one drawn for the region, with its legend; the answer as for the markers,
-    // with the per-area table when asked. Its picture is kept in memory only: a link whose
-    // picture has gone from there is not drawn again.
-    std::optional<http::Response> handleThematic(const http::Request& req,
-                                                 const std::shared_ptr<http::Reply>& reply,
-                                                 const RenderOrder& order,
-                                                 const std::vector<FormPart>& parts,
-                                                 const draw::ThematicOptions& options) {
-        const auto deadline = Clock::now() + config.limits.deadline;
-        const MapChoice choice = chooseMap(order);
-        const render::OutputFormat format = order.format;
+    // A thematic style as a render draws it: with the render library's own positions onto a
+    // map of the library or one drawn for the region, with its legend. On a worker.
+    struct StyleDrawn {
+        draw::ThematicResult result;
+        PictureEntry used;  // which map (name, size, bounds) it was drawn on
+    };
+    StyleDrawn drawStyle(const MapChoice& choice, const RenderOrder& order,
+                         const draw::ThematicOptions& options, const render::RowTable& rows) {
         const auto switchOf = [&order](const char* name) {
             return render::switchValue(render::parameter(name), order.values.text(name));
         };
-        const bool table = switchOf("table");
-        const bool towns = switchOf("towns");
-        const bool exact = switchOf("exact");
+        draw::ThematicRequest request;
+        request.towns = switchOf("towns");
+        request.exact = switchOf("exact");
+        request.tableText = switchOf("table");
+        request.format = order.format;
+        request.options = options;
+        request.connection = config.connection;
+        std::unique_ptr<draw::TemporaryMap> drawn;
+        StyleDrawn out;
+        if (choice.region) {
+            const auto plan = regions.plan(
+                *choice.region, order.width,
+                [&] { return render::positionsOf(config.connection, rows.codes(), request.towns); },
+                config.limits.maxPicturePixels);
+            drawn = regions.draw(plan);
+            out.used = {"region", drawn->path(), {plan.width, plan.height}, plan.bounds};
+        } else {
+            out.used = *choice.entry;
+        }
+        request.map = out.used.file;
+        request.bounds = out.used.bounds;
+        out.result = draw::renderThematic(request, rows);
+        return out;
+    }
+
+    // A thematic style render: answered as the markers are, with the per-area table when
+    // asked. Its link keeps the order with the rows read (not the upload), so that the
+    // picture is drawn again from it as a plain render's is.
+    std::optional<http::Response> handleThematic(const http::Request& req,
+                                                 const std::shared_ptr<http::Reply>& reply,
+                                                 RenderOrder read,
+                                                 const std::vector<FormPart>& parts,
+                                                 const draw::ThematicOptions& options) {
+        const auto deadline = Clock::now() + config.limits.deadline;
+        auto order = std::make_shared<const RenderOrder>(std::move(read));
+        const MapChoice choice = chooseMap(*order);
         std::shared_ptr<render::RowTable> rows;
         if (!parts.empty()) {
             rows = std::make_shared<render::RowTable>(
-                rowsFromCsv(partText(parts, "file"), order.values.text("column"), options,
-                            config.limits, order.values.text("sheet")));
+                rowsFromCsv(partText(parts, "file"), order->values.text("column"), options,
+                            config.limits, order->values.text("sheet")));
         } else {
             rows =
                 std::make_shared<render::RowTable>(rowsFromJson(req.body, options, config.limits));
@@ -802,39 +831,16 @@ struct Server::Impl {
         }
         const bool stream = req.header("Accept").find("application/x-ndjson") != std::string::npos;
         auto job = newJob();
-        const int width = order.width;
-        auto task = [this, job, rows, choice, width, options, format, table, towns, exact] {
-            draw::ThematicRequest request;
-            std::unique_ptr<draw::TemporaryMap> drawn;
-            PictureEntry used;
-            if (choice.region) {
-                const auto plan = regions.plan(
-                    *choice.region, width,
-                    [&] { return render::positionsOf(config.connection, rows->codes(), towns); },
-                    config.limits.maxPicturePixels);
-                drawn = regions.draw(plan);
-                used = {"region", drawn->path(), {plan.width, plan.height}, plan.bounds};
-            } else {
-                used = *choice.entry;
-            }
-            request.map = used.file;
-            request.bounds = used.bounds;
-            request.connection = config.connection;
-            request.towns = towns;
-            request.exact = exact;
-            request.format = format;
-            request.options = options;
-            request.tableText = table;
-            draw::ThematicResult result = draw::renderThematic(request, *rows);
-            const std::string extension(render::formatName(format));
-            const std::string id = newLinkId();
-            json answer{{"format", extension},
+        auto task = [this, job, order, rows, choice, options] {
+            StyleDrawn style = drawStyle(choice, *order, options, *rows);
+            draw::ThematicResult& result = style.result;
+            json answer{{"format", std::string(render::formatName(order->format))},
                         {"bytes", result.bytes.size()},
-                        {"map", used.name},
+                        {"map", style.used.name},
                         {"style", draw::styleName(options.style)},
-                        {"width", used.size.width},
-                        {"height", used.size.height},
-                        {"bounds", boundsJson(used.bounds)},
+                        {"width", style.used.size.width},
+                        {"height", style.used.size.height},
+                        {"bounds", boundsJson(style.used.bounds)},
                         {"requested", result.requested},
                         {"rows", result.rows},
                         {"placed", result.placed()},
@@ -847,16 +853,16 @@ struct Server::Impl {
                         {"summary", render::summarize(result)},
                         {"notFound", result.notFound},
                         {"points", 0}};
-            if (table) answer["table"] = result.table;
-            cache.put(id + "." + extension, std::make_shared<const StoredPicture>(StoredPicture{
-                                                extension, "zembra-" + used.name + "." + extension,
-                                                std::move(result.bytes)}));
-            const std::string link = "/api/pictures/" + id + "." + extension;
-            answer["id"] = id;
-            answer["picture"] = link;
-            answer["download"] = link + "?download=1";
-            answer["share"] = link;  // the picture itself: a style is not drawn again
-            job->finish(200, std::move(answer));
+            if (render::switchValue(render::parameter("table"), order->values.text("table")))
+                answer["table"] = result.table;
+            const bool drawn = choice.region != nullptr;
+            if (drawn) answer["region"] = render::boundsText(style.used.bounds);
+            // The codes are the rows', read once: an upload is kept as its rows.
+            json kept = keptOrder(*order, style.used, library.defaultMarker(), drawn);
+            kept["zips"] = json::array();
+            kept["rows"] = rowsJson(*rows);
+            job->finish(200, remember(std::move(kept), std::move(answer), style.used.name,
+                                      std::move(result.bytes)));
         };
         return answerJob(job, std::move(task), stream, reply, deadline);
     }
@@ -867,7 +873,7 @@ struct Server::Impl {
         std::vector<FormPart> parts;
         RenderOrder read = readOrder(req, parts);
         if (const auto style = styleOf(read.values)) {
-            return handleThematic(req, reply, read, parts, *style);
+            return handleThematic(req, reply, std::move(read), parts, *style);
         }
         if (!parts.empty()) {
             // The column is read before the order moves into the call.
@@ -915,9 +921,7 @@ struct Server::Impl {
     // Keeps the order in the link store and the picture in memory; the answer with links.
     json keep(const RenderOrder& order, const PictureEntry& mapEntry,
               const PictureEntry& markerEntry, render::RenderResult result, bool drawn) {
-        const std::string extension(render::formatName(order.format));
-        const std::string id = newLinkId();
-        json summary = {{"format", extension},
+        json summary = {{"format", std::string(render::formatName(order.format))},
                         {"bytes", result.bytes.size()},
                         {"map", mapEntry.name},
                         {"marker", markerEntry.name},
@@ -938,15 +942,25 @@ struct Server::Impl {
                         {"points", result.points}};
         // A drawn map is asked about again by its bounds: ?region=minLat,...&width=...
         if (drawn) summary["region"] = render::boundsText(mapEntry.bounds);
-        const json record = {{"order", keptOrder(order, mapEntry, markerEntry, drawn)},
-                             {"result", summary}};
+        return remember(keptOrder(order, mapEntry, markerEntry, drawn), std::move(summary),
+                        mapEntry.name, std::move(result.bytes));
+    }
+
+    // Keeps `order` (what draws the picture again) and `summary` (the answer, in the format
+    // it names) under a new id in the link store and the picture in memory; the answer with
+    // its links.
+    json remember(json order, json summary, const std::string& mapName,
+                  std::vector<uint8_t> bytes) {
+        const std::string extension = summary["format"];
+        const std::string id = newLinkId();
+        const json record = {{"order", std::move(order)}, {"result", summary}};
         const auto now = WallClock::now();
         links->put(id, jsonText(record), now);
         sweepNowAndThen(now);
-        cache.put(id + "." + extension, std::make_shared<const StoredPicture>(StoredPicture{
-                                            extension, "zembra-" + mapEntry.name + "." + extension,
-                                            std::move(result.bytes)}));
-        return withLinks(summary, id, now);
+        cache.put(id + "." + extension,
+                  std::make_shared<const StoredPicture>(StoredPicture{
+                      extension, "zembra-" + mapName + "." + extension, std::move(bytes)}));
+        return withLinks(std::move(summary), id, now);
     }
 
     // Entries past their keeping time go at most once an hour, on the way of a render.
@@ -1014,15 +1028,28 @@ struct Server::Impl {
         const MapChoice choice = chooseMap(order);
         const PictureEntry& markerEntry = marker(order.marker);
         const std::string mapName = choice.entry ? choice.entry->name : "region";
+        // A style's kept order holds its rows, read as a JSON body's.
+        const auto style = styleOf(order.values);
+        std::shared_ptr<const render::RowTable> rows;
+        if (style) {
+            rows = std::make_shared<const render::RowTable>(
+                rowsFromJson(jsonText(kept.record["order"]), *style, config.limits));
+        }
         auto picture = std::make_shared<std::shared_ptr<const StoredPicture>>();
         const auto [status, answer] = runJob(
-            [this, order, choice, &markerEntry, picture, extension, mapName](Job& job) {
-                auto request = renderRequest(order, markerEntry);
-                request.cancel = &job.cancel;
-                PictureEntry used;
-                auto result = renderOn(choice, order, std::move(request), used);
+            [this, order, choice, &markerEntry, picture, extension, mapName, style,
+             rows](Job& job) {
+                std::vector<uint8_t> bytes;
+                if (style) {
+                    bytes = std::move(drawStyle(choice, order, *style, *rows).result.bytes);
+                } else {
+                    auto request = renderRequest(order, markerEntry);
+                    request.cancel = &job.cancel;
+                    PictureEntry used;
+                    bytes = std::move(renderOn(choice, order, std::move(request), used).bytes);
+                }
                 *picture = std::make_shared<const StoredPicture>(StoredPicture{
-                    extension, "zembra-" + mapName + "." + extension, std::move(result.bytes)});
+                    extension, "zembra-" + mapName + "." + extension, std::move(bytes)});
                 job.finish(200, json::object());
             },
             deadline);
@@ -1119,8 +1146,10 @@ struct Server::Impl {
                 throw ApiError(400, "bad_request", "\"render\" must be a picture id.");
             const auto kept = keptRender(id);
             const json& order = kept.record["order"];
-            const bool same = plan ? order.value("region", "") == req.param("region")
-                                   : order.value("map", "") == mapName;
+            // A style draws no markers to click on.
+            const bool same =
+                !order.contains("rows") && (plan ? order.value("region", "") == req.param("region")
+                                                 : order.value("map", "") == mapName);
             if (same) {
                 *plotted = kept.record["order"]["zips"].get<std::vector<std::string>>();
                 markerSize = marker(kept.record["order"]["marker"].get<std::string>()).size;

@@ -108,4 +108,17 @@ render::RowTable rowsFromCsv(std::string_view csv, std::string_view column,
     return table;
 }
 
+json rowsJson(const render::RowTable& table) {
+    json rows = json::array();
+    for (const render::CodeRows& entry : table.entries()) {
+        for (size_t i = 0; i < entry.rows; ++i) {
+            json row = {{"zip", entry.code}};
+            if (!entry.category.empty()) row["category"] = entry.category;
+            if (i < entry.valued) row["value"] = i == 0 ? entry.sum : 0.0;
+            rows.push_back(std::move(row));
+        }
+    }
+    return rows;
+}
+
 }  // namespace zembra::serve

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,5 +33,10 @@ render::RowTable rowsFromJson(std::string_view body, const draw::ThematicOptions
 render::RowTable rowsFromCsv(std::string_view csv, std::string_view column,
                              const draw::ThematicOptions& style, const Limits& limits,
                              const std::string& sheet = {});
+
+// `table` as the "rows" of a JSON body that rowsFromJson reads back to the same table: per
+// entry, its first row carries the sum of its values and its other valued rows 0, so that
+// what is kept for a link has at most as many rows as were read.
+nlohmann::json rowsJson(const render::RowTable& table);
 
 }  // namespace zembra::serve

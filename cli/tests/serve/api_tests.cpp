@@ -906,6 +906,85 @@ TEST(ApiLinks, ServersSharingAStoreAnswerEachOthersLinksAfterARestart) {
     EXPECT_EQ(errorCode(c.Get("/api/renders/" + old)), "unknown_picture");
 }
 
+// A style's link is drawn again from its kept order as a plain render's is: by a server that
+// restarted on the same store, with no room in its memory, into the same picture.
+TEST(ApiLinks, AStylesLinkIsDrawnAgainIntoTheSamePicture) {
+    test::TempDir dir;
+    ServerConfig config;
+    config.store = (dir.path() / "shared").string();
+    struct Made {
+        std::string id, picture;
+        json answer;
+    };
+    std::vector<Made> made;
+    {
+        RunningServer first(config);
+        auto c = first.client();
+        const httplib::MultipartFormDataItems upload = {
+            {"file", "Zip,Segment,Revenue\n08873,A,1.25\n10001,B,\n08873,A,0.1\n07030,B,3\n",
+             "s.csv", "text/csv"},
+            {"column", "zip", "", ""},
+            {"style", "category", "", ""},
+            {"category", "Segment", "", ""},
+            {"format", "png", "", ""},
+            {"table", "1", "", ""}};
+        std::vector<httplib::Result> answers;
+        answers.push_back(c.Post("/api/render", upload));
+        answers.push_back(postJson(c, {{"style", "value"},
+                                       {"value", "Revenue"},
+                                       {"map", "usa"},
+                                       {"format", "gif"},
+                                       {"rows",
+                                        {{{"zip", "08873"}, {"value", 0.1}},
+                                         {{"zip", "08873"}, {"value", 0.2}},
+                                         {{"zip", "90210"}, {"value", 3}}}}}));
+        answers.push_back(postJson(c, {{"style", "density"},
+                                       {"region", "fit"},
+                                       {"width", 300},
+                                       {"zips", {"08873", "08232", "10001"}}}));
+        for (const auto& r : answers) {
+            ASSERT_TRUE(r);
+            ASSERT_EQ(r->status, 200) << r->body;
+            const json answer = json::parse(r->body);
+            const std::string id = answer["id"];
+            EXPECT_EQ(answer["share"], "/?render=" + id);
+            EXPECT_EQ(answer["picture"],
+                      "/api/pictures/" + id + "." + answer["format"].get<std::string>());
+            const auto picture = c.Get(answer["picture"].get<std::string>());
+            ASSERT_EQ(picture->status, 200);
+            made.push_back({id, picture->body, answer});
+        }
+    }
+    config.limits.cacheBytes = 1;  // nothing stays in memory: every picture is drawn again
+    RunningServer second(config);
+    auto c = second.client();
+    for (const auto& m : made) {
+        const auto picture = c.Get(m.answer["picture"].get<std::string>());
+        ASSERT_EQ(picture->status, 200) << picture->body;
+        EXPECT_TRUE(picture->body == m.picture) << m.answer["style"];
+        const auto kept = body(c.Get("/api/renders/" + m.id));
+        EXPECT_EQ(kept["result"]["share"], "/?render=" + m.id);
+        EXPECT_EQ(kept["result"]["style"], m.answer["style"]);
+        EXPECT_EQ(kept["result"]["bytes"], m.picture.size());
+        // The rows read are kept, never more than were read; the upload itself is not.
+        EXPECT_LE(kept["order"]["rows"].size(), m.answer["rows"].get<size_t>());
+        EXPECT_EQ(kept["order"].count("file"), 0u);
+        // In another format, the same drawing.
+        const auto jpeg = c.Get("/api/pictures/" + m.id + ".jpg");
+        ASSERT_EQ(jpeg->status, 200) << jpeg->body;
+        EXPECT_EQ(test::pictureSize(bytesOf(jpeg->body)), test::pictureSize(bytesOf(m.picture)));
+    }
+    EXPECT_EQ(made[0].answer["table"], "category,codes,rows,sum\nB,2,2,\nA,1,2,\n");
+    EXPECT_EQ(body(c.Get("/api/renders/" + made[1].id))["order"]["map"], "usa");
+    // A drawn map keeps its bounds, so that a fit is drawn the same again and clicked on.
+    const auto fit = body(c.Get("/api/renders/" + made[2].id));
+    EXPECT_EQ(fit["order"]["region"], made[2].answer["region"]);
+    const auto click = c.Get("/api/lookup?region=" + made[2].answer["region"].get<std::string>() +
+                             "&width=300&x=10&y=10&render=" + made[2].id);
+    ASSERT_EQ(click->status, 200) << click->body;
+    EXPECT_EQ(body(click)["plotted"], false);
+}
+
 TEST(ApiCatalogue, AMapWithABrokenWorldFileIsLeftOutAndLogged) {
     test::TempDir dir;
     const auto images = dir.path() / "Images";

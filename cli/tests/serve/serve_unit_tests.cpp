@@ -15,6 +15,7 @@
 #include "serve/order.hpp"
 #include "serve/picture_store.hpp"
 #include "serve/public_errors.hpp"
+#include "serve/style_order.hpp"
 #include "serve/worker_pool.hpp"
 #include "support.hpp"
 
@@ -95,6 +96,38 @@ TEST(RenderOrder, ReadsACsvColumnByNameIgnoringCase) {
     EXPECT_EQ(statusOf([&] { orderFromCsv("Name,Zip\nA,1\n", "Postcode", {}, Limits{}); }), 400);
     EXPECT_EQ(statusOf([&] { orderFromCsv("Name,Zip\nA,1\n", " ", {}, Limits{}); }), 400);
     EXPECT_EQ(statusOf([&] { orderFromCsv("", "Zip", {}, Limits{}); }), 400);
+}
+
+// What a style's link keeps of its rows reads back to the table the render drew, with no
+// more rows than were read.
+TEST(StyleRows, KeptRowsReadBackToTheSameTable) {
+    for (const char* style : {"value", "category"}) {
+        render::ParameterValues values;
+        values.set("style", style);
+        if (std::string_view(style) == "category") values.set("category", "Segment");
+        values.set("value", "Revenue");
+        const auto options = styleOf(values);
+        ASSERT_TRUE(options);
+        const auto table = rowsFromCsv(
+            "Zip,Segment,Revenue\n08873,A,0.1\n10001,B,\n08873,B,0.2\n08873,A,7\n"
+            " 96813 ,,-3.5\n10001,A,\n",
+            "zip", *options, Limits{});
+        const nlohmann::json kept = rowsJson(table);
+        EXPECT_EQ(kept.size(), table.rowCount()) << style;
+        const auto again = rowsFromJson(nlohmann::json{{"rows", kept}}.dump(), *options, Limits{});
+        ASSERT_EQ(again.entries().size(), table.entries().size()) << style;
+        for (size_t i = 0; i < table.entries().size(); ++i) {
+            const auto& was = table.entries()[i];
+            const auto& is = again.entries()[i];
+            EXPECT_EQ(is.code, was.code);
+            EXPECT_EQ(is.category, was.category);
+            EXPECT_EQ(is.rows, was.rows);
+            EXPECT_EQ(is.valued, was.valued);
+            EXPECT_EQ(is.sum, was.sum) << style << " " << was.code;  // exactly, not nearly
+        }
+        EXPECT_EQ(again.codes(), table.codes());
+        EXPECT_EQ(again.rowCount(), table.rowCount());
+    }
 }
 
 TEST(PictureNames, OnlyPlainNamesPass) {

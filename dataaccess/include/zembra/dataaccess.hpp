@@ -122,6 +122,9 @@ class ZEMBRA_DATAACCESS_API Connection {
 // whatever its name, or any other zip archive (which the provider then refuses with its
 // reason); false for anything else, unreadable files included.
 ZEMBRA_DATAACCESS_API bool isWorkbookFile(const std::string& path);
+// The same test on a file's first bytes (eight are enough), for input that cannot be
+// opened again by name, such as standard input.
+ZEMBRA_DATAACCESS_API bool startsLikeWorkbook(std::string_view head);
 
 // The connection string the Excel provider takes for a workbook file.
 ZEMBRA_DATAACCESS_API std::string workbookConnectionString(const std::string& path);

@@ -277,6 +277,10 @@ bool isWorkbookFile(const std::string& path) {
            detail::sniffWorkbook(path) != detail::WorkbookFormat::Unknown;
 }
 
+bool startsLikeWorkbook(std::string_view head) {
+    return detail::headKind(head) != detail::HeadKind::Other;
+}
+
 std::string workbookConnectionString(const std::string& path) {
     std::string quoted;
     for (const char c : path) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 #include <zembra/runtime.hpp>
 
@@ -48,6 +49,11 @@ enum class WorkbookFormat { Unknown, Xls, Xlsx, Ods };
 // archive whose `mimetype` or `[Content_Types].xml` names an OpenDocument or Open XML
 // spreadsheet. Unknown for anything else, unreadable files included.
 WorkbookFormat sniffWorkbook(const std::string& path);
+
+// What a file's first bytes show: the compound-file signature of .xls, a zip archive's
+// (.xlsx, .ods or any other), or neither.
+enum class HeadKind { Other, Compound, Zip };
+HeadKind headKind(std::string_view head);
 
 // True when the file starts as a zip archive does, whatever it holds.
 bool startsAsZip(const std::string& path);

@@ -918,19 +918,33 @@ std::string serialDateText(double serial, bool date1904, bool withDate, bool wit
     return text;
 }
 
+namespace {
+
+constexpr std::string_view kZipSignature("PK\x03\x04", 4);
+constexpr std::string_view kCompoundSignature("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+
+}  // namespace
+
+HeadKind headKind(std::string_view head) {
+    if (head.starts_with(kCompoundSignature)) return HeadKind::Compound;
+    if (head.starts_with(kZipSignature)) return HeadKind::Zip;
+    return HeadKind::Other;
+}
+
 bool startsAsZip(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    char head[4] = {};
-    return in.read(head, sizeof head) && std::memcmp(head, "PK\x03\x04", 4) == 0;
+    char head[kZipSignature.size()] = {};
+    return in.read(head, sizeof head) &&
+           headKind(std::string_view(head, sizeof head)) == HeadKind::Zip;
 }
 
 WorkbookFormat sniffWorkbook(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    char head[8] = {};
-    if (!in.read(head, sizeof head)) return WorkbookFormat::Unknown;
-    static constexpr unsigned char kCompound[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    if (std::memcmp(head, kCompound, 8) == 0) return WorkbookFormat::Xls;
-    if (std::memcmp(head, "PK\x03\x04", 4) != 0) return WorkbookFormat::Unknown;
+    char head[kCompoundSignature.size()] = {};
+    in.read(head, sizeof head);
+    const HeadKind kind = headKind(std::string_view(head, size_t(in.gcount())));
+    if (kind == HeadKind::Compound) return WorkbookFormat::Xls;
+    if (kind != HeadKind::Zip) return WorkbookFormat::Unknown;
     int error = 0;
     ArchivePtr archive(zip_open(path.c_str(), ZIP_RDONLY, &error));
     if (!archive) return WorkbookFormat::Unknown;

@@ -49,6 +49,9 @@ struct CsvOptions {
     // A first line that ends in a lone CR (no LF after it) makes every lone CR a line end,
     // as in files written with CR-only line ends.
     bool crLineEnds = false;
+    // Input that starts as a workbook (.xls, .xlsx, .ods) is refused with a message, not
+    // read as text: for a stream, which the workbook readers cannot take.
+    bool refuseWorkbooks = false;
 };
 
 // The separator `rule` picks among `candidates` for a first line; the first candidate when

@@ -12,6 +12,10 @@ namespace zembra::render {
 
 // True when the file's content is a workbook, whatever its name; false for text files.
 bool isWorkbook(const std::filesystem::path& path);
+// True when `fd` is a regular file whose bytes from its current offset start as a workbook
+// does (standard input redirected from one); the offset is left where it was. A pipe cannot
+// be peeked at, so it gives false: its text reader refuses a workbook itself.
+bool isWorkbookStream(int fd);
 
 // A workbook's sheet names in its order. Raises the data-access layer's error.
 std::vector<std::string> workbookSheets(const std::filesystem::path& path);
