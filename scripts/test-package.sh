@@ -39,8 +39,11 @@ key=$( (echo "$suite $include"; cat "$sources") | sha256sum | cut -c1-16)
 base="$cache/$suite-$key.tar"
 if [ ! -f "$base" ]; then
   echo "test-package: making a clean $suite root (mmdebstrap, from $sources)"
-  rm -f "$cache/$suite"-*.tar
-  mmdebstrap --quiet --variant=apt --include="$include" "$suite" "$base.tmp" - <"$sources"
+  # A folder left by an interrupted or older run goes too; the format is named, because
+  # mmdebstrap reads it from the file name and "$base.tmp" would make a folder.
+  rm -rf "$cache/$suite"-*.tar "$base.tmp"
+  mmdebstrap --quiet --variant=apt --format=tar --include="$include" "$suite" "$base.tmp" - \
+    <"$sources"
   mv "$base.tmp" "$base"
 fi
 
