@@ -834,25 +834,10 @@ struct Server::Impl {
         auto task = [this, job, order, rows, choice, options] {
             StyleDrawn style = drawStyle(choice, *order, options, *rows);
             draw::ThematicResult& result = style.result;
-            json answer{{"format", std::string(render::formatName(order->format))},
-                        {"bytes", result.bytes.size()},
-                        {"map", style.used.name},
-                        {"style", draw::styleName(options.style)},
-                        {"width", style.used.size.width},
-                        {"height", style.used.size.height},
-                        {"bounds", boundsJson(style.used.bounds)},
-                        {"requested", result.requested},
-                        {"rows", result.rows},
-                        {"placed", result.placed()},
-                        {"placedAtTown", result.placedAtTown},
-                        {"placedWithoutPlus4", result.placedWithoutPlus4},
-                        {"placedWithZeros", result.placedWithZeros},
-                        {"outside", result.outside},
-                        {"suggestedMaps", suggestionsJson(result)},
-                        {"suggestedRegion", regionJson(result)},
-                        {"summary", render::summarize(result)},
-                        {"notFound", result.notFound},
-                        {"points", 0}};
+            json answer = countsJson(*order, style.used, result);
+            answer["style"] = draw::styleName(options.style);
+            answer["rows"] = result.rows;
+            answer["points"] = 0;
             if (render::switchValue(render::parameter("table"), order->values.text("table")))
                 answer["table"] = result.table;
             const bool drawn = choice.region != nullptr;
@@ -918,28 +903,34 @@ struct Server::Impl {
         return maps;
     }
 
+    // What every render's answer tells of its picture and its codes, plain or styled.
+    static json countsJson(const RenderOrder& order, const PictureEntry& map,
+                           const render::RenderResult& result) {
+        return {{"format", std::string(render::formatName(order.format))},
+                {"bytes", result.bytes.size()},
+                {"map", map.name},
+                {"width", map.size.width},
+                {"height", map.size.height},
+                {"bounds", boundsJson(map.bounds)},
+                {"requested", result.requested},
+                {"placed", result.placed()},
+                {"placedAtTown", result.placedAtTown},
+                {"placedWithoutPlus4", result.placedWithoutPlus4},
+                {"placedWithZeros", result.placedWithZeros},
+                {"outside", result.outside},
+                {"suggestedMaps", suggestionsJson(result)},
+                {"suggestedRegion", regionJson(result)},
+                {"summary", render::summarize(result)},
+                {"notFound", result.notFound}};
+    }
+
     // Keeps the order in the link store and the picture in memory; the answer with links.
     json keep(const RenderOrder& order, const PictureEntry& mapEntry,
               const PictureEntry& markerEntry, render::RenderResult result, bool drawn) {
-        json summary = {{"format", std::string(render::formatName(order.format))},
-                        {"bytes", result.bytes.size()},
-                        {"map", mapEntry.name},
-                        {"marker", markerEntry.name},
-                        {"width", mapEntry.size.width},
-                        {"height", mapEntry.size.height},
-                        {"bounds", boundsJson(mapEntry.bounds)},
-                        {"requested", result.requested},
-                        {"placed", result.placed()},
-                        {"placedAtTown", result.placedAtTown},
-                        {"placedWithoutPlus4", result.placedWithoutPlus4},
-                        {"placedWithZeros", result.placedWithZeros},
-                        {"outside", result.outside},
-                        {"suggestedMaps", suggestionsJson(result)},
-                        {"suggestedRegion", regionJson(result)},
-                        {"summary", render::summarize(result)},
-                        {"readAs", order.readAs},
-                        {"notFound", result.notFound},
-                        {"points", result.points}};
+        json summary = countsJson(order, mapEntry, result);
+        summary["marker"] = markerEntry.name;
+        summary["readAs"] = order.readAs;
+        summary["points"] = result.points;
         // A drawn map is asked about again by its bounds: ?region=minLat,...&width=...
         if (drawn) summary["region"] = render::boundsText(mapEntry.bounds);
         return remember(keptOrder(order, mapEntry, markerEntry, drawn), std::move(summary),
