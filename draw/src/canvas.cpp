@@ -34,8 +34,9 @@ void checkSides(int width, int height) {
 
 Canvas::Canvas(int width, int height, Colour background) : Canvas(width, height, background, {}) {}
 
-Canvas::Canvas(int width, int height, Colour background, std::span<uint8_t> pixels)
-    : width_(width), height_(height) {
+Canvas::Canvas(int width, int height, Colour background, std::span<uint8_t> pixels,
+               PixelOrder order)
+    : width_(width), height_(height), order_(order) {
     checkSides(width, height);
     if (pixels.empty()) {
         surface_.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
@@ -44,14 +45,18 @@ Canvas::Canvas(int width, int height, Colour background, std::span<uint8_t> pixe
             reinterpret_cast<uintptr_t>(pixels.data()) % 4 != 0)
             throw Error::standard(err::kInvalidArgument, std::string(kSource),
                                   "the memory for a picture does not fit it");
-        surface_.reset(cairo_image_surface_create_for_data(pixels.data(), CAIRO_FORMAT_RGB24, width,
-                                                           height, width * 4));
+        // With alpha, so that the fourth byte is the opaque alpha the pictures want; over
+        // an opaque background Cairo's colours come out as without it.
+        const cairo_format_t format =
+            order == PixelOrder::Rgba ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24;
+        surface_.reset(
+            cairo_image_surface_create_for_data(pixels.data(), format, width, height, width * 4));
     }
     if (cairo_surface_status(surface_.get()) != CAIRO_STATUS_SUCCESS)
         throw Error::standard(
             err::kInternal, std::string(kSource),
             "a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
-    // Rows of exactly width * 4 bytes, so bgrx() is the whole picture in one piece.
+    // Rows of exactly width * 4 bytes, so pixels() is the whole picture in one piece.
     if (cairo_image_surface_get_stride(surface_.get()) != width * 4)
         throw Error::standard(err::kInternal, std::string(kSource), "an unexpected row layout");
     cr_.reset(cairo_create(surface_.get()));
@@ -69,6 +74,7 @@ Canvas& Canvas::operator=(Canvas&&) noexcept = default;
 Canvas::~Canvas() = default;
 
 void Canvas::setColour(Colour c) {
+    if (order_ == PixelOrder::Rgba) std::swap(c.r, c.b);
     cairo_set_source_rgba(cr_.get(), c.r / 255.0, c.g / 255.0, c.b / 255.0, c.alpha);
 }
 
@@ -172,7 +178,7 @@ void Canvas::text(PixelPoint origin, std::string_view utf8, double size, Colour 
     cairo_new_path(cr);
 }
 
-std::span<const uint8_t> Canvas::bgrx() {
+std::span<const uint8_t> Canvas::pixels() {
     cairo_surface_flush(surface_.get());
     return {cairo_image_surface_get_data(surface_.get()),
             static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4};
@@ -185,6 +191,11 @@ imaging::Picture Canvas::picture() {
     imaging::Picture out;
     out.width = width_;
     out.height = height_;
+    if (order_ == PixelOrder::Rgba) {
+        const std::span<const uint8_t> bytes = pixels();
+        out.rgba.assign(bytes.begin(), bytes.end());
+        return out;
+    }
     out.rgba.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4);
     uint8_t* dst = out.rgba.data();
     for (int y = 0; y < height_; ++y) {

@@ -35,6 +35,9 @@ void Canvas::overlay(const std::vector<uint8_t>& premultipliedRgba) {
     unsigned char* data = cairo_image_surface_get_data(surface_.get());
     const int stride = cairo_image_surface_get_stride(surface_.get());
     const uint8_t* src = premultipliedRgba.data();
+    // The source's channel held in bits 16..23 of a pixel and the one in bits 0..7.
+    const int high = order_ == PixelOrder::Rgba ? 2 : 0;
+    const int low = 2 - high;
     for (int y = 0; y < height_; ++y) {
         auto* row = reinterpret_cast<uint32_t*>(data + static_cast<ptrdiff_t>(y) * stride);
         for (int x = 0; x < width_; ++x, src += 4) {
@@ -44,8 +47,8 @@ void Canvas::overlay(const std::vector<uint8_t>& premultipliedRgba) {
             const auto over = [&](uint32_t dst, uint32_t s) {
                 return s + (dst * (255 - a) + 127) / 255;
             };
-            row[x] = 0xFF000000u | (over((p >> 16) & 0xFF, src[0]) << 16) |
-                     (over((p >> 8) & 0xFF, src[1]) << 8) | over(p & 0xFF, src[2]);
+            row[x] = 0xFF000000u | (over((p >> 16) & 0xFF, src[high]) << 16) |
+                     (over((p >> 8) & 0xFF, src[1]) << 8) | over(p & 0xFF, src[low]);
         }
     }
     cairo_surface_mark_dirty(surface_.get());

@@ -32,6 +32,25 @@ int heightForWidth(const Bounds& b, int width) {
     return std::max(1, static_cast<int>(std::lround(h)));
 }
 
+Bounds lineBox(const Line& line) {
+    Bounds box{line.at(0).lat, line[0].lat, line[0].lon, line[0].lon};
+    for (const LonLat& p : line) {
+        box.minLat = std::min(box.minLat, p.lat);
+        box.maxLat = std::max(box.maxLat, p.lat);
+        box.minLon = std::min(box.minLon, p.lon);
+        box.maxLon = std::max(box.maxLon, p.lon);
+    }
+    return box;
+}
+
+bool boxMeets(const Bounds& box, const Bounds& window) {
+    if (box.maxLat < window.minLat || box.minLat > window.maxLat) return false;
+    if (box.maxLon - box.minLon >= 180) return true;
+    // The box moved by whole turns so that its west edge lies in minLon .. minLon + 360.
+    const double turns = 360 * std::floor((box.minLon - window.minLon) / 360);
+    return box.minLon - turns <= window.maxLon || box.maxLon - turns >= window.minLon + 360;
+}
+
 std::vector<Line> withoutMeridianCuts(const std::vector<Line>& lines) {
     const auto onCut = [](const LonLat& p) { return std::abs(p.lon) >= 180 - 1e-9; };
     std::vector<Line> out;

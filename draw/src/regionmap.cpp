@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
+#include <thread>
 #include <zembra/draw/regionmap.hpp>
 #include <zembra/runtime.hpp>
 
@@ -26,6 +27,15 @@ bool writeAll(int fd, const uint8_t* bytes, size_t size) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+// Allocates every page of a shared mapping now, a call per half on two threads: tens of
+// megabytes of a memory file cost tens of milliseconds in the kernel, and a fault per page
+// more. Advice only: where the kernel refuses it, the pages come as they are first drawn.
+void populate(uint8_t* at, size_t size) {
+    const size_t half = size / 2 & ~size_t(4095);
+    std::jthread second([=] { (void)::madvise(at + half, size - half, MADV_POPULATE_WRITE); });
+    (void)::madvise(at, half, MADV_POPULATE_WRITE);
 }
 
 struct Descriptor {
@@ -95,7 +105,7 @@ TemporaryMap::TemporaryMap(const MapLayers& layers, const Bounds& bounds, int wi
     const int height = checkedHeight(bounds, width);
     // The pixels start on a page of their own, so Cairo draws on page-aligned memory.
     constexpr uint32_t kPixelsAt = 4096;
-    const std::vector<uint8_t> header = imaging::bmpHeaderBgrx(width, height, kPixelsAt);
+    const std::vector<uint8_t> header = imaging::bmpHeaderRgba(width, height, kPixelsAt);
     const size_t pixelBytes = size_t(width) * size_t(height) * 4;
     const size_t fileSize = kPixelsAt + pixelBytes;
     const auto fail = [this](int error) {
@@ -103,27 +113,28 @@ TemporaryMap::TemporaryMap(const MapLayers& layers, const Bounds& bounds, int wi
         return fileError(error, std::string(kSource), "memfd", "a map in memory");
     };
     fd_ = ::memfd_create("zembra-map", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    // Sealed at its size, so the engine may map the picture rather than copy it.
-    if (fd_ < 0 || ::ftruncate(fd_, static_cast<off_t>(fileSize)) != 0 ||
-        ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW) != 0)
-        throw fail(errno);
+    if (fd_ < 0 || ::ftruncate(fd_, static_cast<off_t>(fileSize)) != 0) throw fail(errno);
     void* mapped = ::mmap(nullptr, fileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
     if (mapped == MAP_FAILED) throw fail(errno);
-    struct Unmap {
-        void* at;
-        size_t size;
-        ~Unmap() { ::munmap(at, size); }
-    } unmap{mapped, fileSize};
     auto* bytes = static_cast<uint8_t*>(mapped);
+    populate(bytes, fileSize);
     std::copy(header.begin(), header.end(), bytes);
     try {
-        Canvas canvas(width, height, style.water, {bytes + kPixelsAt, pixelBytes});
+        // In the decoded pictures' own layout, so the engine uses the pixels in place.
+        Canvas canvas(width, height, style.water, {bytes + kPixelsAt, pixelBytes},
+                      PixelOrder::Rgba);
         drawBaseMap(canvas, layers, Projection(bounds, width, height), style);
-        (void)canvas.bgrx();  // flushed into the file
+        (void)canvas.pixels();  // flushed into the file
     } catch (...) {
+        ::munmap(mapped, fileSize);
         ::close(fd_);
         throw;
     }
+    // Sealed once drawn: the picture can no longer change, so the engine may keep the
+    // pixels where they are rather than copy them.
+    ::munmap(mapped, fileSize);
+    if (::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE) != 0)
+        throw fail(errno);
     path_ = "/proc/self/fd/" + std::to_string(fd_);
 }
 

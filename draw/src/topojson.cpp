@@ -124,16 +124,6 @@ Line stitch(const std::vector<Line>& arcs, const std::vector<int>& refs, std::ve
     return out;
 }
 
-// Whether a box meets the window, longitudes compared modulo 360. A box 180 degrees wide
-// or more is taken to meet it: its line may go either way round.
-bool meets(const Bounds& box, const Bounds& window) {
-    if (box.maxLat < window.minLat || box.minLat > window.maxLat) return false;
-    if (box.maxLon - box.minLon >= 180) return true;
-    // The box moved by whole turns so that its west edge lies in minLon .. minLon + 360.
-    const double turns = 360 * std::floor((box.minLon - window.minLon) / 360);
-    return box.minLon - turns <= window.maxLon || box.maxLon - turns >= window.minLon + 360;
-}
-
 }  // namespace
 
 Topology Topology::parse(std::string_view json, std::string_view name,
@@ -218,17 +208,11 @@ Topology Topology::parsePadded(const simdjson::padded_string& padded, std::strin
             }
         }
         if (detailWithin && line.size() > 2) {
-            Bounds box{line[0].lat, line[0].lat, line[0].lon, line[0].lon};
-            for (const LonLat& p : line) {
-                box.minLat = std::min(box.minLat, p.lat);
-                box.maxLat = std::max(box.maxLat, p.lat);
-                box.minLon = std::min(box.minLon, p.lon);
-                box.maxLon = std::max(box.maxLon, p.lon);
-            }
+            const Bounds box = lineBox(line);
             // An arc away from the window keeps its ends: the chord between them stays in
             // the arc's box, so rings still join and a fill inside the window is unchanged
             // (the arc and its chord wind around no point outside that box).
-            if (!meets(box, *detailWithin)) {
+            if (!boxMeets(box, *detailWithin)) {
                 topo.arcs_.push_back(Line{line.front(), line.back()});
                 continue;
             }

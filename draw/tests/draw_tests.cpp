@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <zembra/draw/basemap.hpp>
+#include <zembra/draw/boundaries.hpp>
 #include <zembra/draw/canvas.hpp>
 #include <zembra/draw/topojson.hpp>
 #include <zembra/runtime.hpp>
@@ -162,6 +165,93 @@ TEST(TopoJson, RejectsMalformedInput) {
     EXPECT_NE(missing->description().find("/nonexistent/states.json"), std::string::npos);
 }
 
+namespace {
+
+// What a topology read back from its compiled form must agree on with the one it was
+// compiled from: every arc and every object's features.
+void expectSameTopology(const Topology& a, const Topology& b, const std::string& object) {
+    EXPECT_EQ(a.arcs(), b.arcs());
+    const std::vector<Feature> fa = a.features(object), fb = b.features(object);
+    ASSERT_EQ(fa.size(), fb.size());
+    for (size_t i = 0; i < fa.size(); ++i) {
+        EXPECT_EQ(fa[i].id, fb[i].id);
+        EXPECT_EQ(fa[i].name, fb[i].name);
+        EXPECT_EQ(fa[i].polygons, fb[i].polygons);
+        EXPECT_EQ(fa[i].arcs, fb[i].arcs);
+    }
+}
+
+std::span<const uint8_t> bytesOf(const std::string& s) {
+    return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+}  // namespace
+
+TEST(TopoJson, CompiledFormReadsBackAsTheText) {
+    const Topology text = Topology::parse(kTwoSquares);
+    const std::string compiled = text.compiled();
+    EXPECT_TRUE(Topology::isCompiled(compiled));
+    EXPECT_FALSE(Topology::isCompiled(kTwoSquares));
+    expectSameTopology(Topology::parseCompiled(bytesOf(compiled), "two"), text, "squares");
+    // Narrowed to a window while being read, as the text is: near the squares, beside
+    // them, and a turn east.
+    for (const Bounds window :
+         {Bounds{19, 23, 11, 13}, Bounds{19, 23, 14.5, 15}, Bounds{19, 23, 371, 371.5}}) {
+        expectSameTopology(Topology::parseCompiled(bytesOf(compiled), "two", window),
+                           Topology::parse(kTwoSquares, "two", window), "squares");
+    }
+    // Through a file, with the shipped states outlines (the lines of every kind of
+    // geometry there is in them).
+    const zembra::test::TempDir dir("topology");
+    const Topology states = Topology::load(defaultBoundaryDirectory() / "states-10m.json");
+    states.writeCompiled(dir.path() / "states.ztopo");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "states.ztopo.partial"));
+    expectSameTopology(Topology::loadCompiled(dir.path() / "states.ztopo"), states, "states");
+}
+
+TEST(TopoJson, DamagedCompiledFormIsAnErrorNamingIt) {
+    const std::string compiled = Topology::parse(kTwoSquares).compiled();
+    // Cut short anywhere, or one byte longer: never read past the end, always refused.
+    for (size_t size = 0; size < compiled.size(); ++size) {
+        const std::string cut = compiled.substr(0, size);
+        const auto e = zembra::test::errorOf(
+            [&] { (void)Topology::parseCompiled(bytesOf(cut), "cut.ztopo"); });
+        ASSERT_TRUE(e) << size;
+        EXPECT_EQ(e->number(), zembra::err::kInvalidArgument) << size;
+        EXPECT_NE(e->description().find("cut.ztopo"), std::string::npos) << e->description();
+    }
+    EXPECT_THROW((void)Topology::parseCompiled(bytesOf(compiled + '\0'), "long"), zembra::Error);
+    // Every byte flipped in turn: refused or read, never a read outside the bytes (the
+    // sanitizer build checks); the counts and offsets are all checked.
+    size_t refused = 0;
+    for (size_t at = 0; at < compiled.size(); ++at) {
+        std::string flipped = compiled;
+        flipped[at] = static_cast<char>(flipped[at] ^ 0xA5);
+        try {
+            (void)Topology::parseCompiled(bytesOf(flipped), "flipped");
+        } catch (const zembra::Error&) {
+            ++refused;
+        }
+    }
+    EXPECT_GT(refused, compiled.size() / 4);
+    // The last arc reference of the file (the right square's ~0) pointed past the arcs.
+    std::string badRef = compiled;
+    const int32_t outside = 3;
+    const size_t last = badRef.rfind(std::string("\xff\xff\xff\xff", 4));
+    ASSERT_NE(last, std::string::npos);
+    std::memcpy(badRef.data() + last, &outside, 4);
+    const auto e =
+        zembra::test::errorOf([&] { (void)Topology::parseCompiled(bytesOf(badRef), "r"); });
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->number(), zembra::err::kSubscript);
+    const zembra::test::TempDir dir("topology");
+    const auto missing =
+        zembra::test::errorOf([&] { (void)Topology::loadCompiled(dir.path() / "absent.ztopo"); });
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->number(), zembra::err::kFileNotFound);
+    EXPECT_NE(missing->description().find("absent.ztopo"), std::string::npos);
+}
+
 TEST(Projection, MatchesTheEngineMapping) {
     const Bounds usa{24, 50, -125, -66.4};
     const Projection p(usa, 1000, 500);
@@ -283,4 +373,36 @@ TEST(Canvas, RefusesImpossibleSizesAndDrawsMarksAndText) {
         for (int x = 18; x < 60; ++x) dark += distance(img, x, y, {0, 0, 0}) < 100 ? 1 : 0;
     EXPECT_GT(dark, 20u) << "the text left ink";
     EXPECT_EQ(img.rgba[3], 255);
+}
+
+TEST(Canvas, EitherPixelOrderDrawsTheSamePicture) {
+    // The same marks, text and overlay in Cairo's order and in the pictures' own: the
+    // pictures agree to the byte, and the memory holds the bytes in the order asked for.
+    const int w = 90, h = 60;
+    std::vector<uint8_t> overlay(size_t(w) * h * 4, 0);
+    for (size_t i = 0; i < overlay.size() / 3; i += 4) {
+        overlay[i] = 90;  // premultiplied: red 90 at alpha 128
+        overlay[i + 3] = 128;
+    }
+    const auto scene = [&](Canvas& c) {
+        c.circle({20, 20}, 12, {200, 30, 10, 0.7}, {0, 0, 120}, 1.5);
+        c.rectangle(40, 5, 30, 20, {10, 160, 250}, {250, 250, 0}, 2);
+        c.text({5, 55}, "Trenton", 14, {120, 0, 200});
+        c.overlay(overlay);
+        return c.picture();
+    };
+    const Colour background{240, 220, 180};
+    Canvas cairoOrder(w, h, background);
+    std::vector<uint8_t> memory(size_t(w) * h * 4);
+    Canvas own(w, h, background, memory, PixelOrder::Rgba);
+    const zembra::imaging::Picture a = scene(cairoOrder), b = scene(own);
+    EXPECT_EQ(a.rgba, b.rgba);
+    EXPECT_TRUE(std::equal(memory.begin(), memory.end(), a.rgba.begin()));
+    // The bottom right pixel is background in both.
+    const size_t last = size_t(w) * h * 4 - 4;
+    const std::span<const uint8_t> bgrx = cairoOrder.pixels();
+    EXPECT_EQ(bgrx[last], background.b);
+    EXPECT_EQ(bgrx[last + 2], background.r);
+    EXPECT_EQ(own.pixels()[last], background.r);
+    EXPECT_EQ(own.pixels()[last + 3], 255);
 }

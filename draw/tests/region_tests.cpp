@@ -154,6 +154,7 @@ TEST(RegionMap, NewJerseyIsDrawnAsTheShippedMapsAreAndRoundTripsThroughItsWorldF
         const auto back = zembra::imaging::readPicture(temporary.string());
         EXPECT_EQ(back.width, 800);
         EXPECT_EQ(back.rgba, picture.rgba);
+        EXPECT_TRUE(back.rgba.isMapped()) << "read where it was drawn, not copied";
     }
     EXPECT_FALSE(fs::exists(temporary));
     // Into a folder that does not exist: an error naming the file, nothing written.
@@ -175,8 +176,8 @@ TEST(RegionMap, DataNarrowedToTheMapDrawsTheSamePicture) {
         narrowed.drawOnlyWithin(bounds);
         DrawnMap whole = drawMap(shipped(), bounds, 600);
         DrawnMap near = drawMap(narrowed, bounds, 600);
-        const auto a = whole.canvas.bgrx();
-        const auto b = near.canvas.bgrx();
+        const auto a = whole.canvas.pixels();
+        const auto b = near.canvas.pixels();
         ASSERT_EQ(a.size(), b.size()) << name;
         size_t differing = 0;
         int most = 0;
@@ -193,6 +194,27 @@ TEST(RegionMap, DataNarrowedToTheMapDrawsTheSamePicture) {
         for (const Line& arc : narrowed.world().arcs()) nearPoints += arc.size();
         EXPECT_LT(nearPoints * 4, wholePoints) << name;
     }
+}
+
+TEST(RegionMap, TextDataAloneDrawsWhatTheCompiledDataDraws) {
+    // A boundary folder of the TopoJSON files only (one a user keeps, say): read as text,
+    // narrowed the same way, the same map to the byte.
+    const zembra::test::TempDir dir("boundaries");
+    for (const auto& entry : fs::directory_iterator(shipped().folder())) {
+        if (entry.path().extension() == ".json") fs::copy(entry.path(), dir.path());
+        EXPECT_NE(entry.path().extension(), ".partial");
+    }
+    ASSERT_TRUE(fs::exists(shipped().folder() / "countries-10m.ztopo"));
+    const Bounds bounds = regionBounds(parseRegion("NJ"), shipped(), [] {
+        return std::vector<std::optional<zembra::render::LatLon>>{};
+    });
+    BoundaryData compiled, text(dir.path());
+    compiled.drawOnlyWithin(bounds);
+    text.drawOnlyWithin(bounds);
+    DrawnMap a = drawMap(compiled, bounds, 500);
+    DrawnMap b = drawMap(text, bounds, 500);
+    EXPECT_EQ(a.canvas.picture().rgba, b.canvas.picture().rgba);
+    EXPECT_EQ(compiled.world().arcs(), text.world().arcs());
 }
 
 TEST(RegionMap, RefusesWidthsThePictureLimitsCannotHold) {

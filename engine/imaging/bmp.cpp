@@ -39,6 +39,11 @@ int maskShift(uint32_t mask) {
 }  // namespace
 
 Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits) {
+    return decodeBmp(bytes, name, limits, nullptr);
+}
+
+Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits,
+                  const InPlace* inPlace) {
     if (bytes.size() < kFileHeader + 12) fail(name, "BMP", "data is truncated in the header");
     const uint8_t* d = bytes.data();
     const uint32_t dataOffset = u32(d + 10);
@@ -125,7 +130,16 @@ Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name, const L
     Picture picture;
     picture.width = static_cast<int32_t>(width);
     picture.height = static_cast<int32_t>(height);
-    picture.rgba.resize(size_t(width) * size_t(height) * 4);
+    const size_t rasterBytes = size_t(width) * size_t(height) * 4;
+    if (inPlace && bits == 32 && compression != kRgb && shifts[0] == 0 && shifts[1] == 8 &&
+        shifts[2] == 16 && shifts[3] == 24 && topDown) {
+        // Each pixel's bytes are red, green, blue and alpha already, rows top-down with no
+        // padding (32-bit rows never have any): the file is the raster.
+        picture.rgba =
+            Raster::mapped(inPlace->mapping, inPlace->writable + dataOffset, rasterBytes);
+        return picture;
+    }
+    allocateRaster(picture, rasterBytes);
     for (int64_t row = 0; row < height; ++row) {
         const uint8_t* src = d + dataOffset + size_t(row) * stride;
         const int64_t y = topDown ? row : height - 1 - row;
@@ -207,30 +221,37 @@ std::vector<uint8_t> encodeBmp(const Picture& picture) {
     return out;
 }
 
-std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height, uint32_t dataOffset) {
+std::vector<uint8_t> bmpHeaderRgba(int32_t width, int32_t height, uint32_t dataOffset) {
+    constexpr uint32_t kInfoV4 = 108;
     if (width <= 0 || height <= 0) failEncode("BMP", "it has no pixels");
-    if (dataOffset < kFileHeader + 40) failEncode("BMP", "its pixels would overlap its header");
+    if (dataOffset < kFileHeader + kInfoV4)
+        failEncode("BMP", "its pixels would overlap its header");
     const uint64_t pixelBytes = uint64_t(width) * 4 * uint64_t(height);
     const uint64_t fileSize = dataOffset + pixelBytes;
     if (fileSize > 0xffffffffu) failEncode("BMP", "it is too large for a BMP file");
     std::vector<uint8_t> out;
-    out.reserve(kFileHeader + 40);
+    out.reserve(kFileHeader + kInfoV4);
     out.push_back('B');
     out.push_back('M');
     put32(out, uint32_t(fileSize));
     put32(out, 0);
     put32(out, dataOffset);
-    put32(out, 40);
+    put32(out, kInfoV4);
     put32(out, uint32_t(width));
     put32(out, uint32_t(-height));  // negative: top-down
     put16(out, 1);
-    put16(out, 32);  // B, G, R and an unused byte
-    put32(out, kRgb);
+    put16(out, 32);
+    put32(out, kBitFields);
     put32(out, uint32_t(pixelBytes));
     put32(out, 2835);
     put32(out, 2835);
     put32(out, 0);
     put32(out, 0);
+    // Red, green, blue and alpha masks: the bytes in that order.
+    for (const uint32_t mask : {0x000000ffu, 0x0000ff00u, 0x00ff0000u, 0xff000000u})
+        put32(out, mask);
+    put32(out, 0x73524742);  // colour space "sRGB"; its end points and gammas unused
+    out.resize(kFileHeader + kInfoV4, 0);
     return out;
 }
 
@@ -238,8 +259,8 @@ std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height, uint32_t dataO
 
 namespace zembra::imaging {
 
-std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height, uint32_t dataOffset) {
-    return detail::bmpHeaderBgrx(width, height, dataOffset);
+std::vector<uint8_t> bmpHeaderRgba(int32_t width, int32_t height, uint32_t dataOffset) {
+    return detail::bmpHeaderRgba(width, height, dataOffset);
 }
 
 }  // namespace zembra::imaging

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -58,6 +59,11 @@ void checkDimensions(uint64_t width, uint64_t height, std::string_view name,
 // Refuses a picture that cannot be encoded (empty, or a buffer of the wrong size).
 void checkEncodable(const Picture& picture, std::string_view format);
 
+// Sizes the picture's raster to `bytes`, every byte zero. A large raster is first asked
+// to be backed by huge pages where the system grants them on request: a map picture of
+// tens of megabytes then costs a few dozen page faults instead of thousands.
+void allocateRaster(Picture& picture, size_t bytes);
+
 // True when every pixel has alpha 255.
 bool isOpaque(const Picture& picture);
 
@@ -96,6 +102,15 @@ Picture decodePng(std::span<const uint8_t> bytes, std::string_view name, const L
 Picture decodeJpeg(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits);
 Picture decodeGif(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits);
 Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits);
+// `bytes` lie in a private writable mapping that nothing else may change: a picture whose
+// pixels are already the raster (32-bit red, green, blue, alpha, top-down, rows unpadded)
+// keeps them where they are, and the raster holds `mapping`.
+struct InPlace {
+    std::shared_ptr<void> mapping;
+    uint8_t* writable;  // bytes.data(), writable
+};
+Picture decodeBmp(std::span<const uint8_t> bytes, std::string_view name, const Limits& limits,
+                  const InPlace* inPlace);
 
 // The quality of every JPEG the system writes.
 inline constexpr int kJpegQuality = 90;

@@ -1,4 +1,6 @@
 // Format detection and the helpers shared by the codecs.
+#include <sys/mman.h>
+
 #include <zembra/runtime.hpp>
 
 #include "codec.hpp"
@@ -49,6 +51,21 @@ void checkEncodable(const Picture& picture, std::string_view format) {
     if (picture.rgba.size() != expected) {
         failEncode(format, "its pixel buffer does not match its size");
     }
+}
+
+void allocateRaster(Picture& picture, size_t bytes) {
+    constexpr size_t kHugePage = size_t(2) << 20;
+    picture.rgba.clear();
+    picture.rgba.reserve(bytes);
+    if (bytes >= 2 * kHugePage) {
+        // The whole huge pages inside the allocation. Advice only: refused, it costs nothing.
+        const auto start = reinterpret_cast<uintptr_t>(picture.rgba.data());
+        const uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+        const uintptr_t last = (start + bytes) & ~(kHugePage - 1);
+        if (last > first)
+            (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+    picture.rgba.resize(bytes);
 }
 
 bool isOpaque(const Picture& picture) {

@@ -57,30 +57,34 @@ constexpr uint64_t kFileSlack = 16u << 20;
 
 // A picture file's bytes: read into memory, or mapped when the file is sealed against
 // shrinking (a map drawn in memory), where a mapping cannot lose its pages under the
-// reader and spares a copy of the whole picture.
+// reader and spares a copy of the whole picture. The mapping is private and writable:
+// a file also sealed against writing can then lend its pixels to the picture itself.
 class FileBytes {
   public:
     explicit FileBytes(std::vector<uint8_t> read) : read_(std::move(read)) {}
-    FileBytes(const uint8_t* mapped, size_t size) : mapped_(mapped), size_(size) {}
-    FileBytes(const FileBytes&) = delete;
-    FileBytes& operator=(const FileBytes&) = delete;
-    ~FileBytes() {
-        if (mapped_) ::munmap(const_cast<uint8_t*>(mapped_), size_);
-    }
+    FileBytes(uint8_t* mapped, size_t size, bool unchanging)
+        : mapping_(mapped, [size](void* at) { ::munmap(at, size); }),
+          mapped_(mapped),
+          size_(size),
+          unchanging_(unchanging) {}
     std::span<const uint8_t> bytes() const {
         return mapped_ ? std::span<const uint8_t>(mapped_, size_) : std::span<const uint8_t>(read_);
+    }
+    // The mapping, for a picture to keep, when nothing can change the file's bytes.
+    std::optional<detail::InPlace> inPlace() const {
+        if (!mapped_ || !unchanging_) return std::nullopt;
+        return detail::InPlace{mapping_, mapped_};
     }
 
   private:
     std::vector<uint8_t> read_;
-    const uint8_t* mapped_ = nullptr;
+    std::shared_ptr<void> mapping_;
+    uint8_t* mapped_ = nullptr;
     size_t size_ = 0;
+    bool unchanging_ = false;
 };
 
-bool sealedAgainstShrinking(int fd) {
-    const int seals = ::fcntl(fd, F_GET_SEALS);
-    return seals >= 0 && (seals & F_SEAL_SHRINK) != 0;
-}
+int seals(int fd) { return ::fcntl(fd, F_GET_SEALS); }
 
 // The file's bytes, read only after its header has passed the size limit and its size
 // the file cap: a picture file holds at most twice its decoded raster plus slack for
@@ -114,10 +118,14 @@ std::unique_ptr<FileBytes> readPictureFile(const std::string& path, const Limits
                          std::to_string(cap) + " bytes for it");
     }
     const size_t head = bytes.size();
-    if (size > head && sealedAgainstShrinking(file.get())) {
-        void* mapped = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, file.get(), 0);
+    const int sealed = seals(file.get());
+    if (size > head && sealed >= 0 && (sealed & F_SEAL_SHRINK) != 0) {
+        // Not populated: that would copy every page of a writable private mapping.
+        void* mapped =
+            ::mmap(nullptr, size_t(size), PROT_READ | PROT_WRITE, MAP_PRIVATE, file.get(), 0);
         if (mapped != MAP_FAILED)
-            return std::make_unique<FileBytes>(static_cast<const uint8_t*>(mapped), size_t(size));
+            return std::make_unique<FileBytes>(static_cast<uint8_t*>(mapped), size_t(size),
+                                               (sealed & F_SEAL_WRITE) != 0);
     }
     if (size > head) {
         bytes.resize(size_t(size));
@@ -130,11 +138,18 @@ std::unique_ptr<FileBytes> readPictureFile(const std::string& path, const Limits
 }  // namespace
 
 Picture readPicture(const std::string& path, const Limits& limits) {
-    return decode(readPictureFile(path, limits)->bytes(), path, limits);
+    const std::unique_ptr<FileBytes> file = readPictureFile(path, limits);
+    const std::span<const uint8_t> bytes = file->bytes();
+    if (const std::optional<detail::InPlace> inPlace = file->inPlace()) {
+        const FormatInfo* format = sniffFormat(bytes);
+        if (format && format->format == Format::Bmp)
+            return detail::decodeBmp(bytes, path, limits, &*inPlace);
+    }
+    return decode(bytes, path, limits);
 }
 
 Stamp::Stamp(const Picture& source, std::optional<Rgb> transparent)
-    : width_(source.width), height_(source.height), rgba_(source.rgba) {
+    : width_(source.width), height_(source.height), rgba_(source.rgba.begin(), source.rgba.end()) {
     enum class Kind { Skip, Copy, Blend };
     for (int32_t y = 0; y < height_; ++y) {
         rowStart_.push_back(runs_.size());

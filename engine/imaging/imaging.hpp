@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "picture_formats.hpp"
+#include "raster.hpp"
 
 namespace zembra::imaging {
 
@@ -24,7 +25,7 @@ namespace zembra::imaging {
 struct Picture {
     int32_t width = 0;
     int32_t height = 0;
-    std::vector<uint8_t> rgba;
+    Raster rgba;
 };
 
 struct Rgb {
@@ -42,10 +43,10 @@ Picture decode(std::span<const uint8_t> bytes, Format format, std::string_view n
                const Limits& limits = {});
 std::vector<uint8_t> encode(const Picture& picture, Format format);
 // The header of an uncompressed, top-down 32-bit BMP file whose pixel rows start at
-// `dataOffset` (at least the header's 54 bytes) as width * 4 bytes of blue, green, red and
-// an unused byte each: the layout 2D drawing libraries keep in memory, so a picture can be
-// drawn straight into the file.
-std::vector<uint8_t> bmpHeaderBgrx(int32_t width, int32_t height, uint32_t dataOffset = 54);
+// `dataOffset` (at least the header's 122 bytes) as width * 4 bytes of red, green, blue and
+// alpha each: the decoded raster's own layout. A picture drawn in that layout into a memory
+// file sealed against writing, shrinking and growing is read in place (see readPicture).
+std::vector<uint8_t> bmpHeaderRgba(int32_t width, int32_t height, uint32_t dataOffset = 122);
 // Reads and decodes a picture file. The file's size is checked against a cap and its
 // header against the limits before the whole file is read or anything is sized by it.
 // Raises 53 for a missing file, 70 for one that cannot be read, the engine error for a

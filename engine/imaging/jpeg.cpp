@@ -125,7 +125,7 @@ Step runDecode(Decoder& dec, std::span<const uint8_t> bytes, Picture& picture, u
     picture.width = static_cast<int32_t>(dec.cinfo.output_width);
     picture.height = static_cast<int32_t>(dec.cinfo.output_height);
     const size_t stride = size_t(picture.width) * 4;
-    picture.rgba.resize(stride * size_t(picture.height));
+    allocateRaster(picture, stride * size_t(picture.height));
     while (dec.cinfo.output_scanline < dec.cinfo.output_height) {
         JSAMPROW row = picture.rgba.data() + stride * dec.cinfo.output_scanline;
         jpeg_read_scanlines(&dec.cinfo, &row, 1);

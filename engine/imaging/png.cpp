@@ -73,7 +73,7 @@ Picture decodePng(std::span<const uint8_t> bytes, std::string_view name, const L
     Picture picture;
     picture.width = static_cast<int32_t>(ihdr.width);
     picture.height = static_cast<int32_t>(ihdr.height);
-    picture.rgba.resize(size);
+    allocateRaster(picture, size);
     if (int rc = spng_decode_image(ctx.get(), picture.rgba.data(), size, SPNG_FMT_RGBA8,
                                    SPNG_DECODE_TRNS)) {
         failSpng(name, "data is corrupt or truncated", rc);

@@ -219,6 +219,70 @@ TEST(Malformed, PicturesInSealedMemoryFilesReadAsFromDisk) {
     }
 }
 
+// A memory file holding `bytes`, sealed with `seals`; its path is /proc/self/fd/<fd>.
+struct MemoryFile {
+    int fd = -1;
+    MemoryFile(const std::vector<uint8_t>& bytes, int seals)
+        : fd(::memfd_create("picture", MFD_CLOEXEC | MFD_ALLOW_SEALING)) {
+        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        EXPECT_EQ(::fcntl(fd, F_ADD_SEALS, seals), 0);
+    }
+    ~MemoryFile() { ::close(fd); }
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd); }
+};
+
+TEST(Malformed, UnchangingMemoryFilesInTheRasterLayoutAreReadInPlace) {
+    // A map drawn in memory: red, green, blue, alpha rows top-down after a page of header.
+    const Picture drawn = gradient(640, 480);
+    std::vector<uint8_t> bytes = bmpHeaderRgba(drawn.width, drawn.height, 4096);
+    bytes.resize(4096, 0);
+    bytes.insert(bytes.end(), drawn.rgba.begin(), drawn.rgba.end());
+    const std::string onDisk = writeTemp("rgba.bmp", bytes);
+    EXPECT_EQ(readPicture(onDisk).rgba, drawn.rgba) << "an ordinary BMP file to any reader";
+    EXPECT_FALSE(readPicture(onDisk).rgba.isMapped());
+
+    const MemoryFile sealed(bytes, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
+    Picture first = readPicture(sealed.path());
+    ASSERT_TRUE(first.rgba.isMapped());
+    EXPECT_EQ(first.rgba, drawn.rgba);
+    // Drawn on, the picture changes and the file does not: the engine reloads its map
+    // from the file before each render, and must find it as drawn.
+    first.rgba[0] = 1;
+    first.rgba[first.rgba.size() - 1] = 2;
+    const Picture second = readPicture(sealed.path());
+    EXPECT_EQ(second.rgba, drawn.rgba);
+    EXPECT_EQ(first.rgba[0], 1);
+    // A copy holds bytes of its own; resizing copies them out of the file first.
+    Picture copy = first;
+    EXPECT_FALSE(copy.rgba.isMapped());
+    EXPECT_EQ(copy.rgba, first.rgba);
+    first.rgba.resize(8);
+    EXPECT_FALSE(first.rgba.isMapped());
+    EXPECT_EQ(first.rgba[0], 1);
+    EXPECT_EQ(first.rgba[1], drawn.rgba[1]);
+    // A picture kept after its file is gone still holds its pixels.
+    Picture kept;
+    {
+        const MemoryFile gone(bytes, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
+        kept = readPicture(gone.path());
+    }
+    EXPECT_EQ(kept.rgba, drawn.rgba);
+
+    // A file that may still be written, and pictures in any other layout, are decoded
+    // into memory of their own, to the same pixels.
+    const MemoryFile writable(bytes, F_SEAL_SHRINK | F_SEAL_GROW);
+    EXPECT_FALSE(readPicture(writable.path()).rgba.isMapped());
+    EXPECT_EQ(readPicture(writable.path()).rgba, drawn.rgba);
+    const MemoryFile bottomUp(encode(drawn, Format::Bmp),
+                              F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
+    EXPECT_FALSE(readPicture(bottomUp.path()).rgba.isMapped());
+    EXPECT_EQ(readPicture(bottomUp.path()).rgba, drawn.rgba);
+    // Cut short before sealing: refused as from disk.
+    std::vector<uint8_t> cut(bytes.begin(), bytes.end() - 4096);
+    const MemoryFile shortFile(cut, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE);
+    expectEngineError([&] { readPicture(shortFile.path()); }, shortFile.path(), "cut");
+}
+
 TEST(Malformed, PaddedFilesAndFifosAreRefusedBeforeReading) {
     // A small picture padded far beyond what it could need, as a sparse file.
     std::vector<uint8_t> bytes = encode(gradient(40, 30), Format::Png);

@@ -1,5 +1,6 @@
 // The boundary data shipped with the program (share/zembra/boundaries): US states and
-// counties, the world's countries and North America's lakes, as TopoJSON. Found from the
+// counties, the world's countries and North America's lakes, as TopoJSON and compiled from
+// it by the build (name.ztopo beside name.json, read in its place). Found from the
 // running program's own location, so a copy moved to another folder still finds it.
 #pragma once
 

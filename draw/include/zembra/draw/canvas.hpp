@@ -27,14 +27,20 @@ struct Colour {
     friend bool operator==(const Colour&, const Colour&) = default;
 };
 
+// How a canvas keeps its pixels in memory: Cairo's own order (bytes blue, green, red and
+// one unused), or the decoded pictures' red, green, blue and opaque alpha, drawn as such by
+// giving Cairo every colour with red and blue exchanged.
+enum class PixelOrder { Bgrx, Rgba };
+
 class Canvas {
   public:
     // A width x height picture filled with `background`. Raises error 5 for a side
     // outside 1..kMaxSide and error 51 when the surface cannot be made.
     Canvas(int width, int height, Colour background);
-    // The same, drawing into `pixels` (width * height * 4 bytes, 4-byte aligned, in the
-    // layout of bgrx()), which must outlive the canvas.
-    Canvas(int width, int height, Colour background, std::span<uint8_t> pixels);
+    // The same, drawing into `pixels` (width * height * 4 bytes, 4-byte aligned, rows from
+    // the top, each pixel in `order`), which must outlive the canvas.
+    Canvas(int width, int height, Colour background, std::span<uint8_t> pixels,
+           PixelOrder order = PixelOrder::Bgrx);
     // A canvas holding a copy of the picture (its alpha is ignored).
     explicit Canvas(const imaging::Picture& picture);
     Canvas(Canvas&&) noexcept;
@@ -68,9 +74,10 @@ class Canvas {
 
     // The picture drawn so far, 8-bit RGBA with opaque alpha.
     imaging::Picture picture();
-    // The picture drawn so far as Cairo holds it: rows from the top, each pixel the bytes
-    // blue, green, red and one unused.
-    std::span<const uint8_t> bgrx();
+    // The picture drawn so far as the canvas holds it: rows from the top, each pixel four
+    // bytes in the canvas's pixel order.
+    std::span<const uint8_t> pixels();
+    PixelOrder order() const { return order_; }
 
   private:
     struct SurfaceDeleter {
@@ -85,6 +92,7 @@ class Canvas {
 
     int width_ = 0;
     int height_ = 0;
+    PixelOrder order_ = PixelOrder::Bgrx;
     std::unique_ptr<cairo_surface_t, SurfaceDeleter> surface_;
     std::unique_ptr<cairo_t, ContextDeleter> cr_;
     std::vector<PixelPoint> points_;  // the path being added, reused

@@ -44,6 +44,13 @@ int heightForWidth(const Bounds& b, int width);
 // The longest side a drawn map may have, in pixels.
 inline constexpr int kMaxSide = render::kMaxMapSide;
 
+// The smallest box holding every point of a line that has at least one.
+Bounds lineBox(const Line& line);
+
+// Whether a box meets the window, longitudes compared modulo 360. A box 180 degrees wide
+// or more is taken to meet it: its line may go either way round.
+bool boxMeets(const Bounds& box, const Bounds& window);
+
 // The lines with their edges along the 180th meridian removed. Boundary data cuts land
 // that crosses it (Chukotka) into two polygons; the cut is no coast and is not drawn.
 std::vector<Line> withoutMeridianCuts(const std::vector<Line>& lines);
