@@ -109,7 +109,8 @@ class Cursor {
     std::vector<int> refs(size_t arcCount) {
         return count(4, [&](size_t n) {
             std::vector<int> out(n);
-            std::memcpy(out.data(), take(n * 4), n * 4);
+            const uint8_t* from = take(n * 4);
+            if (n > 0) std::memcpy(out.data(), from, n * 4);  // an empty vector's data may be null
             for (const int r : out) {
                 if (r < -static_cast<int64_t>(arcCount) || r >= static_cast<int64_t>(arcCount))
                     throw Error::standard(err::kSubscript, std::string(kSource),
