@@ -83,6 +83,24 @@ void BM_DecodeJpeg(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeJpeg)->Unit(benchmark::kMillisecond);
 
+// JPEG output of the map (2000 x 1000) and of a map four times as tall, by one encoder
+// and in strips on threads (the same bytes).
+void BM_EncodeJpegStrips(benchmark::State& state) {
+    const Picture& map = mapPicture();
+    Picture tall{map.width, map.height * int32_t(state.range(0)), {}};
+    for (int64_t i = 0; i < state.range(0); ++i)
+        tall.rgba.insert(tall.rgba.end(), map.rgba.begin(), map.rgba.end());
+    for (auto _ : state) {
+        auto out = zembra::imaging::detail::encodeJpegInStrips(
+            tall, zembra::imaging::detail::kJpegQuality, int(state.range(1)));
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_EncodeJpegStrips)
+    ->ArgNames({"height(x1000)", "strips"})
+    ->ArgsProduct({{1, 4}, {1, 2}})
+    ->Unit(benchmark::kMillisecond);
+
 // Stamping N markers of 15 x 15 onto the loaded map, as a plotting call does.
 void BM_StampMarkers(benchmark::State& state) {
     Picture marker{15, 15, {}};

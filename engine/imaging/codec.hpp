@@ -117,6 +117,35 @@ inline constexpr int kJpegQuality = 90;
 
 std::vector<uint8_t> encodePng(const Picture& picture);
 std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality);
+// The same encoded as `strips` horizontal strips, one per thread, joined into the same bytes.
+std::vector<uint8_t> encodeJpegInStrips(const Picture& picture, int quality, int strips);
+// The strips' file alone; nullopt where the picture is too small to split (under two blocks
+// across, or fewer rows of blocks than strips and one) or a strip cannot be read back.
+std::optional<std::vector<uint8_t>> encodeJpegStrips(const Picture& picture, int quality,
+                                                     int strips);
+
+// A JPEG file of one horizontal strip of a picture, as encodeJpeg writes it (baseline,
+// full-resolution colour, no restart markers): its headers, its entropy-coded bits without
+// the stuffed zero bytes, and where in them the codes of the strip's own rows lie.
+struct JpegStrip {
+    static constexpr size_t kSlack = 8;  // zero bytes after the bits, for word reads
+    std::vector<uint8_t> header;         // up to the entropy-coded data
+    size_t heightAt = 0;                 // where the header holds the picture's height
+    std::vector<uint8_t> bits;
+    uint64_t bitCount = 0;        // of `bits`, with the padding, without the slack
+    uint64_t firstMcuEnd = 0;     // where the codes of the second MCU begin
+    uint64_t begin = 0;           // where the strip's own rows begin
+    std::optional<uint64_t> end;  // where they end, when the strip was read to its end
+};
+// Reads a strip whose first `skippedMcuRows` rows of 8 pixels repeat the strip above it,
+// to its end if asked; nullopt for a file not of that kind.
+std::optional<JpegStrip> readJpegStrip(std::span<const uint8_t> file, uint32_t skippedMcuRows,
+                                       bool toEnd);
+// The file of the whole picture, `height` rows, from its strips top to bottom, each but the
+// first repeating one MCU row above it and the last read to its end; nullopt where a
+// strip's end cannot be told.
+std::optional<std::vector<uint8_t>> joinJpegStrips(std::span<const JpegStrip> strips,
+                                                   uint32_t height);
 std::vector<uint8_t> encodeJpegAtQuality(const Picture& picture);
 std::vector<uint8_t> encodeGif(const Picture& picture);
 std::vector<uint8_t> encodeBmp(const Picture& picture);

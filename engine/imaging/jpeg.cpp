@@ -11,6 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 // libjpeg's headers need <cstdio> first, and jerror.h needs jpeglib.h.
 // clang-format off
@@ -157,15 +161,22 @@ struct Encoder {
     }
 };
 
-bool runEncode(Encoder& enc, const Picture& picture, int quality) {
+// `height` rows of `width` pixels, 32-bit red, green, blue, alpha, unpadded.
+struct Rows {
+    const uint8_t* rgba;
+    int32_t width;
+    int32_t height;
+};
+
+bool runEncode(Encoder& enc, Rows rows, int quality) {
     initErrors(enc.errors);
     enc.cinfo.err = &enc.errors.base;
     if (setjmp(enc.errors.jump)) return false;
     jpeg_create_compress(&enc.cinfo);
     enc.created = true;
     jpeg_mem_dest(&enc.cinfo, &enc.buffer, &enc.size);
-    enc.cinfo.image_width = static_cast<JDIMENSION>(picture.width);
-    enc.cinfo.image_height = static_cast<JDIMENSION>(picture.height);
+    enc.cinfo.image_width = static_cast<JDIMENSION>(rows.width);
+    enc.cinfo.image_height = static_cast<JDIMENSION>(rows.height);
     enc.cinfo.input_components = 4;
     enc.cinfo.in_color_space = JCS_EXT_RGBA;  // alpha is ignored
     jpeg_set_defaults(&enc.cinfo);
@@ -178,14 +189,76 @@ bool runEncode(Encoder& enc, const Picture& picture, int quality) {
     }
     enc.cinfo.dct_method = JDCT_ISLOW;
     jpeg_start_compress(&enc.cinfo, TRUE);
-    const size_t stride = size_t(picture.width) * 4;
+    const size_t stride = size_t(rows.width) * 4;
     while (enc.cinfo.next_scanline < enc.cinfo.image_height) {
         // libjpeg's API takes non-const rows; it only reads them.
-        JSAMPROW row = const_cast<JSAMPROW>(picture.rgba.data() + stride * enc.cinfo.next_scanline);
+        JSAMPROW row = const_cast<JSAMPROW>(rows.rgba + stride * enc.cinfo.next_scanline);
         jpeg_write_scanlines(&enc.cinfo, &row, 1);
     }
     jpeg_finish_compress(&enc.cinfo);
     return true;
+}
+
+std::vector<uint8_t> encodeRows(Rows rows, int quality) {
+    auto enc = std::make_unique<Encoder>();
+    if (!runEncode(*enc, rows, quality)) {
+        failEncode("JPEG", enc->errors.message);
+    }
+    return std::vector<uint8_t>(enc->buffer, enc->buffer + enc->size);
+}
+
+// Pictures below this many pixels (about a millisecond of encoding) are encoded on the
+// calling thread alone: too little work to share out.
+constexpr uint64_t kStripMinPixels = 1u << 18;
+constexpr unsigned kMaxStrips = 4;
+
+int stripsFor(const Picture& picture) {
+    if (uint64_t(picture.width) * uint64_t(picture.height) < kStripMinPixels) return 1;
+    return int(std::clamp(std::thread::hardware_concurrency(), 1u, kMaxStrips));
+}
+
+// Rows of whole MCUs (8 pixel rows) of `whole` from MCU row `first` to `last`, the one
+// above `first` repeated at the top for its DC predictors unless `first` is the top.
+std::optional<JpegStrip> encodeStrip(Rows whole, int quality, int32_t first, int32_t last,
+                                     bool toEnd) {
+    const int32_t top = (first > 0 ? first - 1 : 0) * 8;
+    const int32_t bottom = std::min(whole.height, last * 8);
+    const Rows rows{whole.rgba + size_t(top) * size_t(whole.width) * 4, whole.width, bottom - top};
+    try {
+        return readJpegStrip(encodeRows(rows, quality), first > 0 ? 1 : 0, toEnd);
+    } catch (const std::exception&) {
+        return std::nullopt;  // the caller encodes the whole picture, which reports it
+    }
+}
+
+// The picture in `count` strips on as many threads, and its last MCU row as a strip of its
+// own, read to its end to find where the codes stop before the padding.
+std::optional<std::vector<uint8_t>> encodeStrips(Rows whole, int quality, int count) {
+    const int32_t mcuRows = (whole.height + 7) / 8;
+    if ((whole.width + 7) / 8 < 2 || mcuRows < count + 1) return std::nullopt;
+    const auto boundary = [&](int i) { return int32_t(int64_t(mcuRows - 1) * i / count); };
+    std::vector<std::optional<JpegStrip>> strips(static_cast<size_t>(count + 1));
+    try {
+        std::vector<std::jthread> workers;
+        workers.reserve(size_t(count));
+        for (int i = 1; i < count; ++i) {
+            workers.emplace_back([&strips, &boundary, whole, quality, i] {
+                strips[size_t(i)] =
+                    encodeStrip(whole, quality, boundary(i), boundary(i + 1), false);
+            });
+        }
+        strips[0] = encodeStrip(whole, quality, 0, boundary(1), false);
+        strips[size_t(count)] = encodeStrip(whole, quality, mcuRows - 1, mcuRows, true);
+    } catch (const std::system_error&) {
+        return std::nullopt;  // no thread to be had: one encoder does it all
+    }
+    std::vector<JpegStrip> read;
+    read.reserve(strips.size());
+    for (auto& strip : strips) {
+        if (!strip) return std::nullopt;
+        read.push_back(std::move(*strip));
+    }
+    return joinJpegStrips(read, uint32_t(whole.height));
 }
 
 }  // namespace
@@ -211,11 +284,20 @@ std::vector<uint8_t> encodeJpeg(const Picture& picture, int quality) {
         failEncode("JPEG", "JPEG holds at most " + std::to_string(JPEG_MAX_DIMENSION) +
                                " pixels in either direction");
     }
-    auto enc = std::make_unique<Encoder>();
-    if (!runEncode(*enc, picture, quality)) {
-        failEncode("JPEG", enc->errors.message);
+    return encodeJpegInStrips(picture, quality, stripsFor(picture));
+}
+
+std::vector<uint8_t> encodeJpegInStrips(const Picture& picture, int quality, int strips) {
+    if (strips > 1) {
+        if (auto joined = encodeJpegStrips(picture, quality, strips)) return std::move(*joined);
     }
-    return std::vector<uint8_t>(enc->buffer, enc->buffer + enc->size);
+    // One encoder; also where strips failed, so that a real failure is reported as such.
+    return encodeRows({picture.rgba.data(), picture.width, picture.height}, quality);
+}
+
+std::optional<std::vector<uint8_t>> encodeJpegStrips(const Picture& picture, int quality,
+                                                     int strips) {
+    return encodeStrips({picture.rgba.data(), picture.width, picture.height}, quality, strips);
 }
 
 std::vector<uint8_t> encodeJpegAtQuality(const Picture& picture) {

@@ -317,5 +317,106 @@ TEST(Codec, DecodesVariantsOtherWritersProduce) {
     }
 }
 
+// Noise on a map: every byte value appears in the entropy-coded data, 0xFF (stuffed)
+// included, and high qualities give codes longer than a quick look-up holds.
+Picture noisyMap(int32_t width, int32_t height, uint32_t seed) {
+    Picture p = flatMap(width, height);
+    for (size_t i = 0; i < p.rgba.size(); ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        if (i % 4 != 3 && (seed >> 28) < 5) p.rgba[i] = uint8_t(seed >> 20);
+    }
+    return p;
+}
+
+// A picture encoded in strips on threads is the same file as from one encoder, whatever
+// the content, size (rows and columns not whole blocks, two blocks across), quality and
+// number of strips.
+TEST(JpegStrips, SameBytesAsOneEncoder) {
+    struct Case {
+        const char* what;
+        Picture picture;
+    };
+    const Case cases[] = {
+        {"noise 257 x 203", noisyMap(257, 203, 7)},
+        {"noise 16 x 400", noisyMap(16, 400, 11)},
+        {"flat 640 x 97", flatMap(640, 97)},
+        {"solid 300 x 64", solid(300, 64, 255, 255, 255)},
+        {"gradient 123 x 457", gradient(123, 457)},
+    };
+    for (const Case& c : cases) {
+        for (int quality : {10, detail::kJpegQuality, 100}) {
+            const std::vector<uint8_t> one = detail::encodeJpegInStrips(c.picture, quality, 1);
+            for (int strips : {2, 3, 4, 7}) {
+                SCOPED_TRACE(std::string(c.what) + ", quality " + std::to_string(quality) + ", " +
+                             std::to_string(strips) + " strips");
+                const auto joined = detail::encodeJpegStrips(c.picture, quality, strips);
+                ASSERT_TRUE(joined);
+                EXPECT_EQ(*joined, one);
+            }
+        }
+    }
+    // The encoder every caller reaches, on a picture large enough to be split.
+    const Picture large = noisyMap(700, 640, 3);
+    EXPECT_EQ(encode(large, Format::Jpeg),
+              detail::encodeJpegInStrips(large, detail::kJpegQuality, 1));
+}
+
+// Pictures too small to split, one block high or wide, are encoded whole.
+TEST(JpegStrips, SmallPicturesAreEncodedWhole) {
+    for (const Picture& p :
+         {noisyMap(8, 300, 5), noisyMap(300, 8, 5), noisyMap(1, 1, 5), noisyMap(40, 32, 5)}) {
+        SCOPED_TRACE(std::to_string(p.width) + " x " + std::to_string(p.height));
+        const std::vector<uint8_t> one = detail::encodeJpegInStrips(p, detail::kJpegQuality, 1);
+        EXPECT_FALSE(detail::encodeJpegStrips(p, detail::kJpegQuality, 4));
+        EXPECT_EQ(detail::encodeJpegInStrips(p, detail::kJpegQuality, 4), one);
+        EXPECT_EQ(decode(one, "strip").width, p.width);
+    }
+}
+
+// The strip reader takes only files of the kind the encoder writes and reads damaged ones
+// without reading past them; the joiner refuses what it cannot place.
+TEST(JpegStrips, ReaderRefusesOtherFiles) {
+    const std::vector<uint8_t> file =
+        detail::encodeJpegInStrips(noisyMap(64, 48, 9), detail::kJpegQuality, 1);
+    const auto strip = detail::readJpegStrip(file, 1, true);
+    ASSERT_TRUE(strip);
+    EXPECT_EQ(*strip->end + 8 > strip->bitCount, true);  // only padding after the last block
+    EXPECT_GT(strip->begin, strip->firstMcuEnd);
+
+    const auto find = [&](uint8_t marker) {
+        for (size_t i = 0; i + 1 < file.size(); ++i)
+            if (file[i] == 0xFF && file[i + 1] == marker) return i;
+        return file.size();
+    };
+    const size_t sof = find(0xC0), sos = find(0xDA);
+    ASSERT_LT(sos, file.size());
+
+    std::vector<uint8_t> subsampled = file;
+    subsampled[sof + 11] = 0x22;  // the first component's sampling factors
+    EXPECT_FALSE(detail::readJpegStrip(subsampled, 0, true));
+
+    std::vector<uint8_t> noEnd(file.begin(), file.end() - 2);
+    EXPECT_FALSE(detail::readJpegStrip(noEnd, 0, false));
+
+    std::vector<uint8_t> restart = file;
+    const size_t data = sos + 2 + (size_t(file[sos + 2]) << 8 | file[sos + 3]);
+    restart.insert(restart.begin() + ptrdiff_t(data + 20), {0xFF, 0xD0});
+    EXPECT_FALSE(detail::readJpegStrip(restart, 0, false));
+
+    // Data cut short inside the blocks, ended properly: the scan runs out and says so.
+    std::vector<uint8_t> cut(file.begin(), file.begin() + ptrdiff_t(data + 30));
+    cut.insert(cut.end(), {0xFF, 0xD9});
+    EXPECT_FALSE(detail::readJpegStrip(cut, 0, true));
+    EXPECT_FALSE(detail::readJpegStrip(std::span<const uint8_t>(file.data(), 3), 0, false));
+
+    // Two strips of one block column: the repeated row has no codes after its first MCU,
+    // so where the upper strip ends cannot be told.
+    const std::vector<uint8_t> narrow =
+        detail::encodeJpegInStrips(noisyMap(8, 64, 2), detail::kJpegQuality, 1);
+    std::vector<detail::JpegStrip> strips{*detail::readJpegStrip(narrow, 0, false),
+                                          *detail::readJpegStrip(narrow, 1, true)};
+    EXPECT_FALSE(detail::joinJpegStrips(strips, 128));
+}
+
 }  // namespace
 }  // namespace zembra::imaging::test
