@@ -32,7 +32,7 @@ uint32_t be16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 struct HuffmanTable {
     bool defined = false;
     std::array<uint16_t, 1 << kLookBits> fast{};  // length << 8 | symbol, 0 when longer
-    std::array<int32_t, 18> maxCode{};            // largest code of each length, -1 if none
+    std::array<int32_t, 17> maxCode{};            // largest code of each length, -1 if none
     std::array<int32_t, 17> firstIndex{};         // index in symbols of each length's first code
     std::array<int32_t, 17> firstCode{};
     std::array<uint8_t, 256> symbols{};
@@ -60,7 +60,6 @@ struct HuffmanTable {
             maxCode[length] = counts[length - 1] ? code - 1 : -1;
             code <<= 1;
         }
-        maxCode[17] = INT32_MAX;
         defined = true;
         return true;
     }
